@@ -1,0 +1,149 @@
+// The core of the simulated machine: reset, fault injection, the call record, handles.
+#include "machine.h"
+
+#include <ctype.h>
+#include <stdio.h>
+
+namespace sim {
+
+Machine& M() {
+  static Machine machine;
+  return machine;
+}
+
+void Reset() {
+  Machine& m = M();
+  for (HandleEntry* h : m.handles) delete h;
+  m = Machine();
+  InitFiles();
+  InitRegistry();
+  InitDevices();
+  InitProcess();
+}
+
+void InjectFault(const std::string& op, DWORD error, const std::string& target, int times,
+                 int skip) {
+  M().faults.push_back(Fault{op, target, error, skip, times});
+}
+
+bool FaultCode(const char* op, const std::string& target, DWORD* error) {
+  for (Fault& f : M().faults) {
+    if (f.op != op || f.times == 0) continue;
+    if (!f.target.empty() && !EqualNoCase(f.target, target)) continue;
+    if (f.skip > 0) {
+      f.skip--;
+      continue;
+    }
+    if (f.times > 0) f.times--;
+    *error = f.error;
+    return true;
+  }
+  return false;
+}
+
+bool Faulted(const char* op, const std::string& target) {
+  DWORD error = 0;
+  if (!FaultCode(op, target, &error)) return false;
+  M().lastError = error;
+  return true;
+}
+
+void Record(const char* op, std::vector<std::string> args) {
+  M().calls.push_back(CallRecord{op, std::move(args)});
+}
+
+std::vector<CallRecord> CallsTo(const std::string& op) {
+  std::vector<CallRecord> out;
+  for (const CallRecord& c : M().calls)
+    if (c.op == op) out.push_back(c);
+  return out;
+}
+
+int CountCalls(const std::string& op) { return (int)CallsTo(op).size(); }
+
+std::string Hex(uint64_t value) {
+  char buf[32];
+  snprintf(buf, sizeof buf, "0x%llx", (unsigned long long)value);
+  return buf;
+}
+
+std::string Dec(int64_t value) { return std::to_string(value); }
+
+std::string Str(const char* s) { return s ? std::string(s) : std::string("NULL"); }
+
+std::string Ptr(const void* p) { return p ? std::string("ptr") : std::string("NULL"); }
+
+HANDLE NewHandle(HandleKind kind, int64_t id, const std::string& name, DWORD access) {
+  Machine& m = M();
+  m.handles.push_back(new HandleEntry{kind, id, name, access});
+  // Handle values are small multiples of four, as on Windows, never null or -1.
+  return (HANDLE)(uintptr_t)(m.handles.size() * 4);
+}
+
+HandleEntry* FindHandle(HANDLE h, HandleKind kind) {
+  uintptr_t v = (uintptr_t)h;
+  Machine& m = M();
+  if (v == 0 || v % 4 != 0 || v / 4 > m.handles.size()) return nullptr;
+  HandleEntry* e = m.handles[v / 4 - 1];
+  if (!e || e->kind != kind) return nullptr;
+  return e;
+}
+
+static bool ReleaseHandle(HANDLE h) {
+  uintptr_t v = (uintptr_t)h;
+  Machine& m = M();
+  if (v == 0 || v % 4 != 0 || v / 4 > m.handles.size()) return false;
+  HandleEntry*& e = m.handles[v / 4 - 1];
+  if (!e || e->kind == HandleKind::Key || e->kind == HandleKind::DeviceSet ||
+      e->kind == HandleKind::Heap)
+    return false;
+  delete e;
+  e = nullptr;
+  return true;
+}
+
+bool CloseKernelHandle(HANDLE h) { return ReleaseHandle(h); }
+
+int OpenHandles() {
+  int n = 0;
+  for (HandleEntry* e : M().handles)
+    if (e && e->kind != HandleKind::Heap) n++;
+  return n;
+}
+
+int OpenHandles(HandleKind kind) {
+  int n = 0;
+  for (HandleEntry* e : M().handles)
+    if (e && e->kind == kind) n++;
+  return n;
+}
+
+void ReleaseAnyHandle(HANDLE h) {
+  uintptr_t v = (uintptr_t)h;
+  Machine& m = M();
+  if (v == 0 || v % 4 != 0 || v / 4 > m.handles.size()) return;
+  delete m.handles[v / 4 - 1];
+  m.handles[v / 4 - 1] = nullptr;
+}
+
+const std::string& Output() { return M().console.out; }
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); i++)
+    if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i])) return false;
+  return true;
+}
+
+std::string Lower(const std::string& s) {
+  std::string r = s;
+  for (char& c : r) c = (char)tolower((unsigned char)c);
+  return r;
+}
+
+void TrackAllocation(int delta) {
+  M().liveAllocations += delta;
+  if (delta > 0) M().totalAllocations += delta;
+}
+
+}  // namespace sim

@@ -1,0 +1,125 @@
+// The simulated Windows machine: one model that a test arranges through the functions below,
+// that the simulated operations act on, and that the test then inspects. Every operation the
+// installer can see fail can be told to fail with an error code the test chooses.
+#ifndef PLATFORM_SIM_MACHINE_H
+#define PLATFORM_SIM_MACHINE_H
+
+#include <stdint.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "sim_types.h"
+#include "model_devices.h"
+#include "model_files.h"
+#include "model_process.h"
+#include "model_registry.h"
+
+namespace sim {
+
+// One call the installer made. Arguments are recorded as text: strings as they were passed
+// (a null pointer as "NULL"), numbers through Hex() or Dec(), pointers through Ptr().
+struct CallRecord {
+  std::string op;
+  std::vector<std::string> args;
+};
+
+// A failure to inject: the next calls of `op` whose target matches (compared without case;
+// an empty target matches every call) fail with `error`, after `skip` matching calls have
+// gone through, for `times` calls (-1: for ever).
+struct Fault {
+  std::string op;
+  std::string target;
+  DWORD error;
+  int skip;
+  int times;
+};
+
+enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap };
+
+struct HandleEntry {
+  HandleKind kind;
+  int64_t id;        // the object inside its area's model
+  std::string name;  // what it was opened by, for messages
+  DWORD access;
+};
+
+struct ConsoleModel {
+  std::string out;          // every byte written to standard output
+  std::string in;           // what standard input will deliver
+  size_t inPos = 0;
+  bool hasConsole = true;   // the console input device can be opened
+  std::deque<INPUT_RECORD> events;
+  DWORD mode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
+  std::vector<DWORD> modesSet;  // every mode the installer set, in order
+  int blockedReads = 0;     // reads that found no event: real Windows would wait for ever
+};
+
+struct Machine {
+  std::string systemDir = "C:\\WINDOWS\\system32";
+  bool systemDirFails = false;
+  int currentDrive = 3;  // 1 = A:, 3 = C:
+  DWORD lastError = 0;
+  uint64_t clockMs = 0;  // virtual time; Sleep and waits advance it
+
+  ConsoleModel console;
+  FilesModel files;
+  RegistryModel registry;
+  DevicesModel devices;
+  ProcessModel process;
+
+  std::vector<Fault> faults;
+  std::vector<CallRecord> calls;
+  std::vector<HandleEntry*> handles;  // index = handle value - 1; null once closed
+  int64_t liveAllocations = 0;        // LocalAlloc/HeapAlloc minus their releases
+  int64_t totalAllocations = 0;
+};
+
+Machine& M();
+
+// A fresh machine: C:\WINDOWS\system32 exists (with drivers and SysWOW64 beside it), an empty
+// console, no devices, the services key in the registry, nothing injected or recorded.
+void Reset();
+
+// Each area prepares its part of a fresh machine (called by Reset).
+void InitFiles();
+void InitRegistry();
+void InitDevices();
+void InitProcess();
+
+// Arranging.
+void InjectFault(const std::string& op, DWORD error, const std::string& target = "",
+                 int times = -1, int skip = 0);
+void SetStdin(const std::string& text);
+void PressKey(char ch);                 // a key that yields a character
+void PressExtendedKey(WORD virtualKey); // a cursor or function key: no character
+void PressModifier(WORD virtualKey);    // Shift, Ctrl or Alt alone
+void AddNonKeyEvent();                  // a focus event, which key waits skip
+
+// Inspecting.
+std::vector<CallRecord> CallsTo(const std::string& op);
+int CountCalls(const std::string& op);
+int OpenHandles();
+int OpenHandles(HandleKind kind);
+const std::string& Output();
+
+// For the simulated operations.
+bool FaultCode(const char* op, const std::string& target, DWORD* error);
+bool Faulted(const char* op, const std::string& target = "");  // also sets the last error
+void Record(const char* op, std::vector<std::string> args);
+std::string Hex(uint64_t value);
+std::string Dec(int64_t value);
+std::string Str(const char* s);
+std::string Ptr(const void* p);
+HANDLE NewHandle(HandleKind kind, int64_t id, const std::string& name = "", DWORD access = 0);
+HandleEntry* FindHandle(HANDLE h, HandleKind kind);
+bool CloseKernelHandle(HANDLE h);  // what CloseHandle may close (not keys, sets or heaps)
+void ReleaseAnyHandle(HANDLE h);   // for the areas' own release calls (RegCloseKey, ...)
+bool EqualNoCase(const std::string& a, const std::string& b);
+std::string Lower(const std::string& s);
+void TrackAllocation(int delta);
+
+}  // namespace sim
+
+#endif

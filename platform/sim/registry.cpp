@@ -1,0 +1,11 @@
+// Simulated registry operations.
+#include "machine.h"
+#include "sim_win32.h"
+
+using namespace sim;
+
+namespace sim {
+
+void InitRegistry() {}
+
+}  // namespace sim

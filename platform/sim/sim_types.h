@@ -1,0 +1,354 @@
+// The subset of Windows types and constants that the installer uses, declared for hosts
+// that are not Windows. Sizes and layouts follow 64-bit Windows, so that the cbSize values
+// the installer writes are the ones the real API expects.
+#ifndef PLATFORM_SIM_SIM_TYPES_H
+#define PLATFORM_SIM_SIM_TYPES_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define WINAPI
+#define CALLBACK
+#define ANYSIZE_ARRAY 1
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef int16_t SHORT;
+typedef uint16_t USHORT;
+typedef uint64_t ULONG_PTR;
+typedef uint64_t SIZE_T;
+typedef uint64_t DWORD_PTR;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef DWORD* LPDWORD;
+typedef DWORD* PDWORD;
+typedef BYTE* PBYTE;
+typedef BYTE* LPBYTE;
+typedef void* HANDLE;
+typedef HANDLE* PHANDLE;
+typedef void* HWND;
+typedef void* HLOCAL;
+typedef struct SimHkey* HKEY;
+typedef HKEY* PHKEY;
+typedef LONG LSTATUS;
+typedef DWORD REGSAM;
+typedef DWORD ACCESS_MASK;
+typedef DWORD SECURITY_INFORMATION;
+typedef WORD SECURITY_DESCRIPTOR_CONTROL;
+typedef void* PSID;
+typedef void* HDEVINFO;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define MAX_PATH 260
+
+// Error codes.
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_LOCK_VIOLATION 33L
+#define ERROR_HANDLE_EOF 38L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_DIRECTORY 267L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_BADKEY 1010L
+#define ERROR_CANTOPEN 1011L
+#define ERROR_DEVICE_NOT_CONNECTED 1167L
+#define ERROR_GEN_FAILURE 31L
+
+// Generic access, sharing and creation.
+#define GENERIC_READ 0x80000000UL
+#define GENERIC_WRITE 0x40000000UL
+#define GENERIC_EXECUTE 0x20000000UL
+#define GENERIC_ALL 0x10000000UL
+#define FILE_SHARE_READ 0x00000001UL
+#define FILE_SHARE_WRITE 0x00000002UL
+#define FILE_SHARE_DELETE 0x00000004UL
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+// File attributes and moves.
+#define FILE_ATTRIBUTE_READONLY 0x00000001UL
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002UL
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004UL
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010UL
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020UL
+#define FILE_ATTRIBUTE_NORMAL 0x00000080UL
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define MOVEFILE_REPLACE_EXISTING 0x00000001UL
+#define MOVEFILE_COPY_ALLOWED 0x00000002UL
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004UL
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+// Console.
+#define ENABLE_PROCESSED_INPUT 0x0001
+#define ENABLE_LINE_INPUT 0x0002
+#define ENABLE_ECHO_INPUT 0x0004
+#define ENABLE_WINDOW_INPUT 0x0008
+#define ENABLE_MOUSE_INPUT 0x0010
+#define KEY_EVENT 0x0001
+#define MOUSE_EVENT 0x0002
+#define WINDOW_BUFFER_SIZE_EVENT 0x0004
+#define FOCUS_EVENT 0x0010
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_RETURN 0x0D
+#define VK_ESCAPE 0x1B
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_F1 0x70
+#define VK_LSHIFT 0xA0
+#define VK_RSHIFT 0xA1
+#define VK_LCONTROL 0xA2
+#define VK_RCONTROL 0xA3
+#define VK_LMENU 0xA4
+#define VK_RMENU 0xA5
+
+typedef struct _KEY_EVENT_RECORD {
+  BOOL bKeyDown;
+  WORD wRepeatCount;
+  WORD wVirtualKeyCode;
+  WORD wVirtualScanCode;
+  union {
+    uint16_t UnicodeChar;
+    CHAR AsciiChar;
+  } uChar;
+  DWORD dwControlKeyState;
+} KEY_EVENT_RECORD;
+
+typedef struct _INPUT_RECORD {
+  WORD EventType;
+  union {
+    KEY_EVENT_RECORD KeyEvent;
+    BYTE Padding[16];
+  } Event;
+} INPUT_RECORD, *PINPUT_RECORD;
+
+// Devices.
+typedef struct _GUID {
+  uint32_t Data1;
+  uint16_t Data2;
+  uint16_t Data3;
+  uint8_t Data4[8];
+} GUID, *LPGUID;
+typedef const GUID* LPCGUID;
+
+#define DIGCF_DEFAULT 0x00000001UL
+#define DIGCF_PRESENT 0x00000002UL
+#define DIGCF_ALLCLASSES 0x00000004UL
+#define DIGCF_PROFILE 0x00000008UL
+#define DIGCF_DEVICEINTERFACE 0x00000010UL
+#define SPDRP_DEVICEDESC 0x00000000UL
+#define SPDRP_HARDWAREID 0x00000001UL
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_MULTI_SZ 7
+#define LPTR 0x0040
+#define LMEM_ZEROINIT 0x0040
+#define LMEM_FIXED 0x0000
+
+typedef struct _SP_DEVINFO_DATA {
+  DWORD cbSize;
+  GUID ClassGuid;
+  DWORD DevInst;
+  ULONG_PTR Reserved;
+} SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
+
+typedef struct _SP_DEVICE_INTERFACE_DATA {
+  DWORD cbSize;
+  GUID InterfaceClassGuid;
+  DWORD Flags;
+  ULONG_PTR Reserved;
+} SP_DEVICE_INTERFACE_DATA, *PSP_DEVICE_INTERFACE_DATA;
+
+typedef struct _SP_DEVICE_INTERFACE_DETAIL_DATA_A {
+  DWORD cbSize;
+  CHAR DevicePath[ANYSIZE_ARRAY];
+} SP_DEVICE_INTERFACE_DETAIL_DATA_A, *PSP_DEVICE_INTERFACE_DETAIL_DATA_A;
+
+typedef struct _HIDD_ATTRIBUTES {
+  ULONG Size;
+  USHORT VendorID;
+  USHORT ProductID;
+  USHORT VersionNumber;
+} HIDD_ATTRIBUTES, *PHIDD_ATTRIBUTES;
+
+// Registry.
+#define HKEY_CLASSES_ROOT ((HKEY)(uintptr_t)0x80000000UL)
+#define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001UL)
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002UL)
+#define HKEY_USERS ((HKEY)(uintptr_t)0x80000003UL)
+#define DELETE 0x00010000UL
+#define READ_CONTROL 0x00020000UL
+#define WRITE_DAC 0x00040000UL
+#define WRITE_OWNER 0x00080000UL
+#define SYNCHRONIZE 0x00100000UL
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_READ 0x20019UL
+#define KEY_WRITE 0x20006UL
+#define KEY_ALL_ACCESS 0xF003FUL
+
+// Security.
+#define DACL_SECURITY_INFORMATION 0x00000004UL
+#define OWNER_SECURITY_INFORMATION 0x00000001UL
+#define GROUP_SECURITY_INFORMATION 0x00000002UL
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define SECURITY_DESCRIPTOR_MIN_LENGTH 40
+#define ACL_REVISION 2
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define SECURITY_BUILTIN_DOMAIN_RID 0x00000020UL
+#define DOMAIN_ALIAS_RID_ADMINS 0x00000220UL
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_DEFAULTED 0x0008
+#define SE_SELF_RELATIVE 0x8000
+#define SECURITY_NT_AUTHORITY \
+  { 0, 0, 0, 0, 0, 5 }
+
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+  BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+  BYTE Revision;
+  BYTE SubAuthorityCount;
+  SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+  DWORD SubAuthority[ANYSIZE_ARRAY];
+} SID;
+
+typedef struct _ACL {
+  BYTE AclRevision;
+  BYTE Sbz1;
+  WORD AclSize;
+  WORD AceCount;
+  WORD Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+  BYTE AceType;
+  BYTE AceFlags;
+  WORD AceSize;
+} ACE_HEADER;
+
+typedef struct _ACCESS_ALLOWED_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD SidStart;
+} ACCESS_ALLOWED_ACE;
+
+// Absolute form, as on 64-bit Windows.
+typedef struct _SECURITY_DESCRIPTOR {
+  BYTE Revision;
+  BYTE Sbz1;
+  SECURITY_DESCRIPTOR_CONTROL Control;
+  PSID Owner;
+  PSID Group;
+  PACL Sacl;
+  PACL Dacl;
+} SECURITY_DESCRIPTOR;
+typedef void* PSECURITY_DESCRIPTOR;
+
+// Processes.
+#define STARTF_USESHOWWINDOW 0x00000001UL
+#define STARTF_USESIZE 0x00000002UL
+#define STARTF_USESTDHANDLES 0x00000100UL
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define CREATE_NEW_CONSOLE 0x00000010UL
+#define STILL_ACTIVE 259UL
+#define INFINITE 0xFFFFFFFFUL
+#define WAIT_OBJECT_0 0x00000000UL
+#define WAIT_TIMEOUT 0x00000102UL
+#define WAIT_FAILED 0xFFFFFFFFUL
+
+typedef struct _STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+#endif

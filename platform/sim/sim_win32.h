@@ -1,0 +1,97 @@
+// The Windows operations the installer calls, declared for the simulated machine. Each area's
+// operations are implemented in the file of the same name in this folder.
+#ifndef PLATFORM_SIM_SIM_WIN32_H
+#define PLATFORM_SIM_SIM_WIN32_H
+
+#include "sim_types.h"
+
+// system.cpp
+UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+int _getdrive(void);
+DWORD GetLastError(void);
+void SetLastError(DWORD dwErrCode);
+BOOL CloseHandle(HANDLE hObject);
+void Sleep(DWORD dwMilliseconds);
+
+// console.cpp (CreateFileA dispatches "CONIN$" here and device paths to devices.cpp)
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
+BOOL SetConsoleMode(HANDLE hConsoleHandle, DWORD dwMode);
+BOOL ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
+                       LPDWORD lpNumberOfEventsRead);
+
+// files.cpp
+HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
+LONG CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2);
+BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+
+// devices.cpp
+void HidD_GetHidGuid(LPGUID HidGuid);
+BOOL HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes);
+HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, LPCSTR Enumerator, HWND hwndParent,
+                              DWORD Flags);
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                 const GUID* InterfaceClassGuid, DWORD MemberIndex,
+                                 PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData);
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
+                                      PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
+                                      DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
+                                      PSP_DEVINFO_DATA DeviceInfoData);
+BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
+                           PSP_DEVINFO_DATA DeviceInfoData);
+BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                       DWORD Property, PDWORD PropertyRegDataType,
+                                       PBYTE PropertyBuffer, DWORD PropertyBufferSize,
+                                       PDWORD RequiredSize);
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
+HLOCAL LocalFree(HLOCAL hMem);
+int lstrlenA(LPCSTR lpString);
+
+// registry.cpp
+LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                      PHKEY phkResult);
+LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                      LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                      PFILETIME lpftLastWriteTime);
+LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS RegCloseKey(HKEY hKey);
+LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+                          PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                          LPDWORD lpcbSecurityDescriptor);
+LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+                          PSECURITY_DESCRIPTOR pSecurityDescriptor);
+BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
+                              BYTE nSubAuthorityCount, DWORD nSubAuthority0,
+                              DWORD nSubAuthority1, DWORD nSubAuthority2, DWORD nSubAuthority3,
+                              DWORD nSubAuthority4, DWORD nSubAuthority5, DWORD nSubAuthority6,
+                              DWORD nSubAuthority7, PSID* pSid);
+DWORD GetLengthSid(PSID pSid);
+PVOID FreeSid(PSID pSid);
+BOOL InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision);
+BOOL AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid);
+BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision);
+BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent,
+                               PACL pDacl, BOOL bDaclDefaulted);
+HANDLE GetProcessHeap(void);
+LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
+BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
+
+// process.cpp
+void GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo);
+BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                    LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                    LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                    DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                    LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+
+#endif

@@ -1,0 +1,69 @@
+// The message catalogue and the output switches.
+#include "messages.h"
+
+#include <stdarg.h>
+
+#include "../platform/console.h"
+#include "setup.h"
+
+int ShowMessages = 1;
+unsigned short DebugTrace = 0;
+
+// Numbers are part of the catalogue's design; unlisted numbers are unused and empty.
+const char* const MessageTable[MESSAGE_COUNT] = {
+    /* 0 */ "n",
+    /* 1 */ "y",
+    /* 2 */ "cancel",
+    /* 3-7 */ "", "", "", "", "",
+    /* 8 */ "KTA Talvexa 2 software installation\n\r",
+    /* 9-12 */ "", "", "", "",
+    /* 13 */ "Installation complete\n\r",
+    /* 14-27 */ "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    /* 28 */ "\nInstallation failed\n",
+    /* 29-31 */ "", "", "",
+    /* 32 */ "Reboot the machine for the device driver to start. \n\r",
+    /* 33 */ "Press any key to exit.",
+    /* 34-51 */ "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    /* 52 */ "%s is older than %s.\n",
+    /* 53 */ "",
+    /* 54 */ "Do you want to copy anyway? (y/n):\n",
+    /* 55-69 */ "", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    /* 70 */ "The Talvexa II device was not found.\nCheck the USB cable connection of the TVX II.\n",
+    /* 71 */ "",
+    /* 72 */ "The Talvexa II (TVX II) device was found, but the TVX II is\n"
+        "not configured for Windows, or the Windows USB drivers are not correctly \n"
+        "installed for the TVX II device, or the TVX II is not properly connected to\n"
+        "USB.  First check the USB connection of the TVX II. Then in BIOS \n"
+        "Configuration/Setup use the Advanced Setup menu to check the TVX II \n"
+        "Configuration.  Then check Device Manager in Windows.  If a HID_SYS device is\n"
+        "shown, select Update Driver for it. \n"
+        "\n"
+        "The KTA TVX II software will now be installed, but will not work properly\n"
+        "until the TVX II connection and configuration are corrected.\n"
+        "\n",
+    /* 73-80 */ "", "", "", "", "", "", "", "",
+    /* 81 */ "USB\\Vid_7a5c&Pid_4001",
+    /* 82 */ "USB\\Vid_7a5c&Pid_4003",
+    /* 83 */ "USB\\Vid_7a5c&Pid_4004",
+    /* 84 */ "PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E",
+    /* 85 */ "\\drivers\\tvx2",
+    /* 86 */ "\\drivers\\tvx2\\",
+    /* 87 */ "\\..\\sysWOW64\\",
+    /* 88 */ "SETUP.EXE",
+    /* 89 */ "KTASPW.DLL",
+    /* 90 */ "KTASPW32.DLL",
+    /* 91 */ "KTASPREM.EXE",
+    /* 92 */ "KTASPSVC.EXE",
+};
+
+const char* const* ActiveMessages = 0;
+
+void PutMessageArgs(int n, ...) {
+  if (ShowMessages != 1 || !ActiveMessages || n < 0 || n >= MESSAGE_COUNT) return;
+  va_list args;
+  va_start(args, n);
+  ConsoleVPrint(ActiveMessages[n], args);
+  va_end(args);
+}
+
+void PutMessage(int n) { PutMessageArgs(n); }

@@ -1,0 +1,25 @@
+// Run state, exit codes and the top-level routine of the installer.
+#ifndef SETUP_SETUP_H
+#define SETUP_SETUP_H
+
+#define EXIT_INSTALLED 0
+#define EXIT_REBOOT_REQUIRED 1
+#define EXIT_FAILED 2
+#define EXIT_DEVICE_NOT_FOUND 8
+#define EXIT_DEVICE_NOT_READY 16
+
+#define SOURCE_DIR_SIZE 256
+#define PATH_BUFFER_SIZE 520
+// The system directory is usable only when shorter than this.
+#define SYSTEM_DIR_LIMIT 260
+
+// Set once from the command line by Main, read by the rest of the installer.
+extern int Unattended;
+extern int ShowMessages;
+extern unsigned short DebugTrace;
+extern char ForceCode;
+extern char SourceDir[SOURCE_DIR_SIZE];
+
+int Main(int argc, char** argv);
+
+#endif

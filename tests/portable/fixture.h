@@ -1,0 +1,30 @@
+// The machine that the portable tests arrange and inspect: the simulated machine on the
+// host, the real Windows API inside a throwaway Wine prefix on Windows. Each area of the
+// machine adds its own fixture_<area>.h beside this file, with both implementations.
+#ifndef TESTS_PORTABLE_FIXTURE_H
+#define TESTS_PORTABLE_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// Before each test: a fresh simulated machine, or (on Windows) standard output captured.
+void FixtureBegin();
+// After each test: the capture ended.
+void FixtureEnd();
+// What the installer printed to standard output since FixtureBegin, with line ends as a
+// program reading its own output in text mode sees them.
+std::string FixtureOutput();
+// The system directory as the machine reports it.
+std::string FixtureSystemDir();
+// Runs Main with these arguments, argv[0] first.
+int FixtureRunMain(const std::vector<std::string>& args);
+
+class PortableTest : public ::testing::Test {
+ protected:
+  void SetUp() override { FixtureBegin(); }
+  void TearDown() override { FixtureEnd(); }
+};
+
+#endif

@@ -1,0 +1,155 @@
+// Console messages, the key wait, the debug pause and the yes/no prompt.
+#include <string.h>
+
+#include "setup/text.h"
+#include "sim_test.h"
+
+using ConsoleTest = SimTest;
+
+TEST_F(ConsoleTest, CatalogueTextsAreExact) {
+  EXPECT_STREQ(MessageTable[8], "KTA Talvexa 2 software installation\n\r");
+  EXPECT_STREQ(MessageTable[28], "\nInstallation failed\n");
+  EXPECT_STREQ(MessageTable[32], "Reboot the machine for the device driver to start. \n\r");
+  EXPECT_STREQ(MessageTable[33], "Press any key to exit.");
+  EXPECT_STREQ(MessageTable[81], "USB\\Vid_7a5c&Pid_4001");
+  EXPECT_STREQ(MessageTable[84], "PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E");
+  EXPECT_STREQ(MessageTable[87], "\\..\\sysWOW64\\");
+  EXPECT_EQ(strlen(MessageTable[72]), 597u);
+  EXPECT_EQ(std::string(MessageTable[72]).substr(0, 60),
+            "The Talvexa II (TVX II) device was found, but the TVX II is\n");
+}
+
+TEST_F(ConsoleTest, PutMessageObeysShowMessages) {
+  PutMessage(13);
+  PutMessageArgs(52, "C:\\a\\X.DLL", "C:\\b\\X.DLL");
+  EXPECT_EQ(Out(), "Installation complete\n\rC:\\a\\X.DLL is older than C:\\b\\X.DLL.\n");
+  ShowMessages = 0;
+  PutMessage(13);
+  PutMessage(70);
+  EXPECT_EQ(Out(), "Installation complete\n\rC:\\a\\X.DLL is older than C:\\b\\X.DLL.\n");
+}
+
+TEST_F(ConsoleTest, WaitKeyRestoresModeAndSkipsReleasesModifiersAndOtherEvents) {
+  sim::M().console.mode = 0x1F7;
+  sim::AddNonKeyEvent();
+  sim::PressModifier(VK_SHIFT);
+  sim::PressKey('a');
+  sim::PressKey('b');
+  WaitKey();
+  // Shift down, Shift up, the focus event, 'a' down were read; 'a' up and 'b' stay queued.
+  EXPECT_EQ(sim::M().console.events.size(), 3u);
+  ASSERT_EQ(sim::M().console.modesSet.size(), 2u);
+  EXPECT_EQ(sim::M().console.modesSet[0], 0x1F7u & ~7u);
+  EXPECT_EQ(sim::M().console.modesSet[1], 0x1F7u);
+  EXPECT_EQ(sim::OpenHandles(), 0);
+  EXPECT_EQ(sim::M().console.blockedReads, 0);
+}
+
+TEST_F(ConsoleTest, ExtendedKeySatisfiesTheNextWaitToo) {
+  sim::PressExtendedKey(VK_UP);
+  WaitKey();
+  EXPECT_EQ(KeyPending, 1);
+  int readsBefore = sim::CountCalls("ReadConsoleInputA");
+  WaitKey();  // returns on the pending second code, without reading the console
+  EXPECT_EQ(sim::CountCalls("ReadConsoleInputA"), readsBefore);
+  EXPECT_EQ(KeyPending, 0);
+  sim::PressKey('x');
+  WaitKey();
+  EXPECT_EQ(sim::M().console.blockedReads, 0);
+}
+
+TEST_F(ConsoleTest, WaitKeyWithoutConsoleReturnsAtOnce) {
+  sim::M().console.hasConsole = false;
+  WaitKey();
+  EXPECT_EQ(sim::CountCalls("ReadConsoleInputA"), 0);
+  ASSERT_EQ(sim::CountCalls("CreateFileA"), 1);
+  auto open = sim::CallsTo("CreateFileA")[0];
+  EXPECT_EQ(open.args[0], "CONIN$");
+  EXPECT_EQ(open.args[4], "3");  // OPEN_EXISTING
+}
+
+TEST_F(ConsoleTest, TracePausePrintsTextAndPauseLineThenWaits) {
+  sim::PressKey('q');
+  TracePause("Main - GetSystemDirectory failed.\n");
+  TracePause("FindExistingDevice - x\n", SCAN_PAUSE_LINE);
+  EXPECT_EQ(Out(),
+            "Main - GetSystemDirectory failed.\nPress ENTER to continue\n"
+            "FindExistingDevice - x\nPress ENTER to continue \n");
+  EXPECT_EQ(sim::M().console.blockedReads, 1);  // the second pause found no key
+}
+
+TEST_F(ConsoleTest, SkipBlanksFindsFirstGraphicCharacter) {
+  EXPECT_STREQ(SkipBlanks("  \t yes"), "yes");
+  EXPECT_STREQ(SkipBlanks("!x"), "!x");
+  EXPECT_EQ(SkipBlanks(" \t\r"), nullptr);
+  EXPECT_EQ(SkipBlanks(""), nullptr);
+  EXPECT_EQ(SkipBlanks("\xe9\xe9"), nullptr);
+}
+
+struct PromptCase {
+  const char* input;
+  int answer;
+  int prompts;
+};
+
+class PromptTest : public SimTest, public ::testing::WithParamInterface<PromptCase> {};
+
+TEST_P(PromptTest, AnswersAndRepeats) {
+  const PromptCase& c = GetParam();
+  sim::SetStdin(c.input);
+  EXPECT_EQ(PromptYesNo("Copy? ", 0), c.answer);
+  std::string expected;
+  for (int i = 0; i < c.prompts; i++) expected += "Copy? ";
+  EXPECT_EQ(Out(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, PromptTest,
+    ::testing::Values(PromptCase{"   yes\n", 1, 1}, PromptCase{"Y\n", 1, 1},
+                      PromptCase{"no way\n", 2, 1}, PromptCase{"Cancel\n", 0, 1},
+                      PromptCase{"CANCELLED\n", 0, 1}, PromptCase{"c\nn\n", 2, 2},
+                      PromptCase{"maybe\n\n  \ny\n", 1, 4}, PromptCase{"yep", 1, 1},
+                      PromptCase{"", 1, 1}, PromptCase{"maybe\n", 1, 2},
+                      PromptCase{"\t nope\r\n", 2, 1}),
+    [](const ::testing::TestParamInfo<PromptCase>& info) {
+      return "Case" + std::to_string(info.index);
+    });
+
+TEST_F(ConsoleTest, PromptAutomaticAnswerReadsNothing) {
+  sim::SetStdin("n\n");
+  EXPECT_EQ(PromptYesNo("Copy? ", 1), 1);
+  EXPECT_EQ(Out(), "");
+  EXPECT_EQ(sim::M().console.inPos, 0u);
+}
+
+TEST_F(ConsoleTest, PromptWithMessagesOffAsksSilently) {
+  ShowMessages = 0;
+  sim::SetStdin("x\nn\n");
+  EXPECT_EQ(PromptYesNo("Copy? ", 0), 2);
+  EXPECT_EQ(Out(), "");
+}
+
+TEST_F(ConsoleTest, LongAnswerLineIsJudgedByItsBeginningAndReadToItsEnd) {
+  std::string line = "n" + std::string(4999, 'y') + "\n";
+  sim::SetStdin(line + "y\n");
+  EXPECT_EQ(PromptYesNo("Copy? ", 0), 2);
+  EXPECT_EQ(sim::M().console.inPos, line.size());  // the whole line, nothing more
+  std::string blank = std::string(5000, ' ') + "\n";
+  sim::SetStdin(blank + "y\n");
+  EXPECT_EQ(PromptYesNo("Copy? ", 0), 1);
+  EXPECT_EQ(sim::M().console.inPos, blank.size() + 2);
+}
+
+TEST(TextTest, BoundedCopiesNeverOverrun) {
+  char buf[8];
+  memset(buf, 'z', sizeof buf);
+  EXPECT_EQ(CopyText(buf, sizeof buf, "1234567"), 1);
+  EXPECT_STREQ(buf, "1234567");
+  EXPECT_EQ(CopyText(buf, sizeof buf, "12345678"), 0);
+  EXPECT_STREQ(buf, "1234567");
+  CopyText(buf, sizeof buf, "abc");
+  EXPECT_EQ(AppendText(buf, sizeof buf, "defgh"), 0);
+  EXPECT_STREQ(buf, "abcdefg");
+  EXPECT_EQ(CompareTextNoCase("CANCEL", "cancel", 6), 0);
+  EXPECT_NE(CompareTextNoCase("c", "cancel", 6), 0);
+}

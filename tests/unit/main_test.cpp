@@ -1,0 +1,167 @@
+// Main: options and their order, the force option, the source directory, the system
+// directory check and the closing pause.
+#include "sim_test.h"
+
+static const std::string kBanner = "KTA Talvexa 2 software installation\n\r";
+static const std::string kFailed = "\nInstallation failed\n";
+static const std::string kClosing = "Press any key to exit.";
+
+using MainTest = SimTest;
+
+TEST_F(MainTest, NoArgumentsPrintsBannerAndWaitsForAKey) {
+  sim::PressKey(' ');
+  EXPECT_EQ(RunMain({"setup"}), EXIT_INSTALLED);
+  EXPECT_EQ(Out(), kBanner + kClosing);
+  EXPECT_EQ(sim::CountCalls("ReadConsoleInputA"), 1);
+  EXPECT_EQ(sim::M().console.blockedReads, 0);
+  EXPECT_EQ(Unattended, 0);
+  EXPECT_EQ(ShowMessages, 1);
+}
+
+TEST_F(MainTest, OptionRowsSetTheRunState) {
+  EXPECT_EQ(RunMain({"setup", "-x"}), EXIT_INSTALLED);
+  EXPECT_EQ(Unattended, 1);
+  EXPECT_EQ(Out(), kBanner);  // unattended: no closing pause
+  EXPECT_EQ(sim::CountCalls("CreateFileA"), 0);
+
+  sim::Reset();
+  RunMain({"setup", "/Q", "/d"});
+  EXPECT_EQ(Unattended, 1);
+  EXPECT_EQ(DebugTrace, 1);
+
+  sim::Reset();
+  RunMain({"setup", "-n"});
+  EXPECT_EQ(Unattended, 1);
+  EXPECT_EQ(ShowMessages, 0);
+  EXPECT_EQ(Out(), "");
+}
+
+TEST_F(MainTest, DetectOnlyImpliesNoClosingPause) {
+  RunMain({"setup", "/h"});
+  EXPECT_EQ(Unattended, 1);
+  EXPECT_EQ(Out(), kBanner);
+  EXPECT_EQ(sim::CountCalls("CreateFileA"), 0);
+}
+
+TEST_F(MainTest, UnknownArgumentsAndPartialMatchesAreIgnored) {
+  RunMain({"setup", "-XQ", "X", "--x", "/FU", "-", "/"});
+  EXPECT_EQ(Unattended, 0);
+  EXPECT_EQ(ForceCode, 0);
+  EXPECT_EQ(Out(), kBanner + kClosing);
+}
+
+TEST_F(MainTest, OptionsAreUpperCasedInPlace) {
+  std::vector<char> arg = {'-', 'f', 'u', 'x', '\0'};
+  char name[] = "setup";
+  char* argv[] = {name, arg.data(), nullptr};
+  Main(2, argv);
+  EXPECT_STREQ(arg.data(), "-FUX");
+  EXPECT_EQ(ForceCode, 'U');
+}
+
+TEST_F(MainTest, ForceOptionPrintsUnlessMessagesWereAlreadyOff) {
+  RunMain({"setup", "-fu", "-x"});
+  EXPECT_EQ(ForceCode, 'U');
+  EXPECT_EQ(Out(), "Skipping hardware detection - forcing Vorrin.\n" + kBanner);
+
+  sim::Reset();
+  RunMain({"setup", "-N", "-FU"});
+  EXPECT_EQ(ForceCode, 'U');
+  EXPECT_EQ(Out(), "");
+
+  sim::Reset();
+  RunMain({"setup", "-FU", "-N"});
+  EXPECT_EQ(Out(), "Skipping hardware detection - forcing Vorrin.\n");
+}
+
+TEST_F(MainTest, InvalidForceCodeStopsAtOnceWithExitZero) {
+  for (const char* bad : {"-F", "-FX", "-f1"}) {
+    sim::Reset();
+    EXPECT_EQ(RunMain({"setup", bad, "-x"}), EXIT_INSTALLED) << bad;
+    EXPECT_EQ(Out(), "Invalid force code!\n") << bad;
+    EXPECT_EQ(Unattended, 0) << bad;  // the options after it were never read
+    EXPECT_EQ(sim::CountCalls("GetSystemDirectoryA"), 0) << bad;
+    EXPECT_EQ(sim::CountCalls("CreateFileA"), 0) << bad;
+  }
+  sim::Reset();
+  EXPECT_EQ(RunMain({"setup", "-n", "-FX"}), EXIT_INSTALLED);
+  EXPECT_EQ(Out(), "");
+}
+
+TEST_F(MainTest, SourceDirFromProgramPath) {
+  RunMain({"setup", "-n"});
+  EXPECT_STREQ(SourceDir, ".");
+  RunMain({"\\pkg\\setup", "-n"});
+  EXPECT_STREQ(SourceDir, "c:\\pkg\\");
+  sim::M().currentDrive = 4;
+  RunMain({"\\pkg\\setup", "-n"});
+  EXPECT_STREQ(SourceDir, "d:\\pkg\\");
+  RunMain({"D:\\pkg\\setup.exe", "-n"});
+  EXPECT_STREQ(SourceDir, "D:\\pkg\\");
+  RunMain({"D:setup.exe", "-n"});
+  EXPECT_STREQ(SourceDir, "D:");
+  RunMain({"pkg/sub\\setup", "-n"});
+  EXPECT_STREQ(SourceDir, "pkg/sub\\");
+  RunMain({"C:\\a/b/setup", "-n"});
+  EXPECT_STREQ(SourceDir, "C:\\a/b/");
+}
+
+TEST_F(MainTest, SourceDirThatDoesNotFitFailsWithoutOverrun) {
+  std::string dir255 = "C:\\" + std::string(251, 'a') + "\\";  // 2 + 253 = 255 characters
+  ASSERT_EQ(dir255.size(), 255u);
+  EXPECT_EQ(RunMain({dir255 + "setup", "-x"}), EXIT_INSTALLED);
+  EXPECT_EQ(std::string(SourceDir), dir255);
+
+  std::string dir256 = "C:\\" + std::string(252, 'a') + "\\";
+  EXPECT_EQ(RunMain({dir256 + "setup", "-x"}), EXIT_FAILED);
+  EXPECT_STREQ(SourceDir, "");
+  EXPECT_EQ(Out(), kBanner + kBanner + kFailed);
+
+  // Without a drive, the current drive takes two more characters.
+  std::string rooted = "\\" + std::string(252, 'a') + "\\";
+  EXPECT_EQ(RunMain({rooted + "setup", "-n"}), EXIT_FAILED);
+  EXPECT_EQ(RunMain({std::string(5000, 'x') + "\\setup", "-n"}), EXIT_FAILED);
+}
+
+TEST_F(MainTest, SystemDirectoryUnreadableOrTooLong) {
+  sim::M().systemDirFails = true;
+  EXPECT_EQ(RunMain({"setup", "-x"}), EXIT_FAILED);
+  EXPECT_EQ(Out(), kBanner + kFailed);
+
+  sim::Reset();
+  sim::M().systemDir = "C:\\" + std::string(256, 's');  // 259 characters: still usable
+  EXPECT_EQ(RunMain({"setup", "-x"}), EXIT_INSTALLED);
+
+  sim::Reset();
+  sim::M().systemDir = "C:\\" + std::string(257, 's');  // 260 characters
+  EXPECT_EQ(RunMain({"setup", "-x"}), EXIT_FAILED);
+  EXPECT_EQ(Out(), kBanner + kFailed);
+
+  sim::Reset();
+  sim::M().systemDir = "C:\\" + std::string(600, 's');  // longer than the buffer
+  EXPECT_EQ(RunMain({"setup", "-x"}), EXIT_FAILED);
+  auto calls = sim::CallsTo("GetSystemDirectoryA");
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].args[1], "520");
+}
+
+TEST_F(MainTest, SystemDirectoryFailureTraceWithPauseThenClosingPause) {
+  sim::M().systemDirFails = true;
+  sim::PressKey('a');
+  sim::PressKey('b');
+  EXPECT_EQ(RunMain({"setup", "-d"}), EXIT_FAILED);
+  EXPECT_EQ(Out(), kBanner + "Main - GetSystemDirectory failed.\nPress ENTER to continue\n" +
+                       kFailed + kClosing);
+  EXPECT_EQ(sim::M().console.blockedReads, 0);
+  EXPECT_EQ(sim::M().console.events.size(), 1u);  // the release of the second key
+}
+
+TEST_F(MainTest, ClosingMessageShowsEvenWithMessagesOffWhenAttended) {
+  // -N implies unattended, so the closing message can only show without -N; a later -X
+  // suppresses it again.
+  RunMain({"setup", "-d"});
+  EXPECT_EQ(Out(), kBanner + kClosing);
+  sim::Reset();
+  RunMain({"setup", "-d", "-q"});
+  EXPECT_EQ(Out(), kBanner);
+}

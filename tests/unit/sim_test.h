@@ -1,0 +1,41 @@
+// Base fixture of the unit tests: a fresh simulated machine and the installer's run state
+// at its start values.
+#ifndef TESTS_UNIT_SIM_TEST_H
+#define TESTS_UNIT_SIM_TEST_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/machine.h"
+#include "setup/messages.h"
+#include "setup/setup.h"
+
+class SimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::Reset();
+    Unattended = 0;
+    ShowMessages = 1;
+    DebugTrace = 0;
+    ForceCode = 0;
+    SourceDir[0] = '\0';
+    KeyPending = 0;
+    ActiveMessages = MessageTable;
+  }
+
+  // Runs Main with these arguments (argv[0] first), as the start-up code would.
+  int RunMain(const std::vector<std::string>& args) {
+    std::vector<std::vector<char>> storage;
+    for (const std::string& a : args) storage.emplace_back(a.begin(), a.end() + 0), storage.back().push_back('\0');
+    std::vector<char*> argv;
+    for (auto& s : storage) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    return Main((int)args.size(), argv.data());
+  }
+
+  static std::string Out() { return sim::Output(); }
+};
+
+#endif
