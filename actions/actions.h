@@ -1,0 +1,43 @@
+// Installation actions: the guarded copy, package staging and tool refresh, legacy service
+// removal and the service-tool sequence.
+#ifndef ACTIONS_ACTIONS_H
+#define ACTIONS_ACTIONS_H
+
+#include "../platform/win32.h"
+
+// Copy results.
+#define COPY_OK 0
+#define COPY_FAILED 103
+#define COPY_PENDING_REBOOT 115
+
+// Installation results.
+#define INSTALL_OK 0
+#define INSTALL_REBOOT 1
+#define INSTALL_FAILED 2
+
+// Guarded copy (copy.cpp).
+int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sourceName,
+                     const char* destName, int autoAnswer);
+int CopyDriverFile(const char* sourceDir, const char* destDir, const char* name,
+                   int autoAnswer);
+int CompareFileDates(const char* sourcePath, const char* destPath);
+
+// Package staging and tool refresh (staging.cpp). The Build functions write into buffers
+// of PATH_BUFFER_SIZE bytes, from the system directory as GetSystemDirectoryA gives it.
+extern const int PackageFiles[5];
+void BuildDriverDir(char* out, const char* systemDir);
+void BuildDriverDirCompare(char* out, const char* systemDir);
+void BuildSystemDirWithSeparator(char* out, const char* systemDir);
+void BuildWow64Dir(char* out, const char* systemDir);
+void StageDriverPackage(void);
+void RefreshServiceTools(void);
+
+// Legacy service removal (legacy.cpp).
+int RemoveLegacyServices(void);
+int GrantAdminsFullControl(HKEY parent, const char* name);
+
+// Service-tool sequence (service_tool.cpp).
+int RunServiceTool(const char* commandTail);
+int InstallDriverSoftware(void);
+
+#endif
