@@ -107,3 +107,18 @@ class PrefixTest(unittest.TestCase):
     def setUp(self):
         self.prefix = Prefix()
         self.addCleanup(self.prefix.close)
+
+
+def device_reg(enumerator_path, hardware_ids, class_guid="{4d36e97d-e325-11ce-bfc1-08002be10318}"):
+    """REGEDIT4 text that adds a present device under Enum with these hardware IDs."""
+    data = b"".join(h.encode("ascii") + b"\0" for h in hardware_ids) + b"\0"
+    hexdata = ",".join("%02x" % b for b in data)
+    return ('[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\%s]\n'
+            '"ClassGUID"="%s"\n"HardwareID"=hex(7):%s\n\n' % (enumerator_path, class_guid, hexdata))
+
+
+PCI_CARD = "PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00\\4&1a2b3c&0&0008"
+PCI_CARD_IDS = ["PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00",
+                "PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E"]
+USB_4001 = "USB\\Vid_7a5c&Pid_4001\\5&2c3d4e&0&1"
+USB_4001_IDS = ["USB\\Vid_7a5c&Pid_4001&Rev_0001", "USB\\Vid_7a5c&Pid_4001"]
