@@ -1,0 +1,135 @@
+// The guarded copy, staging and the tool refresh against real files on Windows (under Wine)
+// and against the simulated machine: the same arrangements must give the same results.
+#include <ctype.h>
+#include <string.h>
+
+#include "actions/actions.h"
+#include "fixture.h"
+#include "fixture_files.h"
+#include "setup/messages.h"
+#include "setup/setup.h"
+
+namespace {
+
+const uint64_t T_OLD = 0x01D5000000000000ull;
+const uint64_t T_NEW = T_OLD + 10000000ull;
+
+bool SamePath(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); i++)
+    if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i])) return false;
+  return true;
+}
+
+class CopyPortableTest : public PortableTest {
+ protected:
+  void SetUp() override {
+    PortableTest::SetUp();
+    Unattended = 0;
+    ShowMessages = 1;
+    DebugTrace = 0;
+    ActiveMessages = MessageTable;
+    src = FixtureScratchDir();
+    dst = FixtureScratchDir();
+  }
+  void TearDown() override {
+    FixtureReleaseHeld();
+    PortableTest::TearDown();
+  }
+  int Copy(int autoAnswer = 0) {
+    FixtureCaptureBegin();
+    int result = CopyDriverFile(src.c_str(), dst.c_str(), "A.DLL", autoAnswer);
+    out = FixtureCaptureEnd();
+    return result;
+  }
+  std::string Warning() const {
+    return "\n" + src + "A.DLL is older than " + dst + "A.DLL.\n";
+  }
+  std::string src, dst, out;
+};
+
+TEST_F(CopyPortableTest, ReadOnlyDestinationIsOverwritten) {
+  FixtureWriteFile(src + "A.DLL", "new", T_NEW);
+  FixtureWriteFile(dst + "A.DLL", "old", T_OLD, FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(Copy(), COPY_OK);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "new");
+  EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_NEW);
+  EXPECT_EQ(FixtureFileAttributes(dst + "A.DLL") & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+TEST_F(CopyPortableTest, NewerDestinationAnsweredOnStandardInput) {
+  FixtureWriteFile(src + "A.DLL", "new", T_OLD);
+  FixtureWriteFile(dst + "A.DLL", "old", T_NEW, FILE_ATTRIBUTE_READONLY);
+  FixtureSetStdin("what\nn\ny\n");
+  EXPECT_EQ(Copy(), COPY_OK);
+  const std::string prompt = "Do you want to copy anyway? (y/n):\n";
+  EXPECT_EQ(out, Warning() + prompt + prompt);
+  EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "old");
+  EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_NEW);
+  // Declined, but the read-only attribute is gone all the same.
+  EXPECT_EQ(FixtureFileAttributes(dst + "A.DLL") & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(Copy(), COPY_OK);  // the "y" still waiting on standard input
+  EXPECT_EQ(out, Warning() + prompt);
+  EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "new");
+  EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_OLD);
+}
+
+TEST_F(CopyPortableTest, NewerDestinationWithAutomaticAnswerIsCopied) {
+  FixtureWriteFile(src + "A.DLL", "new", T_OLD);
+  FixtureWriteFile(dst + "A.DLL", "old", T_NEW);
+  EXPECT_EQ(Copy(1), COPY_OK);
+  EXPECT_EQ(out, Warning());
+  EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "new");
+}
+
+TEST_F(CopyPortableTest, DestinationHeldOpenIsReplacedAtRestart) {
+  FixtureWriteFile(src + "A.DLL", "new", T_NEW);
+  FixtureWriteFile(dst + "A.DLL", "old", T_OLD);
+  FixtureHoldOpen(dst + "A.DLL");
+  DebugTrace = 1;
+  EXPECT_EQ(Copy(), COPY_PENDING_REBOOT);
+  EXPECT_EQ(out, "CopyFile source = >" + src + "A.DLL<\nCopyFile dest = >" + dst +
+                     "A.DLL<\nCopyFile error on source file = >" + src +
+                     "A.DLL<, err = 20, 20, 21\n");
+  FixtureReleaseHeld();
+  EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "old");
+  EXPECT_TRUE(FixtureFileExists(src + "A.DLL"));
+  auto moves = FixturePendingMoves();
+  ASSERT_FALSE(moves.empty());
+  EXPECT_TRUE(SamePath(moves.back().first, src + "A.DLL")) << moves.back().first;
+  EXPECT_TRUE(SamePath(moves.back().second, dst + "A.DLL")) << moves.back().second;
+}
+
+TEST_F(CopyPortableTest, MissingSourceLeavesTheDestinationAlone) {
+  FixtureWriteFile(dst + "A.DLL", "old", T_NEW, FILE_ATTRIBUTE_READONLY);
+  size_t movesBefore = FixturePendingMoves().size();
+  EXPECT_EQ(Copy(), COPY_FAILED);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "old");
+  EXPECT_NE(FixtureFileAttributes(dst + "A.DLL") & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(FixturePendingMoves().size(), movesBefore);
+}
+
+TEST_F(CopyPortableTest, StagingAndRefreshPlaceThePackage) {
+  const char* names[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
+                         "KTASPSVC.EXE"};
+  for (const char* name : names) FixtureWriteFile(src + name, name, T_OLD);
+  ASSERT_LT(src.size(), sizeof SourceDir);
+  strcpy(SourceDir, src.c_str());
+  Unattended = 1;
+  FixtureCaptureBegin();
+  StageDriverPackage();
+  RefreshServiceTools();
+  EXPECT_EQ(FixtureCaptureEnd(), "");
+  std::string driverDir = FixtureSystemDir() + "\\drivers\\tvx2\\";
+  for (const char* name : names) {
+    EXPECT_EQ(FixtureReadFile(driverDir + name), name);
+    EXPECT_EQ(FixtureFileTime(driverDir + name), T_OLD);
+  }
+  EXPECT_EQ(FixtureReadFile(FixtureSystemDir() + "\\KTASPREM.EXE"), "KTASPREM.EXE");
+  EXPECT_EQ(FixtureReadFile(FixtureSystemDir() + "\\KTASPSVC.EXE"), "KTASPSVC.EXE");
+  EXPECT_FALSE(FixtureFileExists(FixtureSystemDir() + "\\KTASPW.DLL"));
+}
+
+}  // namespace
