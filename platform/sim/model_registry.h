@@ -27,7 +27,6 @@ struct RegistryModel {
   std::map<int64_t, RegKey> keys;  // by id
   int64_t nextId = 0;
   int64_t root = -1;               // HKEY_LOCAL_MACHINE, named "HKLM" in paths
-  HANDLE heap = nullptr;           // the process heap, made on first use
   std::map<const void*, std::unique_ptr<BYTE[]>> heapBlocks;
   std::map<const void*, std::unique_ptr<BYTE[]>> sids;
 };

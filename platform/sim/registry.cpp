@@ -535,15 +535,17 @@ BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bD
   return TRUE;
 }
 
+// The process heap is one fixed handle value, outside the handle table: it is never closed.
+static HANDLE const kProcessHeap = (HANDLE)(uintptr_t)0x7FFE0000;
+
 HANDLE GetProcessHeap(void) {
   Record("GetProcessHeap", {});
-  if (!R().heap) R().heap = NewHandle(HandleKind::Heap, 0, "process heap");
-  return R().heap;
+  return kProcessHeap;
 }
 
 LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
   Record("HeapAlloc", {Ptr(hHeap), Hex(dwFlags), Dec((int64_t)dwBytes)});
-  if (!FindHandle(hHeap, HandleKind::Heap)) return nullptr;
+  if (hHeap != kProcessHeap) return nullptr;
   if (Faulted("HeapAlloc")) return nullptr;
   std::unique_ptr<BYTE[]> block(new BYTE[dwBytes ? dwBytes : 1]);
   // Memory not asked to be zeroed holds a pattern, so that reading it before writing shows.
@@ -556,7 +558,7 @@ LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 
 BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
   Record("HeapFree", {Ptr(hHeap), Hex(dwFlags), Ptr(lpMem)});
-  if (!FindHandle(hHeap, HandleKind::Heap)) {
+  if (hHeap != kProcessHeap) {
     M().lastError = ERROR_INVALID_HANDLE;
     return FALSE;
   }
