@@ -22,15 +22,15 @@ std::vector<BYTE> MakeSid(const BYTE authority[6], std::vector<DWORD> subs) {
   return sid;
 }
 
-struct AceSpec {
+struct AceEntry {
   BYTE flags;
   DWORD mask;
   std::vector<BYTE> sid;
 };
 
-std::vector<BYTE> MakeAcl(const std::vector<AceSpec>& aces) {
+std::vector<BYTE> MakeAcl(const std::vector<AceEntry>& aces) {
   std::vector<BYTE> acl(8);
-  for (const AceSpec& a : aces) {
+  for (const AceEntry& a : aces) {
     WORD size = (WORD)(8 + a.sid.size());
     size_t at = acl.size();
     acl.resize(at + size);
