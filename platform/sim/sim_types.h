@@ -83,6 +83,7 @@ typedef void* HDEVINFO;
 #define ERROR_CANTOPEN 1011L
 #define ERROR_DEVICE_NOT_CONNECTED 1167L
 #define ERROR_GEN_FAILURE 31L
+#define ERROR_INVALID_USER_BUFFER 1784L
 
 // Generic access, sharing and creation.
 #define GENERIC_READ 0x80000000UL
