@@ -296,7 +296,8 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
   }
   DWORD size = (DWORD)dev->hardwareIds.size();
   if (RequiredSize) *RequiredSize = size;
-  if (PropertyBufferSize < size) {
+  // As on Wine, a query that offers no room fails even for an empty list.
+  if (PropertyBufferSize < size || PropertyBufferSize == 0) {
     M().lastError = ERROR_INSUFFICIENT_BUFFER;
     return FALSE;
   }
