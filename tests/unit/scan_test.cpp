@@ -114,12 +114,16 @@ TEST_F(ScanTest, CallsAllPresentDevicesOfAllClasses) {
 
 TEST_F(ScanTest, DevicesWithoutIdsAreSkippedSilentlyAndDoNotHideLaterDevices) {
   DebugTrace = 1;
+  const std::string wide(60, 'W');
+  AddDevice("ROOT\\WIDE\\0000", {wide});  // the buffer is then large enough for the card
   sim::AddDeviceWithoutIds("ROOT\\NOIDS\\0000");
   AddDevice("PCI\\CARD\\0", {kPci});
   sim::AddDeviceWithoutIds("ROOT\\NOIDS\\0001");
   sim::PressKey('\r');
+  // The card's query succeeds at once, leaving the no-ID device's error as the last error.
   EXPECT_EQ(FindExistingDevice(), 1);
-  EXPECT_EQ(Out(), IdLine(kPci) + "FindExistingDevice - Vorrin PCI ID found !\n" + kPause);
+  EXPECT_EQ(Out(), IdLine(wide) + IdLine(kPci) + "FindExistingDevice - Vorrin PCI ID found !\n" + kPause);
+  EXPECT_EQ(M().devices.localAllocs, 1);
   ExpectAllReleased();
 }
 
