@@ -72,7 +72,13 @@ TEST_F(DetectPortableTest, DebugTraceListsEveryEntryOfEveryPresentDevice) {
   DebugTrace = 1;
   EXPECT_EQ(FixtureScan(&out), 0);
   EXPECT_EQ(out, expected);
-  RecordProperty("present_hardware_ids", (int)ids.size());
+}
+
+TEST_F(DetectPortableTest, DeviceWithoutIdsDoesNotHideTheCardAfterIt) {
+  FixtureAddDevice("ROOT\\TVXTEST_A\\0000", {std::string(120, 'W')});
+  FixtureAddDevice("ROOT\\TVXTEST_B\\0000", {});
+  FixtureAddDevice("ROOT\\TVXTEST_C\\0000", {"PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E"});
+  EXPECT_EQ(FixtureScan(&out), 1);
 }
 
 TEST_F(DetectPortableTest, ProbeFindsNoCardAmongTheHidDevices) {

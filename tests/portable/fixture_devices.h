@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-// Adds a present device "<enumerator>\<device>\<instance>" with this hardware-ID list.
+// Adds a present device "<enumerator>\<device>\<instance>" with this hardware-ID list
+// (none at all when the list is empty).
 void FixtureAddDevice(const std::string& instancePath, const std::vector<std::string>& hardwareIds);
 // Takes away every device the test added.
 void FixtureRemoveDevices();

@@ -6,7 +6,10 @@
 #include "platform/sim/machine.h"
 
 void FixtureAddDevice(const std::string& instancePath, const std::vector<std::string>& hardwareIds) {
-  sim::AddDevice(instancePath, hardwareIds);
+  if (hardwareIds.empty())
+    sim::AddDeviceWithoutIds(instancePath);
+  else
+    sim::AddDevice(instancePath, hardwareIds);
 }
 
 void FixtureRemoveDevices() { sim::M().devices.devices.clear(); }

@@ -37,7 +37,8 @@ void FixtureAddDevice(const std::string& instancePath, const std::vector<std::st
   multi += '\0';
   EXPECT_EQ(RegSetValueExA(key, "ClassGUID", 0, REG_SZ, (const BYTE*)kClassGuid, sizeof kClassGuid),
             ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(key, "HardwareID", 0, REG_MULTI_SZ, (const BYTE*)multi.data(),
+  if (!hardwareIds.empty())
+    EXPECT_EQ(RegSetValueExA(key, "HardwareID", 0, REG_MULTI_SZ, (const BYTE*)multi.data(),
                            (DWORD)multi.size()),
             ERROR_SUCCESS);
   RegCloseKey(key);
