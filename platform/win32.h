@@ -8,7 +8,10 @@
 #include <windows.h>
 #include <direct.h>
 #include <setupapi.h>
+// The HID header declares its functions without C linkage.
+extern "C" {
 #include <hidsdi.h>
+}
 #else
 #include "sim/sim_win32.h"
 #endif

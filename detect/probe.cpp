@@ -1,0 +1,66 @@
+// The HID probe: is the card's USB function there and working?
+#include <stddef.h>
+
+#include "../platform/win32.h"
+#include "../setup/setup.h"
+#include "detect.h"
+
+// The smallest detail record that can hold a path: the fixed part and one character.
+#define DETAIL_MIN_SIZE (offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 1)
+
+static int IsCardAttributes(const HIDD_ATTRIBUTES* attributes) {
+  return attributes->VendorID == CARD_VENDOR_ID &&
+         (attributes->ProductID == CARD_PRODUCT_ID || attributes->ProductID == CARD_ALT_PRODUCT_ID);
+}
+
+int FindUsbServiceProcessor(void) {
+  if (ForceCode == 'U') return 1;
+
+  GUID hidGuid;
+  HidD_GetHidGuid(&hidGuid);
+  HDEVINFO set = SetupDiGetClassDevsA(&hidGuid, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return 0;
+
+  SP_DEVICE_INTERFACE_DATA iface;
+  iface.cbSize = sizeof iface;
+  int result = 0;
+  DWORD size = 0;  // carried from interface to interface
+  for (DWORD index = 0; !result; index++) {
+    if (!SetupDiEnumDeviceInterfaces(set, NULL, &hidGuid, index, &iface)) break;
+
+    // A size query that failed for another reason than the missing buffer left the size of
+    // an earlier interface behind: that size says nothing about this one.
+    if (!SetupDiGetDeviceInterfaceDetailA(set, &iface, NULL, 0, &size, NULL) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+      continue;
+    if (size < DETAIL_MIN_SIZE) continue;
+
+    PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail =
+        (PSP_DEVICE_INTERFACE_DETAIL_DATA_A)LocalAlloc(LPTR, size);
+    if (!detail) continue;
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, size, NULL, NULL)) {
+      LocalFree(detail);
+      continue;
+    }
+    ((char*)detail)[size - 1] = '\0';  // the path ends inside the record, whatever was filled
+
+    HANDLE device = CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (device == INVALID_HANDLE_VALUE) {
+      LocalFree(detail);
+      continue;
+    }
+    HIDD_ATTRIBUTES attributes;
+    attributes.Size = sizeof attributes;
+    attributes.VendorID = 0;
+    attributes.ProductID = 0;
+    attributes.VersionNumber = 0;
+    // A failed read is no match: the record would hold nothing of this device.
+    if (HidD_GetAttributes(device, &attributes) && IsCardAttributes(&attributes)) result = 1;
+    LocalFree(detail);
+    CloseHandle(device);
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return result;
+}
