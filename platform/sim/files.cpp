@@ -1,4 +1,8 @@
-// Simulated files operations.
+// Simulated files operations: a small file system of directories and files, names compared
+// without case, with the errors that Windows gives for missing paths, read-only files, files
+// held open by other programs and denied access, and the list of delayed moves.
+#include <string.h>
+
 #include "machine.h"
 #include "sim_win32.h"
 
@@ -6,6 +10,401 @@ using namespace sim;
 
 namespace sim {
 
-void InitFiles() {}
+static const DWORD SETTABLE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                         FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                         0x100 /* temporary */ | 0x1000 /* offline */ |
+                                         0x2000 /* not content indexed */;
+
+static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+std::string FullPath(const std::string& path) {
+  std::string p = path;
+  for (char& c : p)
+    if (c == '/') c = '\\';
+  if (p.empty()) return "";
+  if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') return "";  // UNC and device paths
+  const std::string& cwd = M().files.currentDir;
+  std::string drive, rest;
+  if (p.size() >= 2 && IsLetter(p[0]) && p[1] == ':') {
+    drive = p.substr(0, 2);
+    rest = p.substr(2);
+    if (rest.empty() || rest[0] != '\\') {
+      // Relative to the current directory of that drive; other drives start at their root.
+      if (EqualNoCase(cwd.substr(0, 2), drive))
+        rest = cwd.substr(2) + "\\" + rest;
+      else
+        rest = "\\" + rest;
+    }
+  } else if (p[0] == '\\') {
+    drive = cwd.substr(0, 2);
+    rest = p;
+  } else {
+    drive = cwd.substr(0, 2);
+    rest = cwd.substr(2) + "\\" + p;
+  }
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = rest.find('\\', start);
+    if (end == std::string::npos) end = rest.size();
+    std::string part = rest.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string full = drive + "\\";
+  for (size_t i = 0; i < parts.size(); i++) {
+    if (i) full += "\\";
+    full += parts[i];
+  }
+  return full;
+}
+
+static std::string ParentOf(const std::string& full) {
+  if (full.size() <= 3) return "";  // a root has no parent
+  size_t cut = full.rfind('\\');
+  return cut <= 2 ? full.substr(0, 3) : full.substr(0, cut);
+}
+
+static std::string NameOf(const std::string& full) {
+  size_t cut = full.rfind('\\');
+  return cut == std::string::npos ? full : full.substr(cut + 1);
+}
+
+static FileEntry* Lookup(const std::string& full) {
+  if (full.empty()) return nullptr;
+  auto it = M().files.entries.find(Lower(full));
+  return it == M().files.entries.end() ? nullptr : &it->second;
+}
+
+static FileEntry* Find(const std::string& path) { return Lookup(FullPath(path)); }
+
+// The error for a path that names nothing: the file is missing, or already its directory is.
+static DWORD MissingError(const std::string& full) {
+  FileEntry* parent = Lookup(ParentOf(full));
+  return parent && parent->isDirectory ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+// Where a new entry may be created: the error, or 0.
+static DWORD CreateError(const std::string& full) {
+  FileEntry* parent = Lookup(ParentOf(full));
+  if (!parent || !parent->isDirectory) return ERROR_PATH_NOT_FOUND;
+  if (parent->accessDenied) return ERROR_ACCESS_DENIED;
+  return 0;
+}
+
+static bool Fail(DWORD error) {
+  M().lastError = error;
+  return false;
+}
+
+// Moves an entry, with everything below it when it is a directory, to a new full path.
+static void MoveEntry(const std::string& fromFull, const std::string& toFull) {
+  auto& entries = M().files.entries;
+  std::string fromKey = Lower(fromFull);
+  std::vector<std::pair<std::string, FileEntry>> moved;
+  for (auto it = entries.begin(); it != entries.end();) {
+    const std::string& key = it->first;
+    bool below = key.size() > fromKey.size() && key.compare(0, fromKey.size(), fromKey) == 0 &&
+                 key[fromKey.size()] == '\\';
+    if (key == fromKey || below) {
+      FileEntry e = it->second;
+      e.path = toFull + e.path.substr(fromFull.size());
+      moved.emplace_back(Lower(e.path), e);
+      it = entries.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& m : moved) entries[m.first] = m.second;
+}
+
+void InitFiles() {
+  AddDirectory("C:\\WINDOWS\\system32\\drivers");
+  AddDirectory("C:\\WINDOWS\\SysWOW64");
+}
+
+void AddDirectory(const std::string& path) {
+  std::string full = FullPath(path);
+  if (full.empty()) return;
+  std::vector<std::string> chain;
+  for (std::string p = full; !p.empty(); p = ParentOf(p)) chain.push_back(p);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (Lookup(*it)) continue;
+    FileEntry e;
+    e.path = *it;
+    e.isDirectory = true;
+    e.attributes = FILE_ATTRIBUTE_DIRECTORY;
+    M().files.entries[Lower(*it)] = e;
+  }
+}
+
+void AddFile(const std::string& path, const std::string& contents, uint64_t lastWriteTime,
+             DWORD attributes) {
+  std::string full = FullPath(path);
+  if (full.empty()) return;
+  AddDirectory(ParentOf(full));
+  FileEntry e;
+  e.path = full;
+  e.contents = contents;
+  e.attributes = attributes;
+  e.lastWriteTime = lastWriteTime;
+  M().files.entries[Lower(full)] = e;
+}
+
+void RemoveFile(const std::string& path) { M().files.entries.erase(Lower(FullPath(path))); }
+
+void HoldOpen(const std::string& path, bool lockInsteadOfShare) {
+  if (FileEntry* e = Find(path)) e->hold = lockInsteadOfShare ? Hold::Locked : Hold::NoSharing;
+}
+
+void ReleaseHold(const std::string& path) {
+  if (FileEntry* e = Find(path)) e->hold = Hold::None;
+}
+
+void DenyAccess(const std::string& path, bool denied) {
+  if (FileEntry* e = Find(path)) e->accessDenied = denied;
+}
+
+void RefuseDelayedMoves(bool refuse) { M().files.refuseDelayedMoves = refuse; }
+
+void ApplyPendingMoves() {
+  FilesModel& f = M().files;
+  for (auto& entry : f.entries) entry.second.hold = Hold::None;
+  std::vector<PendingMove> moves;
+  moves.swap(f.pendingMoves);
+  for (const PendingMove& m : moves) {
+    FileEntry* source = Lookup(m.source);
+    if (!source) continue;
+    if (m.dest.empty()) {
+      f.entries.erase(Lower(m.source));
+      continue;
+    }
+    FileEntry* dest = Lookup(m.dest);
+    if (dest && dest != source && !m.replace) continue;
+    if (CreateError(m.dest) == ERROR_PATH_NOT_FOUND) continue;
+    if (dest && dest != source) f.entries.erase(Lower(m.dest));
+    MoveEntry(source->path, m.dest);
+  }
+}
+
+bool FileExists(const std::string& path) {
+  FileEntry* e = Find(path);
+  return e && !e->isDirectory;
+}
+
+bool DirectoryExists(const std::string& path) {
+  FileEntry* e = Find(path);
+  return e && e->isDirectory;
+}
+
+std::string FileContents(const std::string& path) {
+  FileEntry* e = Find(path);
+  return e ? e->contents : std::string();
+}
+
+uint64_t FileTime(const std::string& path) {
+  FileEntry* e = Find(path);
+  return e ? e->lastWriteTime : 0;
+}
+
+DWORD FileAttributes(const std::string& path) {
+  FileEntry* e = Find(path);
+  return e ? e->attributes : INVALID_FILE_ATTRIBUTES;
+}
+
+const std::vector<PendingMove>& PendingMoves() { return M().files.pendingMoves; }
 
 }  // namespace sim
+
+static FILETIME ToFileTime(uint64_t t) {
+  FILETIME ft;
+  ft.dwLowDateTime = (DWORD)(t & 0xFFFFFFFFu);
+  ft.dwHighDateTime = (DWORD)(t >> 32);
+  return ft;
+}
+
+static uint64_t FromFileTime(const FILETIME* ft) {
+  return ((uint64_t)ft->dwHighDateTime << 32) | ft->dwLowDateTime;
+}
+
+// Wildcard match of a name against a pattern of '*' and '?', without case.
+static bool Matches(const char* name, const char* pattern) {
+  if (*pattern == '\0') return *name == '\0';
+  if (*pattern == '*') return Matches(name, pattern + 1) || (*name && Matches(name + 1, pattern));
+  if (*name == '\0') return false;
+  if (*pattern != '?' && Lower(std::string(1, *pattern)) != Lower(std::string(1, *name)))
+    return false;
+  return Matches(name + 1, pattern + 1);
+}
+
+HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+  Record("FindFirstFileA", {Str(lpFileName), Ptr(lpFindFileData)});
+  if (Faulted("FindFirstFileA", lpFileName ? lpFileName : "")) return INVALID_HANDLE_VALUE;
+  if (!lpFileName || !lpFindFileData) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string name = lpFileName;
+  if (name.empty() || name.back() == '\\' || name.back() == '/') {
+    M().lastError = ERROR_FILE_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string full = FullPath(name);
+  if (full.empty()) {
+    M().lastError = ERROR_PATH_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  FileEntry* found = nullptr;
+  std::string pattern = NameOf(full);
+  if (pattern.find_first_of("*?") != std::string::npos) {
+    std::string parentKey = Lower(ParentOf(full));
+    for (auto& entry : M().files.entries) {
+      if (Lower(ParentOf(entry.second.path)) != parentKey || entry.first == parentKey) continue;
+      if (Matches(NameOf(entry.second.path).c_str(), pattern.c_str())) {
+        found = &entry.second;
+        break;
+      }
+    }
+  } else {
+    found = Lookup(full);
+  }
+  if (!found || found->path.size() <= 3) {
+    M().lastError = MissingError(full);
+    return INVALID_HANDLE_VALUE;
+  }
+  memset(lpFindFileData, 0, sizeof *lpFindFileData);
+  lpFindFileData->dwFileAttributes = found->attributes;
+  lpFindFileData->ftCreationTime = ToFileTime(found->lastWriteTime);
+  lpFindFileData->ftLastAccessTime = ToFileTime(found->lastWriteTime);
+  lpFindFileData->ftLastWriteTime = ToFileTime(found->lastWriteTime);
+  lpFindFileData->nFileSizeLow = (DWORD)found->contents.size();
+  std::string shown = NameOf(found->path);
+  strncpy(lpFindFileData->cFileName, shown.c_str(), MAX_PATH - 1);
+  return NewHandle(HandleKind::Find, M().files.nextFindId++, found->path);
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+  Record("FindClose", {Ptr(hFindFile)});
+  if (!FindHandle(hFindFile, HandleKind::Find)) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted("FindClose")) return FALSE;
+  ReleaseAnyHandle(hFindFile);
+  return TRUE;
+}
+
+LONG CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2) {
+  uint64_t a = FromFileTime(lpFileTime1), b = FromFileTime(lpFileTime2);
+  Record("CompareFileTime", {Hex(a), Hex(b)});
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
+  Record("SetFileAttributesA", {Str(lpFileName), Hex(dwFileAttributes)});
+  if (Faulted("SetFileAttributesA", lpFileName ? lpFileName : "")) return FALSE;
+  if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
+  std::string full = FullPath(lpFileName);
+  FileEntry* e = Lookup(full);
+  if (!e) return Fail(full.empty() ? ERROR_PATH_NOT_FOUND : MissingError(full));
+  if (e->accessDenied) return Fail(ERROR_ACCESS_DENIED);
+  // Only the attribute bits change; a file held open by another program still allows it.
+  DWORD kept = dwFileAttributes & SETTABLE_ATTRIBUTES;
+  if (e->isDirectory)
+    e->attributes = FILE_ATTRIBUTE_DIRECTORY | kept;
+  else
+    e->attributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+  return TRUE;
+}
+
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
+  Record("CopyFileA", {Str(lpExistingFileName), Str(lpNewFileName), Dec(bFailIfExists)});
+  if (Faulted("CopyFileA", lpNewFileName ? lpNewFileName : "")) return FALSE;
+  if (!lpExistingFileName || !lpNewFileName) return Fail(ERROR_INVALID_PARAMETER);
+  std::string sourceFull = FullPath(lpExistingFileName);
+  FileEntry* source = Lookup(sourceFull);
+  if (!source) return Fail(sourceFull.empty() ? ERROR_PATH_NOT_FOUND : MissingError(sourceFull));
+  if (source->isDirectory || source->accessDenied) return Fail(ERROR_ACCESS_DENIED);
+  if (source->hold == Hold::NoSharing) return Fail(ERROR_SHARING_VIOLATION);
+  if (source->hold == Hold::Locked) return Fail(ERROR_LOCK_VIOLATION);
+
+  std::string destFull = FullPath(lpNewFileName);
+  if (destFull.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+  if (DWORD error = CreateError(destFull)) return Fail(error);
+  FileEntry* dest = Lookup(destFull);
+  if (dest) {
+    // A file copied onto itself is already open for reading without write sharing.
+    if (dest == source) return Fail(ERROR_SHARING_VIOLATION);
+    if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
+    if (dest->isDirectory || dest->accessDenied) return Fail(ERROR_ACCESS_DENIED);
+    if (dest->hold == Hold::NoSharing) return Fail(ERROR_SHARING_VIOLATION);
+    if (dest->hold == Hold::Locked) return Fail(ERROR_LOCK_VIOLATION);
+    if (dest->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+    // Windows will not overwrite a hidden or system file with one that lacks the attribute.
+    DWORD special = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if ((dest->attributes & special) & ~source->attributes) return Fail(ERROR_ACCESS_DENIED);
+  }
+  FileEntry copy = *source;
+  copy.path = dest ? dest->path : destFull;
+  copy.hold = Hold::None;
+  copy.accessDenied = false;
+  M().files.entries[Lower(destFull)] = copy;  // keeps the source's last-write time
+  return TRUE;
+}
+
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+  Record("MoveFileExA", {Str(lpExistingFileName), Str(lpNewFileName), Hex(dwFlags)});
+  if (Faulted("MoveFileExA", lpExistingFileName ? lpExistingFileName : "")) return FALSE;
+  if (!lpExistingFileName) return Fail(ERROR_INVALID_PARAMETER);
+  FilesModel& f = M().files;
+  bool replace = (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0;
+  std::string sourceFull = FullPath(lpExistingFileName);
+  if (sourceFull.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+
+  if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+    // Only recorded now; the files are looked at when the restart carries the move out.
+    if (dwFlags & MOVEFILE_COPY_ALLOWED) return Fail(ERROR_INVALID_PARAMETER);
+    if (f.refuseDelayedMoves) return Fail(ERROR_ACCESS_DENIED);
+    std::string destFull = lpNewFileName ? FullPath(lpNewFileName) : std::string();
+    if (lpNewFileName && destFull.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+    f.pendingMoves.push_back(PendingMove{sourceFull, destFull, replace});
+    return TRUE;
+  }
+
+  if (!lpNewFileName) return Fail(ERROR_INVALID_PARAMETER);
+  FileEntry* source = Lookup(sourceFull);
+  if (!source) return Fail(MissingError(sourceFull));
+  if (source->accessDenied) return Fail(ERROR_ACCESS_DENIED);
+  if (source->hold != Hold::None) return Fail(ERROR_SHARING_VIOLATION);
+  std::string destFull = FullPath(lpNewFileName);
+  if (destFull.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+  if (DWORD error = CreateError(destFull)) return Fail(error);
+  FileEntry* dest = Lookup(destFull);
+  if (dest && dest != source) {
+    if (!replace) return Fail(ERROR_ALREADY_EXISTS);
+    if (dest->isDirectory || dest->accessDenied || (dest->attributes & FILE_ATTRIBUTE_READONLY))
+      return Fail(ERROR_ACCESS_DENIED);
+    if (dest->hold != Hold::None) return Fail(ERROR_SHARING_VIOLATION);
+    f.entries.erase(Lower(destFull));
+    source = Lookup(sourceFull);
+  }
+  MoveEntry(source->path, destFull);
+  return TRUE;
+}
+
+BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
+  Record("CreateDirectoryA", {Str(lpPathName), Ptr(lpSecurityAttributes)});
+  if (Faulted("CreateDirectoryA", lpPathName ? lpPathName : "")) return FALSE;
+  if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
+  std::string full = FullPath(lpPathName);
+  if (full.empty()) return Fail(ERROR_PATH_NOT_FOUND);
+  if (Lookup(full)) return Fail(ERROR_ALREADY_EXISTS);
+  if (DWORD error = CreateError(full)) return Fail(error);
+  FileEntry e;
+  e.path = full;
+  e.isDirectory = true;
+  e.attributes = FILE_ATTRIBUTE_DIRECTORY;
+  M().files.entries[Lower(full)] = e;
+  return TRUE;
+}

@@ -1,11 +1,73 @@
-// The simulated file system: directories and files, compared without case.
+// The simulated file system: directories and files, compared without case, with attributes,
+// last-write times, files held open by other programs, access denied on chosen paths, and the
+// moves recorded for the next restart.
 #ifndef PLATFORM_SIM_MODEL_FILES_H
 #define PLATFORM_SIM_MODEL_FILES_H
 
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim_types.h"
+
 namespace sim {
 
-struct FilesModel {
+// How another program holds a file: not at all, open without sharing (opening it again fails
+// with a sharing violation), or with a byte range locked (writing fails with a lock violation).
+enum class Hold { None, NoSharing, Locked };
+
+struct FileEntry {
+  std::string path;        // full path in the spelling it was created with
+  bool isDirectory = false;
+  std::string contents;
+  DWORD attributes = FILE_ATTRIBUTE_NORMAL;  // FILE_ATTRIBUTE_DIRECTORY for directories
+  uint64_t lastWriteTime = 0;                // FILETIME units
+  Hold hold = Hold::None;
+  bool accessDenied = false;  // opening, changing or creating in it fails with error 5
 };
+
+// One entry of the list that Windows keeps for the next restart: at the restart `source` is
+// moved onto `dest` (replacing it when `replace`), or deleted when `dest` is empty.
+struct PendingMove {
+  std::string source;
+  std::string dest;
+  bool replace;
+};
+
+struct FilesModel {
+  std::map<std::string, FileEntry> entries;  // key: the full path in lower case
+  std::string currentDir = "C:\\";           // what relative paths start from
+  std::vector<PendingMove> pendingMoves;
+  bool refuseDelayedMoves = false;           // MoveFileExA cannot record a delayed move (5)
+  int64_t nextFindId = 1;
+};
+
+// The full path that Windows would make of `path`: relative paths start from the current
+// directory, "/" reads as "\", doubled separators, "." and ".." are resolved. Empty when the
+// path is of a form the model does not know (device and UNC paths).
+std::string FullPath(const std::string& path);
+
+// Arranging. AddFile and AddDirectory create missing parent directories.
+void AddDirectory(const std::string& path);
+void AddFile(const std::string& path, const std::string& contents, uint64_t lastWriteTime,
+             DWORD attributes = FILE_ATTRIBUTE_NORMAL);
+void RemoveFile(const std::string& path);
+void HoldOpen(const std::string& path, bool lockInsteadOfShare = false);
+void ReleaseHold(const std::string& path);
+void DenyAccess(const std::string& path, bool denied = true);
+void RefuseDelayedMoves(bool refuse = true);
+// The restart: holds end and the recorded moves are carried out in order.
+void ApplyPendingMoves();
+
+// Inspecting.
+bool FileExists(const std::string& path);  // a file, not a directory
+bool DirectoryExists(const std::string& path);
+std::string FileContents(const std::string& path);
+uint64_t FileTime(const std::string& path);
+DWORD FileAttributes(const std::string& path);  // INVALID_FILE_ATTRIBUTES when absent
+const std::vector<PendingMove>& PendingMoves();
 
 }  // namespace sim
 

@@ -1,0 +1,90 @@
+// The guarded copy: every file the installer places goes through CopyDriverFileAs, which
+// refuses a missing source, clears the attributes of an existing destination, asks before
+// replacing a newer file and, for a destination in use, has Windows replace it at the next
+// restart.
+#include "../platform/console.h"
+#include "../platform/win32.h"
+#include "../setup/messages.h"
+#include "../setup/setup.h"
+#include "../setup/text.h"
+#include "actions.h"
+
+#define PROMPT_BUFFER_SIZE 256
+
+static int CopyTraceOn(void) { return DebugTrace == 1 && ShowMessages == 1; }
+
+static void TracePaths(const char* sourcePath, const char* destPath) {
+  if (!CopyTraceOn()) return;
+  ConsolePrint("CopyFile source = >%s<\n", sourcePath);
+  ConsolePrint("CopyFile dest = >%s<\n", destPath);
+}
+
+// Looks a path up and closes the search at once. Returns 1 when it exists; its last-write
+// time goes to *lastWrite when asked for.
+static int LookUpFile(const char* path, FILETIME* lastWrite) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == NULL || search == INVALID_HANDLE_VALUE) return 0;
+  FindClose(search);
+  if (lastWrite) *lastWrite = found.ftLastWriteTime;
+  return 1;
+}
+
+int CompareFileDates(const char* sourcePath, const char* destPath) {
+  FILETIME destTime, sourceTime;
+  if (!LookUpFile(destPath, &destTime)) return 1;
+  if (!LookUpFile(sourcePath, &sourceTime)) return 1;
+  return (int)CompareFileTime(&sourceTime, &destTime);
+}
+
+int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sourceName,
+                     const char* destName, int autoAnswer) {
+  char sourcePath[PATH_BUFFER_SIZE];
+  char destPath[PATH_BUFFER_SIZE];
+  int fits = CopyText(sourcePath, sizeof sourcePath, sourceDir);
+  fits &= AppendText(sourcePath, sizeof sourcePath, sourceName);
+  fits &= CopyText(destPath, sizeof destPath, destDir);
+  fits &= AppendText(destPath, sizeof destPath, destName);
+  // A cut-off path would name some other file: touch nothing.
+  if (!fits) return COPY_FAILED;
+
+  TracePaths(sourcePath, destPath);
+  if (!LookUpFile(sourcePath, NULL)) {
+    TracePaths(sourcePath, destPath);
+    return COPY_FAILED;
+  }
+
+  // Cleared before the date test, so that even a kept destination is no longer read-only.
+  SetFileAttributesA(destPath, FILE_ATTRIBUTE_NORMAL);
+
+  if (LookUpFile(destPath, NULL)) {
+    int dates = CompareFileDates(sourcePath, destPath);
+    if (dates < 0 && ShowMessages == 1) {
+      ConsolePrint("\n");
+      PutMessageArgs(MSG_OLDER_THAN, sourcePath, destPath);
+      char prompt[PROMPT_BUFFER_SIZE];
+      CopyText(prompt, sizeof prompt,
+               (ActiveMessages ? ActiveMessages : MessageTable)[MSG_COPY_ANYWAY]);
+      if (PromptYesNo(prompt, autoAnswer) == ANSWER_NO) return COPY_OK;
+    }
+  }
+
+  if (CopyFileA(sourcePath, destPath, FALSE)) return COPY_OK;
+
+  DWORD error = GetLastError();
+  if (CopyTraceOn())
+    ConsolePrint("CopyFile error on source file = >%s<, err = %x, %x, %x\n", sourcePath,
+                 (unsigned)error, (unsigned)ERROR_SHARING_VIOLATION,
+                 (unsigned)ERROR_LOCK_VIOLATION);
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return COPY_FAILED;
+
+  // The destination is in use: Windows moves the source onto it at the next restart.
+  if (MoveFileExA(sourcePath, destPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+    return COPY_PENDING_REBOOT;
+  return COPY_FAILED;
+}
+
+int CopyDriverFile(const char* sourceDir, const char* destDir, const char* name,
+                   int autoAnswer) {
+  return CopyDriverFileAs(sourceDir, destDir, name, name, autoAnswer);
+}

@@ -1,0 +1,64 @@
+// The package file set, the directory strings built from the system directory, staging of
+// the package into the driver directory and the refresh of the two service tools.
+#include "../platform/win32.h"
+#include "../setup/messages.h"
+#include "../setup/setup.h"
+#include "../setup/text.h"
+#include "actions.h"
+
+const int PackageFiles[5] = {MSG_FILE_SETUP, MSG_FILE_LIBRARY, MSG_FILE_LIBRARY32,
+                             MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
+
+static void JoinDir(char* out, const char* first, const char* second) {
+  CopyText(out, PATH_BUFFER_SIZE, first);
+  AppendText(out, PATH_BUFFER_SIZE, second);
+}
+
+void BuildDriverDir(char* out, const char* systemDir) {
+  JoinDir(out, systemDir, MessageTable[MSG_DRIVER_DIR]);
+}
+
+void BuildDriverDirCompare(char* out, const char* systemDir) {
+  JoinDir(out, systemDir, MessageTable[MSG_DRIVER_DIR_NAME]);
+}
+
+void BuildSystemDirWithSeparator(char* out, const char* systemDir) {
+  JoinDir(out, systemDir, "\\");
+}
+
+void BuildWow64Dir(char* out, const char* systemDir) {
+  JoinDir(out, systemDir, MessageTable[MSG_WOW64_DIR]);
+}
+
+// Main has checked the system directory at start-up; should it be unreadable now, the paths
+// would start at the drive's root instead, so nothing is copied.
+static int ReadSystemDir(char* systemDir) {
+  systemDir[0] = '\0';
+  UINT length = GetSystemDirectoryA(systemDir, PATH_BUFFER_SIZE);
+  return length > 0 && length < SYSTEM_DIR_LIMIT;
+}
+
+void StageDriverPackage(void) {
+  char systemDir[PATH_BUFFER_SIZE];
+  if (!ReadSystemDir(systemDir)) return;
+  char driverDir[PATH_BUFFER_SIZE];
+  BuildDriverDir(driverDir, systemDir);
+  // Already there on a repeated installation; any other failure shows as failed copies.
+  CreateDirectoryA(driverDir, NULL);
+
+  char stagingSource[PATH_BUFFER_SIZE];
+  JoinDir(stagingSource, SourceDir, "\\");
+  for (int i = 0; i < 5; i++)
+    CopyDriverFile(stagingSource, driverDir, MessageTable[PackageFiles[i]], Unattended);
+}
+
+void RefreshServiceTools(void) {
+  char systemDir[PATH_BUFFER_SIZE];
+  if (!ReadSystemDir(systemDir)) return;
+  char driverDir[PATH_BUFFER_SIZE];
+  char systemDirSep[PATH_BUFFER_SIZE];
+  BuildDriverDir(driverDir, systemDir);
+  BuildSystemDirWithSeparator(systemDirSep, systemDir);
+  CopyDriverFile(driverDir, systemDirSep, MessageTable[MSG_FILE_REMOTE_TOOL], Unattended);
+  CopyDriverFile(driverDir, systemDirSep, MessageTable[MSG_FILE_SERVICE_TOOL], Unattended);
+}

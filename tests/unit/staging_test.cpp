@@ -1,0 +1,162 @@
+// Package staging, the tool refresh and the directory strings on the simulated machine.
+#include <string.h>
+
+#include "actions/actions.h"
+#include "sim_test.h"
+
+namespace {
+
+const uint64_t T_PKG = 0x01D6000000000000ull;
+const char* const DRIVER_DIR = "C:\\WINDOWS\\system32\\drivers\\tvx2\\";
+const char* const NAMES[5] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
+                              "KTASPSVC.EXE"};
+
+class StagingTest : public SimTest {
+ protected:
+  void LayOutPackage(const std::string& dir, uint64_t time = T_PKG) {
+    for (const char* name : NAMES) sim::AddFile(dir + name, std::string("pkg ") + name, time);
+  }
+  static std::string Staged(const char* name) {
+    return sim::FileContents(std::string(DRIVER_DIR) + name);
+  }
+};
+
+TEST_F(StagingTest, DirectoryStringsAreBuiltFromTheSystemDirectory) {
+  char out[PATH_BUFFER_SIZE];
+  BuildDriverDir(out, "C:\\WINDOWS\\system32");
+  EXPECT_STREQ(out, "C:\\WINDOWS\\system32\\drivers\\tvx2\\");
+  BuildDriverDirCompare(out, "C:\\WINDOWS\\system32");
+  EXPECT_STREQ(out, "C:\\WINDOWS\\system32\\drivers\\tvx2");
+  BuildSystemDirWithSeparator(out, "C:\\WINDOWS\\system32");
+  EXPECT_STREQ(out, "C:\\WINDOWS\\system32\\");
+  BuildWow64Dir(out, "C:\\WINDOWS\\system32");
+  EXPECT_STREQ(out, "C:\\WINDOWS\\system32\\..\\sysWOW64\\");
+  for (int i = 0; i < 5; i++) EXPECT_STREQ(MessageTable[PackageFiles[i]], NAMES[i]);
+  // The longest system directory accepted still fits with room to spare.
+  std::string longest(259, 's');
+  BuildDriverDir(out, longest.c_str());
+  EXPECT_EQ(strlen(out), 273u);
+}
+
+TEST_F(StagingTest, FreshStagingCreatesTheDirectoryAndCopiesAllFiveInOrder) {
+  strcpy(SourceDir, "C:\\pkg\\");
+  LayOutPackage("C:\\pkg\\");
+  StageDriverPackage();
+  auto mkdir = sim::CallsTo("CreateDirectoryA");
+  ASSERT_EQ(mkdir.size(), 1u);
+  EXPECT_EQ(mkdir[0].args, (std::vector<std::string>{DRIVER_DIR, "NULL"}));
+  auto copies = sim::CallsTo("CopyFileA");
+  ASSERT_EQ(copies.size(), 5u);
+  for (int i = 0; i < 5; i++) {
+    EXPECT_EQ(copies[i].args[0], std::string("C:\\pkg\\\\") + NAMES[i]);
+    EXPECT_EQ(copies[i].args[1], std::string(DRIVER_DIR) + NAMES[i]);
+    EXPECT_EQ(Staged(NAMES[i]), std::string("pkg ") + NAMES[i]);
+  }
+  EXPECT_EQ(Out(), "");
+  EXPECT_EQ(sim::OpenHandles(), 0);
+}
+
+TEST_F(StagingTest, RestagingOntoTheSameFilesAsksNothingAndCopiesAgain) {
+  strcpy(SourceDir, "C:\\pkg\\");
+  LayOutPackage("C:\\pkg\\");
+  LayOutPackage(DRIVER_DIR);
+  sim::SetStdin("n\nn\nn\nn\nn\n");
+  StageDriverPackage();
+  EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 1);
+  EXPECT_EQ(sim::CountCalls("CopyFileA"), 5);
+  EXPECT_EQ(Out(), "");
+  EXPECT_EQ(sim::M().console.inPos, 0u);
+}
+
+TEST_F(StagingTest, OlderPackageAsksPerFileAndKeepsTheDeclinedOnes) {
+  strcpy(SourceDir, "C:\\pkg\\");
+  LayOutPackage("C:\\pkg\\", T_PKG);
+  sim::AddFile(std::string(DRIVER_DIR) + "KTASPW.DLL", "kept", T_PKG + 1);
+  sim::AddFile(std::string(DRIVER_DIR) + "KTASPSVC.EXE", "replaced", T_PKG + 1);
+  sim::SetStdin("n\ny\n");
+  StageDriverPackage();
+  EXPECT_EQ(Out(),
+            "\nC:\\pkg\\\\KTASPW.DLL is older than C:\\WINDOWS\\system32\\drivers\\tvx2\\"
+            "KTASPW.DLL.\nDo you want to copy anyway? (y/n):\n"
+            "\nC:\\pkg\\\\KTASPSVC.EXE is older than C:\\WINDOWS\\system32\\drivers\\tvx2\\"
+            "KTASPSVC.EXE.\nDo you want to copy anyway? (y/n):\n");
+  EXPECT_EQ(Staged("KTASPW.DLL"), "kept");
+  EXPECT_EQ(Staged("KTASPSVC.EXE"), "pkg KTASPSVC.EXE");
+  EXPECT_EQ(Staged("KTASPREM.EXE"), "pkg KTASPREM.EXE");
+}
+
+TEST_F(StagingTest, MissingPackageFileIsSkippedSilentlyAndTheOldCopyStays) {
+  strcpy(SourceDir, "C:\\pkg\\");
+  LayOutPackage("C:\\pkg\\");
+  sim::RemoveFile("C:\\pkg\\KTASPW32.DLL");
+  sim::AddFile(std::string(DRIVER_DIR) + "KTASPW32.DLL", "previous", 1);
+  StageDriverPackage();
+  EXPECT_EQ(Out(), "");
+  EXPECT_EQ(Staged("KTASPW32.DLL"), "previous");
+  for (const char* name : {"SETUP.EXE", "KTASPW.DLL", "KTASPREM.EXE", "KTASPSVC.EXE"})
+    EXPECT_EQ(Staged(name), std::string("pkg ") + name);
+  EXPECT_EQ(sim::CountCalls("CopyFileA"), 4);
+}
+
+TEST_F(StagingTest, BareNameSourceStagesFromTheCurrentDirectory) {
+  strcpy(SourceDir, ".");
+  sim::M().files.currentDir = "C:\\pkg";
+  LayOutPackage("C:\\pkg\\");
+  StageDriverPackage();
+  auto copies = sim::CallsTo("CopyFileA");
+  ASSERT_EQ(copies.size(), 5u);
+  EXPECT_EQ(copies[0].args[0], ".\\SETUP.EXE");
+  for (const char* name : NAMES) EXPECT_EQ(Staged(name), std::string("pkg ") + name);
+}
+
+TEST_F(StagingTest, UncreatableDriverDirectoryFailsEveryCopy) {
+  strcpy(SourceDir, "C:\\pkg\\");
+  LayOutPackage("C:\\pkg\\");
+  sim::DenyAccess("C:\\WINDOWS\\system32\\drivers");
+  StageDriverPackage();
+  EXPECT_FALSE(sim::DirectoryExists(DRIVER_DIR));
+  EXPECT_EQ(sim::CountCalls("CopyFileA"), 5);
+  EXPECT_EQ(sim::CountCalls("MoveFileExA"), 0);
+  EXPECT_EQ(Out(), "");
+}
+
+TEST_F(StagingTest, StagedFileInUseIsReplacedAtRestart) {
+  strcpy(SourceDir, "C:\\pkg\\");
+  LayOutPackage("C:\\pkg\\");
+  LayOutPackage(DRIVER_DIR, T_PKG - 1);
+  sim::HoldOpen(std::string(DRIVER_DIR) + "KTASPSVC.EXE");
+  StageDriverPackage();
+  ASSERT_EQ(sim::PendingMoves().size(), 1u);
+  EXPECT_EQ(sim::PendingMoves()[0].source, "C:\\pkg\\KTASPSVC.EXE");
+  EXPECT_EQ(sim::PendingMoves()[0].dest, std::string(DRIVER_DIR) + "KTASPSVC.EXE");
+}
+
+TEST_F(StagingTest, ToolRefreshCopiesBothToolsAndSurvivesAMissingOne) {
+  sim::AddFile(std::string(DRIVER_DIR) + "KTASPSVC.EXE", "svc", T_PKG);
+  DebugTrace = 1;
+  ShowMessages = 0;  // traces need messages too
+  RefreshServiceTools();
+  EXPECT_EQ(Out(), "");
+  EXPECT_FALSE(sim::FileExists("C:\\WINDOWS\\system32\\KTASPREM.EXE"));
+  EXPECT_EQ(sim::FileContents("C:\\WINDOWS\\system32\\KTASPSVC.EXE"), "svc");
+  auto copies = sim::CallsTo("CopyFileA");
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(copies[0].args[1], "C:\\WINDOWS\\system32\\KTASPSVC.EXE");
+  auto finds = sim::CallsTo("FindFirstFileA");
+  ASSERT_FALSE(finds.empty());
+  EXPECT_EQ(finds[0].args[0], std::string(DRIVER_DIR) + "KTASPREM.EXE");
+}
+
+TEST_F(StagingTest, UnreadableSystemDirectoryPlacesNothing) {
+  strcpy(SourceDir, "C:\\pkg\\");
+  LayOutPackage("C:\\pkg\\");
+  LayOutPackage(DRIVER_DIR);
+  sim::M().systemDirFails = true;
+  StageDriverPackage();
+  RefreshServiceTools();
+  EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 0);
+  EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
+  EXPECT_FALSE(sim::DirectoryExists("C:\\drivers"));
+}
+
+}  // namespace
