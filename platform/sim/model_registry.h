@@ -1,11 +1,56 @@
-// The simulated registry: keys compared without case, with security descriptors.
+// The simulated registry: keys compared without case, subkeys listed in Windows' order,
+// an access list per key, and the process heap that the security code allocates from.
 #ifndef PLATFORM_SIM_MODEL_REGISTRY_H
 #define PLATFORM_SIM_MODEL_REGISTRY_H
 
+#include <stdint.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim_types.h"
+
 namespace sim {
 
-struct RegistryModel {
+struct RegKey {
+  std::string name;          // as it was created
+  int64_t parent = -1;       // -1 for the root
+  bool deleted = false;      // handles may still refer to a deleted key
+  bool daclPresent = true;   // false: a null DACL
+  std::vector<BYTE> dacl;    // the access list, laid out as Windows lays it out
+  DWORD denied = 0;          // rights that an open of this key is refused
 };
+
+struct RegistryModel {
+  std::map<int64_t, RegKey> keys;  // by id
+  int64_t nextId = 0;
+  int64_t root = -1;               // HKEY_LOCAL_MACHINE, named "HKLM" in paths
+  HANDLE heap = nullptr;           // the process heap, made on first use
+  std::map<const void*, std::unique_ptr<BYTE[]>> heapBlocks;
+  std::map<const void*, std::unique_ptr<BYTE[]>> sids;
+};
+
+// Paths name keys from the root, as in "HKLM\\SYSTEM\\CurrentControlSet\\Services\\x",
+// compared without case. The same path is the target of a fault injected into a registry
+// operation: RegOpenKeyExA, RegEnumKeyExA, RegDeleteKeyA, RegGetKeySecurity and
+// RegSetKeySecurity match the key they act on.
+#define SIM_SERVICES_PATH "HKLM\\SYSTEM\\CurrentControlSet\\Services"
+
+// Creates the key and any missing keys above it, with the default access list.
+bool AddKey(const std::string& path);
+bool KeyExists(const std::string& path);
+// The names of the key's subkeys, in the order RegEnumKeyExA gives them.
+std::vector<std::string> SubkeysOf(const std::string& path);
+// The key's DACL bytes; empty when the key is missing or has a null DACL.
+std::vector<BYTE> KeyDacl(const std::string& path);
+// Opens of the key that ask for any of these rights fail with ERROR_ACCESS_DENIED, as when
+// the key's access list withholds them; a new DACL written to the key lifts this.
+void DenyKeyAccess(const std::string& path, DWORD rights);
+// Heap blocks and SIDs not yet released.
+int LiveHeapBlocks();
+int LiveSids();
 
 }  // namespace sim
 

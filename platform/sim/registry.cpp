@@ -1,11 +1,572 @@
-// Simulated registry operations.
+// Simulated registry, key security and process heap.
+#include <ctype.h>
+#include <string.h>
+
+#include <algorithm>
+
 #include "machine.h"
 #include "sim_win32.h"
 
 using namespace sim;
 
+namespace {
+
+const BYTE kNtAuthority[6] = {0, 0, 0, 0, 0, 5};
+
+std::vector<BYTE> MakeSid(const BYTE authority[6], std::vector<DWORD> subs) {
+  std::vector<BYTE> sid(8 + 4 * subs.size());
+  sid[0] = 1;
+  sid[1] = (BYTE)subs.size();
+  memcpy(&sid[2], authority, 6);
+  for (size_t i = 0; i < subs.size(); i++) memcpy(&sid[8 + 4 * i], &subs[i], 4);
+  return sid;
+}
+
+struct AceSpec {
+  BYTE flags;
+  DWORD mask;
+  std::vector<BYTE> sid;
+};
+
+std::vector<BYTE> MakeAcl(const std::vector<AceSpec>& aces) {
+  std::vector<BYTE> acl(8);
+  for (const AceSpec& a : aces) {
+    WORD size = (WORD)(8 + a.sid.size());
+    size_t at = acl.size();
+    acl.resize(at + size);
+    acl[at] = ACCESS_ALLOWED_ACE_TYPE;
+    acl[at + 1] = a.flags;
+    memcpy(&acl[at + 2], &size, 2);
+    memcpy(&acl[at + 4], &a.mask, 4);
+    memcpy(&acl[at + 8], a.sid.data(), a.sid.size());
+  }
+  acl[0] = ACL_REVISION;
+  WORD total = (WORD)acl.size(), count = (WORD)aces.size();
+  memcpy(&acl[2], &total, 2);
+  memcpy(&acl[4], &count, 2);
+  return acl;
+}
+
+// What a new key gets: SYSTEM and Administrators full control, Users read, all inherited
+// by subkeys.
+std::vector<BYTE> DefaultDacl() {
+  return MakeAcl({{CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, MakeSid(kNtAuthority, {18})},
+                  {CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, MakeSid(kNtAuthority, {32, 544})},
+                  {CONTAINER_INHERIT_ACE, KEY_READ, MakeSid(kNtAuthority, {32, 545})}});
+}
+
+// Windows orders key names by their upper-case form.
+std::string Upper(const std::string& s) {
+  std::string r = s;
+  for (char& c : r) c = (char)toupper((unsigned char)c);
+  return r;
+}
+
+RegistryModel& R() { return M().registry; }
+
+RegKey* KeyById(int64_t id) {
+  auto it = R().keys.find(id);
+  return it == R().keys.end() ? nullptr : &it->second;
+}
+
+std::vector<int64_t> Children(int64_t id) {
+  std::vector<int64_t> out;
+  for (auto& kv : R().keys)
+    if (kv.second.parent == id && !kv.second.deleted) out.push_back(kv.first);
+  std::sort(out.begin(), out.end(), [](int64_t a, int64_t b) {
+    return Upper(R().keys[a].name) < Upper(R().keys[b].name);
+  });
+  return out;
+}
+
+int64_t Child(int64_t id, const std::string& name) {
+  for (auto& kv : R().keys)
+    if (kv.second.parent == id && !kv.second.deleted && EqualNoCase(kv.second.name, name))
+      return kv.first;
+  return -1;
+}
+
+std::string PathOf(int64_t id) {
+  std::string path;
+  for (RegKey* k = KeyById(id); k; k = KeyById(k->parent))
+    path = k->parent < 0 ? k->name + path : "\\" + k->name + path;
+  return path;
+}
+
+std::vector<std::string> Split(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : path) {
+    if (c == '\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+// The key at a relative path below `from`, or -1.
+int64_t Walk(int64_t from, const std::string& relative) {
+  int64_t id = from;
+  for (const std::string& part : Split(relative)) {
+    id = Child(id, part);
+    if (id < 0) return -1;
+  }
+  return id;
+}
+
+std::string JoinPath(int64_t from, const char* relative) {
+  std::string path = PathOf(from);
+  for (const std::string& part : Split(relative ? relative : "")) path += "\\" + part;
+  return path;
+}
+
+// A path from the root ("HKLM\\...") to its key, or -1.
+int64_t Find(const std::string& path) {
+  std::vector<std::string> parts = Split(path);
+  if (parts.empty() || !EqualNoCase(parts[0], "HKLM")) return -1;
+  int64_t id = R().root;
+  for (size_t i = 1; i < parts.size() && id >= 0; i++) id = Child(id, parts[i]);
+  return id;
+}
+
+int64_t NewKey(int64_t parent, const std::string& name) {
+  int64_t id = R().nextId++;
+  RegKey k;
+  k.name = name;
+  k.parent = parent;
+  k.dacl = DefaultDacl();
+  R().keys[id] = k;
+  return id;
+}
+
+// The key an HKEY stands for, with the rights it was opened with.
+LSTATUS Resolve(HKEY h, int64_t* id, DWORD* access) {
+  if (h == HKEY_LOCAL_MACHINE) {
+    *id = R().root;
+    *access = KEY_ALL_ACCESS | WRITE_DAC | READ_CONTROL;
+    return ERROR_SUCCESS;
+  }
+  HandleEntry* e = FindHandle((HANDLE)h, HandleKind::Key);
+  if (!e) return ERROR_INVALID_HANDLE;
+  RegKey* k = KeyById(e->id);
+  if (!k) return ERROR_INVALID_HANDLE;
+  if (k->deleted) return ERROR_KEY_DELETED;
+  *id = e->id;
+  *access = e->access;
+  return ERROR_SUCCESS;
+}
+
+std::string HandleName(HKEY h) {
+  if (h == HKEY_LOCAL_MACHINE) return "HKLM";
+  HandleEntry* e = FindHandle((HANDLE)h, HandleKind::Key);
+  return e ? e->name : std::string("?");
+}
+
+bool ValidSid(const BYTE* sid) {
+  return sid && sid[0] == 1 && sid[1] <= 15;
+}
+
+DWORD SidLength(const BYTE* sid) { return 8 + 4 * (DWORD)sid[1]; }
+
+// Checks an ACL as Windows does before it stores one: revision, size, and entries that
+// lie within the size.
+bool ValidAcl(const BYTE* acl) {
+  if (acl[0] < 2 || acl[0] > 4) return false;
+  WORD size, count;
+  memcpy(&size, acl + 2, 2);
+  memcpy(&count, acl + 4, 2);
+  if (size < 8) return false;
+  size_t at = 8;
+  for (WORD i = 0; i < count; i++) {
+    if (at + 4 > size) return false;
+    WORD aceSize;
+    memcpy(&aceSize, acl + at + 2, 2);
+    if (aceSize < 4 || at + aceSize > size) return false;
+    at += aceSize;
+  }
+  return true;
+}
+
+}  // namespace
+
 namespace sim {
 
-void InitRegistry() {}
+void InitRegistry() {
+  R().root = NewKey(-1, "HKLM");
+  AddKey(SIM_SERVICES_PATH);
+}
+
+bool AddKey(const std::string& path) {
+  std::vector<std::string> parts = Split(path);
+  if (parts.empty() || !EqualNoCase(parts[0], "HKLM")) return false;
+  int64_t id = R().root;
+  for (size_t i = 1; i < parts.size(); i++) {
+    int64_t next = Child(id, parts[i]);
+    id = next >= 0 ? next : NewKey(id, parts[i]);
+  }
+  return true;
+}
+
+bool KeyExists(const std::string& path) { return Find(path) >= 0; }
+
+std::vector<std::string> SubkeysOf(const std::string& path) {
+  std::vector<std::string> names;
+  int64_t id = Find(path);
+  if (id < 0) return names;
+  for (int64_t c : Children(id)) names.push_back(R().keys[c].name);
+  return names;
+}
+
+std::vector<BYTE> KeyDacl(const std::string& path) {
+  int64_t id = Find(path);
+  if (id < 0 || !R().keys[id].daclPresent) return {};
+  return R().keys[id].dacl;
+}
+
+void DenyKeyAccess(const std::string& path, DWORD rights) {
+  int64_t id = Find(path);
+  if (id >= 0) R().keys[id].denied |= rights;
+}
+
+int LiveHeapBlocks() { return (int)R().heapBlocks.size(); }
+int LiveSids() { return (int)R().sids.size(); }
 
 }  // namespace sim
+
+LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                      PHKEY phkResult) {
+  Record("RegOpenKeyExA", {HandleName(hKey), Str(lpSubKey), Hex(ulOptions), Hex(samDesired)});
+  if (!phkResult) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  int64_t parent;
+  DWORD parentAccess;
+  LSTATUS status = Resolve(hKey, &parent, &parentAccess);
+  if (status != ERROR_SUCCESS) return status;
+  DWORD error;
+  if (FaultCode("RegOpenKeyExA", JoinPath(parent, lpSubKey), &error)) return (LSTATUS)error;
+  int64_t id = Walk(parent, lpSubKey ? lpSubKey : "");
+  if (id < 0) return ERROR_FILE_NOT_FOUND;
+  if (R().keys[id].denied & samDesired) return ERROR_ACCESS_DENIED;
+  *phkResult = (HKEY)NewHandle(HandleKind::Key, id, PathOf(id), samDesired);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                      LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                      PFILETIME lpftLastWriteTime) {
+  Record("RegEnumKeyExA", {HandleName(hKey), Dec(dwIndex),
+                           lpcchName ? Dec(*lpcchName) : std::string("NULL"), Ptr(lpReserved),
+                           Ptr(lpClass), Ptr(lpcchClass), Ptr(lpftLastWriteTime)});
+  if (!lpName || !lpcchName || lpReserved) return ERROR_INVALID_PARAMETER;
+  int64_t id;
+  DWORD access;
+  LSTATUS status = Resolve(hKey, &id, &access);
+  if (status != ERROR_SUCCESS) return status;
+  if (!(access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+  DWORD error;
+  if (FaultCode("RegEnumKeyExA", PathOf(id), &error)) return (LSTATUS)error;
+  std::vector<int64_t> children = Children(id);
+  if (dwIndex >= children.size()) return ERROR_NO_MORE_ITEMS;
+  const std::string& name = R().keys[children[dwIndex]].name;
+  // A name that does not fit leaves the buffer and the count as they were.
+  if (name.size() >= *lpcchName) return ERROR_MORE_DATA;
+  memcpy(lpName, name.c_str(), name.size() + 1);
+  *lpcchName = (DWORD)name.size();
+  if (lpClass && lpcchClass && *lpcchClass > 0) {
+    lpClass[0] = '\0';
+    *lpcchClass = 0;
+  }
+  if (lpftLastWriteTime) {
+    // The virtual clock, counted from 2024-01-01, in 100 ns units.
+    uint64_t t = 133485408000000000ULL + M().clockMs * 10000ULL;
+    lpftLastWriteTime->dwLowDateTime = (DWORD)t;
+    lpftLastWriteTime->dwHighDateTime = (DWORD)(t >> 32);
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  Record("RegDeleteKeyA", {HandleName(hKey), Str(lpSubKey)});
+  if (!lpSubKey) return ERROR_INVALID_PARAMETER;
+  int64_t parent;
+  DWORD access;
+  // The parent handle's rights do not matter: Windows opens the subkey for deletion itself.
+  LSTATUS status = Resolve(hKey, &parent, &access);
+  if (status != ERROR_SUCCESS) return status;
+  DWORD error;
+  if (FaultCode("RegDeleteKeyA", JoinPath(parent, lpSubKey), &error)) return (LSTATUS)error;
+  int64_t id = Walk(parent, lpSubKey);
+  if (id < 0) return ERROR_FILE_NOT_FOUND;
+  RegKey& k = R().keys[id];
+  if (id == R().root || (k.denied & DELETE)) return ERROR_ACCESS_DENIED;
+  if (!Children(id).empty()) return ERROR_ACCESS_DENIED;
+  k.deleted = true;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY hKey) {
+  Record("RegCloseKey", {HandleName(hKey)});
+  if (hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
+  if (!FindHandle((HANDLE)hKey, HandleKind::Key)) return ERROR_INVALID_HANDLE;
+  ReleaseAnyHandle((HANDLE)hKey);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+                          PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                          LPDWORD lpcbSecurityDescriptor) {
+  Record("RegGetKeySecurity", {HandleName(hKey), Hex(SecurityInformation),
+                               Ptr(pSecurityDescriptor),
+                               lpcbSecurityDescriptor ? Dec(*lpcbSecurityDescriptor)
+                                                      : std::string("NULL")});
+  if (!lpcbSecurityDescriptor) return ERROR_INVALID_PARAMETER;
+  int64_t id;
+  DWORD access;
+  LSTATUS status = Resolve(hKey, &id, &access);
+  if (status != ERROR_SUCCESS) return status;
+  if (!(access & READ_CONTROL)) return ERROR_ACCESS_DENIED;
+  DWORD error;
+  if (FaultCode("RegGetKeySecurity", PathOf(id), &error)) return (LSTATUS)error;
+
+  // The self-relative form: the header, then owner, group and DACL as asked for.
+  const RegKey& k = R().keys[id];
+  std::vector<BYTE> sd(20, 0);
+  WORD control = SE_SELF_RELATIVE;
+  auto append = [&sd](const std::vector<BYTE>& part, size_t offsetField) {
+    DWORD at = (DWORD)sd.size();
+    memcpy(&sd[offsetField], &at, 4);
+    sd.insert(sd.end(), part.begin(), part.end());
+  };
+  if (SecurityInformation & OWNER_SECURITY_INFORMATION)
+    append(MakeSid(kNtAuthority, {32, 544}), 4);
+  if (SecurityInformation & GROUP_SECURITY_INFORMATION) append(MakeSid(kNtAuthority, {18}), 8);
+  if ((SecurityInformation & DACL_SECURITY_INFORMATION) && k.daclPresent) {
+    control |= SE_DACL_PRESENT;
+    append(k.dacl, 16);
+  }
+  sd[0] = SECURITY_DESCRIPTOR_REVISION;
+  memcpy(&sd[2], &control, 2);
+  if (!pSecurityDescriptor || *lpcbSecurityDescriptor < sd.size()) {
+    *lpcbSecurityDescriptor = (DWORD)sd.size();
+    return ERROR_INSUFFICIENT_BUFFER;
+  }
+  memcpy(pSecurityDescriptor, sd.data(), sd.size());
+  *lpcbSecurityDescriptor = (DWORD)sd.size();
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+                          PSECURITY_DESCRIPTOR pSecurityDescriptor) {
+  Record("RegSetKeySecurity", {HandleName(hKey), Hex(SecurityInformation),
+                               Ptr(pSecurityDescriptor)});
+  if (!pSecurityDescriptor) return ERROR_INVALID_PARAMETER;
+  int64_t id;
+  DWORD access;
+  LSTATUS status = Resolve(hKey, &id, &access);
+  if (status != ERROR_SUCCESS) return status;
+  if ((SecurityInformation & DACL_SECURITY_INFORMATION) && !(access & WRITE_DAC))
+    return ERROR_ACCESS_DENIED;
+  DWORD error;
+  if (FaultCode("RegSetKeySecurity", PathOf(id), &error)) return (LSTATUS)error;
+
+  const BYTE* raw = (const BYTE*)pSecurityDescriptor;
+  if (raw[0] != SECURITY_DESCRIPTOR_REVISION) return ERROR_INVALID_PARAMETER;
+  WORD control;
+  memcpy(&control, raw + 2, 2);
+  const BYTE* dacl = nullptr;
+  if (control & SE_SELF_RELATIVE) {
+    DWORD offset;
+    memcpy(&offset, raw + 16, 4);
+    if (offset) dacl = raw + offset;
+  } else {
+    dacl = (const BYTE*)((const SECURITY_DESCRIPTOR*)pSecurityDescriptor)->Dacl;
+  }
+  if (!(SecurityInformation & DACL_SECURITY_INFORMATION)) return ERROR_SUCCESS;
+  if ((control & SE_DACL_PRESENT) && dacl && !ValidAcl(dacl)) return ERROR_INVALID_PARAMETER;
+  RegKey& k = R().keys[id];
+  if (!(control & SE_DACL_PRESENT) || !dacl) {
+    k.daclPresent = false;
+    k.dacl.clear();
+  } else {
+    WORD size;
+    memcpy(&size, dacl + 2, 2);
+    k.daclPresent = true;
+    k.dacl.assign(dacl, dacl + size);
+  }
+  k.denied = 0;
+  return ERROR_SUCCESS;
+}
+
+BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
+                              BYTE nSubAuthorityCount, DWORD nSubAuthority0,
+                              DWORD nSubAuthority1, DWORD nSubAuthority2, DWORD nSubAuthority3,
+                              DWORD nSubAuthority4, DWORD nSubAuthority5, DWORD nSubAuthority6,
+                              DWORD nSubAuthority7, PSID* pSid) {
+  std::string authority;
+  for (int i = 0; pIdentifierAuthority && i < 6; i++)
+    authority += (i ? "," : "") + Dec(pIdentifierAuthority->Value[i]);
+  Record("AllocateAndInitializeSid",
+         {authority, Dec(nSubAuthorityCount), Dec(nSubAuthority0), Dec(nSubAuthority1),
+          Dec(nSubAuthority2), Dec(nSubAuthority3), Dec(nSubAuthority4), Dec(nSubAuthority5),
+          Dec(nSubAuthority6), Dec(nSubAuthority7), Ptr(pSid)});
+  if (!pIdentifierAuthority || !pSid || nSubAuthorityCount > 8) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  if (Faulted("AllocateAndInitializeSid")) return FALSE;
+  DWORD subs[8] = {nSubAuthority0, nSubAuthority1, nSubAuthority2, nSubAuthority3,
+                   nSubAuthority4, nSubAuthority5, nSubAuthority6, nSubAuthority7};
+  std::vector<BYTE> sid =
+      MakeSid(pIdentifierAuthority->Value, std::vector<DWORD>(subs, subs + nSubAuthorityCount));
+  std::unique_ptr<BYTE[]> block(new BYTE[sid.size()]);
+  memcpy(block.get(), sid.data(), sid.size());
+  *pSid = block.get();
+  R().sids[block.get()] = std::move(block);
+  TrackAllocation(1);
+  return TRUE;
+}
+
+DWORD GetLengthSid(PSID pSid) {
+  Record("GetLengthSid", {Ptr(pSid)});
+  return SidLength((const BYTE*)pSid);
+}
+
+PVOID FreeSid(PSID pSid) {
+  Record("FreeSid", {Ptr(pSid)});
+  auto it = R().sids.find(pSid);
+  if (it == R().sids.end()) return pSid;  // not a SID this machine allocated
+  R().sids.erase(it);
+  TrackAllocation(-1);
+  return nullptr;
+}
+
+BOOL InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision) {
+  Record("InitializeAcl", {Ptr(pAcl), Dec(nAclLength), Dec(dwAclRevision)});
+  if (Faulted("InitializeAcl")) return FALSE;
+  if (dwAclRevision < 2 || dwAclRevision > 4 || nAclLength > 0xFFFF) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  if (nAclLength < sizeof(ACL)) {
+    M().lastError = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
+  }
+  memset(pAcl, 0, sizeof(ACL));
+  pAcl->AclRevision = (BYTE)dwAclRevision;
+  pAcl->AclSize = (WORD)nAclLength;
+  return TRUE;
+}
+
+BOOL AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid) {
+  Record("AddAccessAllowedAce", {Ptr(pAcl), Dec(dwAceRevision), Hex(AccessMask), Ptr(pSid)});
+  if (Faulted("AddAccessAllowedAce")) return FALSE;
+  BYTE* acl = (BYTE*)pAcl;
+  if (!acl || !ValidAcl(acl)) {
+    M().lastError = ERROR_INVALID_ACL;
+    return FALSE;
+  }
+  if (!ValidSid((const BYTE*)pSid)) {
+    M().lastError = ERROR_INVALID_SID;
+    return FALSE;
+  }
+  if (dwAceRevision < 2 || dwAceRevision > 4) {
+    M().lastError = ERROR_REVISION_MISMATCH;
+    return FALSE;
+  }
+  size_t at = 8;
+  for (WORD i = 0; i < pAcl->AceCount; i++) {
+    WORD aceSize;
+    memcpy(&aceSize, acl + at + 2, 2);
+    at += aceSize;
+  }
+  DWORD sidLength = SidLength((const BYTE*)pSid);
+  WORD aceSize = (WORD)(8 + sidLength);
+  if (at + aceSize > pAcl->AclSize) {
+    M().lastError = ERROR_ALLOTTED_SPACE_EXCEEDED;
+    return FALSE;
+  }
+  acl[at] = ACCESS_ALLOWED_ACE_TYPE;
+  acl[at + 1] = 0;
+  memcpy(acl + at + 2, &aceSize, 2);
+  memcpy(acl + at + 4, &AccessMask, 4);
+  memcpy(acl + at + 8, pSid, sidLength);
+  pAcl->AceCount++;
+  if (dwAceRevision > pAcl->AclRevision) pAcl->AclRevision = (BYTE)dwAceRevision;
+  return TRUE;
+}
+
+BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision) {
+  Record("InitializeSecurityDescriptor", {Ptr(pSecurityDescriptor), Dec(dwRevision)});
+  if (Faulted("InitializeSecurityDescriptor")) return FALSE;
+  if (dwRevision != SECURITY_DESCRIPTOR_REVISION) {
+    M().lastError = ERROR_UNKNOWN_REVISION;
+    return FALSE;
+  }
+  memset(pSecurityDescriptor, 0, sizeof(SECURITY_DESCRIPTOR));
+  ((SECURITY_DESCRIPTOR*)pSecurityDescriptor)->Revision = SECURITY_DESCRIPTOR_REVISION;
+  return TRUE;
+}
+
+BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent,
+                               PACL pDacl, BOOL bDaclDefaulted) {
+  Record("SetSecurityDescriptorDacl", {Ptr(pSecurityDescriptor), Dec(bDaclPresent), Ptr(pDacl),
+                                       Dec(bDaclDefaulted)});
+  if (Faulted("SetSecurityDescriptorDacl")) return FALSE;
+  SECURITY_DESCRIPTOR* sd = (SECURITY_DESCRIPTOR*)pSecurityDescriptor;
+  if (sd->Revision != SECURITY_DESCRIPTOR_REVISION) {
+    M().lastError = ERROR_UNKNOWN_REVISION;
+    return FALSE;
+  }
+  if (sd->Control & SE_SELF_RELATIVE) {
+    M().lastError = ERROR_INVALID_SECURITY_DESCR;
+    return FALSE;
+  }
+  sd->Control &= (WORD) ~(SE_DACL_PRESENT | SE_DACL_DEFAULTED);
+  sd->Dacl = nullptr;
+  if (bDaclPresent) {
+    sd->Control |= SE_DACL_PRESENT;
+    sd->Dacl = pDacl;
+    if (bDaclDefaulted) sd->Control |= SE_DACL_DEFAULTED;
+  }
+  return TRUE;
+}
+
+HANDLE GetProcessHeap(void) {
+  Record("GetProcessHeap", {});
+  if (!R().heap) R().heap = NewHandle(HandleKind::Heap, 0, "process heap");
+  return R().heap;
+}
+
+LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
+  Record("HeapAlloc", {Ptr(hHeap), Hex(dwFlags), Dec((int64_t)dwBytes)});
+  if (!FindHandle(hHeap, HandleKind::Heap)) return nullptr;
+  if (Faulted("HeapAlloc")) return nullptr;
+  std::unique_ptr<BYTE[]> block(new BYTE[dwBytes ? dwBytes : 1]);
+  // Memory not asked to be zeroed holds a pattern, so that reading it before writing shows.
+  memset(block.get(), (dwFlags & HEAP_ZERO_MEMORY) ? 0 : 0xBA, dwBytes ? dwBytes : 1);
+  void* p = block.get();
+  R().heapBlocks[p] = std::move(block);
+  TrackAllocation(1);
+  return p;
+}
+
+BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
+  Record("HeapFree", {Ptr(hHeap), Hex(dwFlags), Ptr(lpMem)});
+  if (!FindHandle(hHeap, HandleKind::Heap)) {
+    M().lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  if (!lpMem) return TRUE;
+  auto it = R().heapBlocks.find(lpMem);
+  if (it == R().heapBlocks.end()) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  R().heapBlocks.erase(it);
+  TrackAllocation(-1);
+  return TRUE;
+}
