@@ -40,13 +40,11 @@ struct ProcessModel {
   std::vector<ProcessEntry> processes;  // every process started, in order
   // What GetStartupInfoA gives: the installer's own start-up information.
   STARTUPINFOA own{};
-  // Whether the file of a program is on the disk; without it, a registered program counts
-  // as present. Set by whoever models the files, so that a program copied into place later
-  // becomes startable.
-  std::function<bool(const std::string&)> fileExists;
 };
 
-// Arranging: a program that can be started. Returns its index in programs.
+// Arranging: what the program at a path does when started. A program starts only while its
+// file exists: AddProgram puts one there, and a test may take it away again so that a copy
+// brings it back later. An executable file with no program added runs and ends at once with 0.
 size_t AddProgram(const std::string& path, uint64_t runMs, DWORD exitCode = 0,
                   std::function<void()> onStart = nullptr,
                   std::function<void()> onEnd = nullptr);

@@ -25,6 +25,7 @@ size_t AddProgram(const std::string& path, uint64_t runMs, DWORD exitCode,
   p.exitCode = exitCode;
   p.onStart = std::move(onStart);
   p.onEnd = std::move(onEnd);
+  if (!FileExists(path)) AddFile(path, "program", 0);
   M().process.programs.push_back(std::move(p));
   return M().process.programs.size() - 1;
 }
@@ -59,13 +60,13 @@ int RunningProcesses(const std::string& path) {
 namespace {
 
 const Program* FindProgram(const std::string& path) {
-  ProcessModel& pm = M().process;
-  for (const Program& p : pm.programs) {
-    if (!EqualNoCase(p.path, path)) continue;
-    if (pm.fileExists && !pm.fileExists(p.path)) return nullptr;
-    return &p;
-  }
-  return nullptr;
+  if (!FileExists(path)) return nullptr;
+  for (const Program& p : M().process.programs)
+    if (EqualNoCase(p.path, path)) return &p;
+  static Program plain;
+  plain = Program();
+  plain.path = FullPath(path);
+  return &plain;
 }
 
 // A candidate program name as Windows completes it: ".exe" when the name has no extension.

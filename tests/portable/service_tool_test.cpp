@@ -78,3 +78,16 @@ TEST_F(ServiceToolPortableTest, MessagesOffPrintsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ServiceToolPortableTest, FileHeldAfterTheToolMakesTheCopyARestartReplacement) {
+  std::string sys = FixtureSystemDir() + "\\";
+  FixtureAddTool("ktaspsvc.exe", 0, 0, sys + "KTHELD.DLL", 8000);
+  Run("ktaspsvc.exe", "-remove");
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(CopyDriverFileAs(sys.c_str(), sys.c_str(), "ktaspsvc.exe", "KTHELD.DLL", 1),
+            COPY_PENDING_REBOOT);
+}
+
+}  // namespace
