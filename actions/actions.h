@@ -36,8 +36,12 @@ void RefreshServiceTools(void);
 int RemoveLegacyServices(void);
 int GrantAdminsFullControl(HKEY parent, const char* name);
 
-// Service-tool sequence (service_tool.cpp).
-int RunServiceTool(const char* commandTail);
+// Service-tool sequence. RunServiceTool (service_tool.cpp) starts the program of that name
+// in the system directory, its path quoted, with the arguments after a blank, and waits for
+// it; InstallDriverSoftware (install.cpp) is the whole installation sequence.
+#define TOOL_POLL_LIMIT 60
+#define TOOL_POLL_MS 5000
+int RunServiceTool(const char* programName, const char* arguments);
 int InstallDriverSoftware(void);
 
 #endif

@@ -1,4 +1,7 @@
-// Simulated process operations.
+// Simulated process operations: start-up information, starting a program, its exit code and
+// waits on it, all on the virtual clock.
+#include <string.h>
+
 #include "machine.h"
 #include "sim_win32.h"
 
@@ -6,6 +9,200 @@ using namespace sim;
 
 namespace sim {
 
-void InitProcess() {}
+void InitProcess() {
+  STARTUPINFOA& s = M().process.own;
+  memset(&s, 0, sizeof s);
+  s.cb = sizeof s;
+  s.lpTitle = (LPSTR) "C:\\pkg\\SETUP.EXE";
+  s.dwFlags = STARTF_USESTDHANDLES;
+}
+
+size_t AddProgram(const std::string& path, uint64_t runMs, DWORD exitCode,
+                  std::function<void()> onStart, std::function<void()> onEnd) {
+  Program p;
+  p.path = path;
+  p.runMs = runMs;
+  p.exitCode = exitCode;
+  p.onStart = std::move(onStart);
+  p.onEnd = std::move(onEnd);
+  if (!FileExists(path)) AddFile(path, "program", 0);
+  M().process.programs.push_back(std::move(p));
+  return M().process.programs.size() - 1;
+}
+
+size_t AddNeverEndingProgram(const std::string& path, std::function<void()> onStart) {
+  size_t i = AddProgram(path, 0, 0, std::move(onStart));
+  M().process.programs[i].neverEnds = true;
+  return i;
+}
+
+void SettleProcesses() {
+  // An end effect may start or touch other things: index, and take the callback out first.
+  for (size_t i = 0; i < M().process.processes.size(); i++) {
+    ProcessEntry& p = M().process.processes[i];
+    if (p.ended || p.neverEnds || p.endMs > M().clockMs) continue;
+    p.ended = true;
+    std::function<void()> onEnd = std::move(p.onEnd);
+    if (onEnd) onEnd();
+  }
+}
+
+int RunningProcesses(const std::string& path) {
+  SettleProcesses();
+  int n = 0;
+  for (const ProcessEntry& p : M().process.processes)
+    if (!p.ended && EqualNoCase(p.program, path)) n++;
+  return n;
+}
 
 }  // namespace sim
+
+namespace {
+
+const Program* FindProgram(const std::string& path) {
+  if (!FileExists(path)) return nullptr;
+  for (const Program& p : M().process.programs)
+    if (EqualNoCase(p.path, path)) return &p;
+  static Program plain;
+  plain = Program();
+  plain.path = FullPath(path);
+  return &plain;
+}
+
+// A candidate program name as Windows completes it: ".exe" when the name has no extension.
+std::string WithExtension(const std::string& name) {
+  size_t slash = name.find_last_of('\\');
+  size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    return name + ".exe";
+  return name;
+}
+
+// Finds the program that a command line names, as Windows does without an application name:
+// a quoted first token is taken whole; an unquoted one is tried at each blank in turn, the
+// shortest first, so "C:\Program Files\x.exe" may start "C:\Program.exe".
+const Program* ResolveCommandLine(const std::string& line, std::string* tried) {
+  if (!line.empty() && line[0] == '"') {
+    size_t close = line.find('"', 1);
+    std::string name = line.substr(1, close == std::string::npos ? std::string::npos
+                                                                 : close - 1);
+    *tried = WithExtension(name);
+    return FindProgram(*tried);
+  }
+  size_t pos = 0;
+  for (;;) {
+    size_t blank = line.find_first_of(" \t", pos);
+    std::string name = line.substr(0, blank);
+    *tried = WithExtension(name);
+    if (const Program* p = FindProgram(*tried)) return p;
+    if (blank == std::string::npos) return nullptr;
+    pos = blank + 1;
+  }
+}
+
+ProcessEntry* ProcessOf(HANDLE h) {
+  HandleEntry* e = FindHandle(h, HandleKind::Process);
+  if (!e) return nullptr;
+  return &M().process.processes[(size_t)e->id];
+}
+
+}  // namespace
+
+void GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo) {
+  Record("GetStartupInfoA", {Ptr(lpStartupInfo)});
+  *lpStartupInfo = M().process.own;
+}
+
+BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                    LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                    LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                    DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                    LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
+  Record("CreateProcessA",
+         {Str(lpApplicationName), Str(lpCommandLine), Ptr(lpProcessAttributes),
+          Ptr(lpThreadAttributes), Dec(bInheritHandles), Hex(dwCreationFlags),
+          Ptr(lpEnvironment), Str(lpCurrentDirectory), Ptr(lpStartupInfo),
+          Ptr(lpProcessInformation)});
+  SettleProcesses();
+  if (!lpStartupInfo || !lpProcessInformation ||
+      (!lpApplicationName && !lpCommandLine)) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  std::string line = lpCommandLine ? lpCommandLine : "";
+  std::string path;
+  const Program* program = nullptr;
+  if (lpApplicationName) {
+    path = lpApplicationName;
+    program = FindProgram(path);
+  } else {
+    program = ResolveCommandLine(line, &path);
+  }
+  if (Faulted("CreateProcessA", path)) return FALSE;
+  if (!program) {
+    M().lastError = ERROR_FILE_NOT_FOUND;
+    return FALSE;
+  }
+
+  ProcessEntry p;
+  p.program = program->path;
+  p.commandLine = line;
+  p.startMs = M().clockMs;
+  p.endMs = M().clockMs + program->runMs;
+  p.neverEnds = program->neverEnds;
+  p.exitCode = program->exitCode;
+  p.startup = *lpStartupInfo;
+  p.onEnd = program->onEnd;
+  std::function<void()> onStart = program->onStart;
+  M().process.processes.push_back(std::move(p));
+  int64_t id = (int64_t)M().process.processes.size() - 1;
+
+  lpProcessInformation->hProcess = NewHandle(HandleKind::Process, id, path);
+  lpProcessInformation->hThread = NewHandle(HandleKind::Thread, id, path);
+  lpProcessInformation->dwProcessId = (DWORD)(1000 + 4 * id);
+  lpProcessInformation->dwThreadId = (DWORD)(1002 + 4 * id);
+  if (onStart) onStart();
+  SettleProcesses();  // a program with no run time has ended already
+  return TRUE;
+}
+
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+  Record("GetExitCodeProcess", {Ptr(hProcess), Ptr(lpExitCode)});
+  if (Faulted("GetExitCodeProcess")) return FALSE;
+  ProcessEntry* p = ProcessOf(hProcess);
+  if (!p) {
+    M().lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  SettleProcesses();
+  p = ProcessOf(hProcess);
+  *lpExitCode = p->ended ? p->exitCode : STILL_ACTIVE;
+  return TRUE;
+}
+
+// Waits on a process: returns as soon as it has ended, advancing the virtual clock to its end,
+// or after the time-out with the clock advanced by it.
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  Record("WaitForSingleObject", {Ptr(hHandle), Dec(dwMilliseconds)});
+  if (Faulted("WaitForSingleObject")) return WAIT_FAILED;
+  if (!ProcessOf(hHandle)) {
+    M().lastError = ERROR_INVALID_HANDLE;
+    return WAIT_FAILED;
+  }
+  SettleProcesses();
+  ProcessEntry* p = ProcessOf(hHandle);
+  if (p->ended) return WAIT_OBJECT_0;
+  if (dwMilliseconds == INFINITE && p->neverEnds) {
+    // Real Windows would never return; the test would hang, so say so instead.
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return WAIT_FAILED;
+  }
+  if (!p->neverEnds && (dwMilliseconds == INFINITE || p->endMs <= M().clockMs + dwMilliseconds)) {
+    M().clockMs = p->endMs;
+    SettleProcesses();
+    return WAIT_OBJECT_0;
+  }
+  M().clockMs += dwMilliseconds;
+  SettleProcesses();
+  return WAIT_TIMEOUT;
+}

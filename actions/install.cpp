@@ -1,0 +1,51 @@
+// The installation sequence: the service tools' remove runs, legacy service removal, the
+// placement of the libraries and tools, and the service tool's install run.
+#include "../platform/console.h"
+#include "../platform/win32.h"
+#include "../setup/messages.h"
+#include "../setup/setup.h"
+#include "actions.h"
+
+static int FoldCopyResult(int result, int copyResult) {
+  if (copyResult == COPY_FAILED) return INSTALL_FAILED;
+  if (copyResult == COPY_PENDING_REBOOT && result != INSTALL_FAILED) return INSTALL_REBOOT;
+  return result;
+}
+
+static void TraceDirectories(const char* source, const char* dest) {
+  if (!DebugTrace || !ShowMessages) return;
+  ConsolePrint("lpBuffer = >%s<\n", source);
+  ConsolePrint("lpBuffr2 = >%s<\n", dest);
+}
+
+int InstallDriverSoftware(void) {
+  if (RunServiceTool("ktawdrsv.exe", "-remove")) RefreshServiceTools();
+
+  int result = RemoveLegacyServices() ? INSTALL_REBOOT : INSTALL_OK;
+
+  if (RunServiceTool("ktaspsvc.exe", "-remove")) RefreshServiceTools();
+
+  char systemDir[PATH_BUFFER_SIZE];
+  char driverDir[PATH_BUFFER_SIZE];
+  char systemDirSep[PATH_BUFFER_SIZE];
+  char wow64Dir[PATH_BUFFER_SIZE];
+  systemDir[0] = '\0';
+  GetSystemDirectoryA(systemDir, PATH_BUFFER_SIZE);
+  BuildDriverDir(driverDir, systemDir);
+  BuildSystemDirWithSeparator(systemDirSep, systemDir);
+  TraceDirectories(driverDir, systemDirSep);
+  const int toSystemDir[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
+  for (int i = 0; i < 3; i++)
+    result = FoldCopyResult(
+        result, CopyDriverFile(driverDir, systemDirSep, MessageTable[toSystemDir[i]], Unattended));
+
+  BuildWow64Dir(wow64Dir, systemDir);
+  TraceDirectories(driverDir, wow64Dir);
+  result = FoldCopyResult(result, CopyDriverFileAs(driverDir, wow64Dir,
+                                                   MessageTable[MSG_FILE_LIBRARY32],
+                                                   MessageTable[MSG_FILE_LIBRARY], Unattended));
+
+  // How the install run goes does not change the result.
+  RunServiceTool("ktaspsvc.exe", "-install -TVX2");
+  return result;
+}

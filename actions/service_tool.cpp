@@ -1,0 +1,71 @@
+// Starting a service tool in a hidden console of its own and waiting for it.
+#include <string.h>
+
+#include "../platform/console.h"
+#include "../platform/win32.h"
+#include "../setup/messages.h"
+#include "../setup/setup.h"
+#include "../setup/text.h"
+#include "actions.h"
+
+// Whether the tool has ended. Judged by its process having ended, not by its exit code: a
+// tool may well end with 259, the code that also means "still running".
+static int ToolHasEnded(HANDLE process) {
+  DWORD state = WaitForSingleObject(process, 0);
+  if (state == WAIT_OBJECT_0) return 1;
+  if (state == WAIT_TIMEOUT) return 0;
+  // The handle cannot be waited on: the exit code is all there is to go by, and when even
+  // that cannot be read, waiting on would only hold up the installation.
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process, &code)) return 1;
+  return code != STILL_ACTIVE;
+}
+
+// One pause between polls: over as soon as the tool ends.
+static void PauseForTool(HANDLE process) {
+  if (WaitForSingleObject(process, TOOL_POLL_MS) == WAIT_FAILED) Sleep(TOOL_POLL_MS);
+}
+
+int RunServiceTool(const char* programName, const char* arguments) {
+  STARTUPINFOA startup;
+  GetStartupInfoA(&startup);
+  startup.lpReserved = NULL;
+  startup.dwFlags = STARTF_USESHOWWINDOW;  // no standard handles passed on
+  startup.wShowWindow = SW_HIDE;
+  startup.cbReserved2 = 0;
+  startup.lpReserved2 = NULL;
+
+  char systemDir[PATH_BUFFER_SIZE];
+  systemDir[0] = '\0';
+  GetSystemDirectoryA(systemDir, PATH_BUFFER_SIZE);
+
+  // The program path is quoted, so a blank in the system directory cannot make Windows start
+  // a program at a shorter path instead.
+  char commandLine[PATH_BUFFER_SIZE];
+  int fits = CopyText(commandLine, sizeof commandLine, "\"") &&
+             AppendText(commandLine, sizeof commandLine, systemDir) &&
+             AppendText(commandLine, sizeof commandLine, "\\") &&
+             AppendText(commandLine, sizeof commandLine, programName) &&
+             AppendText(commandLine, sizeof commandLine, "\" ") &&
+             AppendText(commandLine, sizeof commandLine, arguments);
+  if (!fits) return 0;  // never start a cut-off command line
+
+  PROCESS_INFORMATION process;
+  memset(&process, 0, sizeof process);
+  if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NEW_CONSOLE, NULL, NULL,
+                      &startup, &process))
+    return 0;
+
+  if (ShowMessages) ConsolePrint("\n");
+  for (int poll = 0; poll < TOOL_POLL_LIMIT; poll++) {
+    if (ToolHasEnded(process.hProcess)) break;
+    if (ShowMessages) ConsolePrint(".");
+    PauseForTool(process.hProcess);
+  }
+  // A tool still running now is left to run on.
+  if (ShowMessages) ConsolePrint("\n");
+
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return 1;
+}
