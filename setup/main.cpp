@@ -4,6 +4,7 @@
 
 #include "../platform/console.h"
 #include "../platform/win32.h"
+#include "decision.h"
 #include "messages.h"
 #include "setup.h"
 #include "text.h"
@@ -98,9 +99,7 @@ int Main(int argc, char** argv) {
     PutMessage(MSG_FAILED);
     result = EXIT_FAILED;
   } else {
-    // The installation decision runs here, with the system directory.
-    (void)DetectOnly;
-    result = EXIT_INSTALLED;
+    result = DecideInstallation(systemDir, DetectOnly);
   }
 
   if (Unattended == 0) {

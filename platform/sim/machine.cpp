@@ -13,7 +13,6 @@ Machine& M() {
 
 void Reset() {
   Machine& m = M();
-  for (HandleEntry* h : m.handles) delete h;
   m = Machine();
   InitFiles();
   InitRegistry();
@@ -75,7 +74,7 @@ std::string Ptr(const void* p) { return p ? std::string("ptr") : std::string("NU
 
 HANDLE NewHandle(HandleKind kind, int64_t id, const std::string& name, DWORD access) {
   Machine& m = M();
-  m.handles.push_back(new HandleEntry{kind, id, name, access});
+  m.handles.push_back(HandleEntry{kind, id, name, access, true});
   // Handle values are small multiples of four, as on Windows, never null or -1.
   return (HANDLE)(uintptr_t)(m.handles.size() * 4);
 }
@@ -84,8 +83,8 @@ HandleEntry* FindHandle(HANDLE h, HandleKind kind) {
   uintptr_t v = (uintptr_t)h;
   Machine& m = M();
   if (v == 0 || v % 4 != 0 || v / 4 > m.handles.size()) return nullptr;
-  HandleEntry* e = m.handles[v / 4 - 1];
-  if (!e || e->kind != kind) return nullptr;
+  HandleEntry* e = &m.handles[v / 4 - 1];
+  if (!e->open || e->kind != kind) return nullptr;
   return e;
 }
 
@@ -93,12 +92,11 @@ static bool ReleaseHandle(HANDLE h) {
   uintptr_t v = (uintptr_t)h;
   Machine& m = M();
   if (v == 0 || v % 4 != 0 || v / 4 > m.handles.size()) return false;
-  HandleEntry*& e = m.handles[v / 4 - 1];
-  if (!e || e->kind == HandleKind::Key || e->kind == HandleKind::DeviceSet ||
-      e->kind == HandleKind::Heap)
+  HandleEntry& e = m.handles[v / 4 - 1];
+  if (!e.open || e.kind == HandleKind::Key || e.kind == HandleKind::DeviceSet ||
+      e.kind == HandleKind::Heap)
     return false;
-  delete e;
-  e = nullptr;
+  e.open = false;
   return true;
 }
 
@@ -106,15 +104,15 @@ bool CloseKernelHandle(HANDLE h) { return ReleaseHandle(h); }
 
 int OpenHandles() {
   int n = 0;
-  for (HandleEntry* e : M().handles)
-    if (e && e->kind != HandleKind::Heap) n++;
+  for (const HandleEntry& e : M().handles)
+    if (e.open && e.kind != HandleKind::Heap) n++;
   return n;
 }
 
 int OpenHandles(HandleKind kind) {
   int n = 0;
-  for (HandleEntry* e : M().handles)
-    if (e && e->kind == kind) n++;
+  for (const HandleEntry& e : M().handles)
+    if (e.open && e.kind == kind) n++;
   return n;
 }
 
@@ -122,8 +120,7 @@ void ReleaseAnyHandle(HANDLE h) {
   uintptr_t v = (uintptr_t)h;
   Machine& m = M();
   if (v == 0 || v % 4 != 0 || v / 4 > m.handles.size()) return;
-  delete m.handles[v / 4 - 1];
-  m.handles[v / 4 - 1] = nullptr;
+  m.handles[v / 4 - 1].open = false;
 }
 
 const std::string& Output() { return M().console.out; }

@@ -43,6 +43,7 @@ struct HandleEntry {
   int64_t id;        // the object inside its area's model
   std::string name;  // what it was opened by, for messages
   DWORD access;
+  bool open;
 };
 
 struct ConsoleModel {
@@ -71,7 +72,7 @@ struct Machine {
 
   std::vector<Fault> faults;
   std::vector<CallRecord> calls;
-  std::vector<HandleEntry*> handles;  // index = handle value - 1; null once closed
+  std::deque<HandleEntry> handles;  // handle value / 4 - 1 is the index; kept once closed
   int64_t liveAllocations = 0;        // LocalAlloc/HeapAlloc minus their releases
   int64_t totalAllocations = 0;
 };

@@ -1,0 +1,68 @@
+// The installation decision: the path from the state of the card, and the outcome as
+// catalogue messages and an exit code.
+#include <string.h>
+
+#include "../actions/actions.h"
+#include "../detect/detect.h"
+#include "decision.h"
+#include "messages.h"
+#include "setup.h"
+#include "text.h"
+
+// The package is staged unless the installer was started from the driver directory itself:
+// whole strings compared without case, one trailing backslash on SourceDir not counting.
+static int StartedFromDriverDir(const char* systemDir) {
+  char driverDir[PATH_BUFFER_SIZE];
+  BuildDriverDirCompare(driverDir, systemDir);
+  size_t len = strlen(SourceDir);
+  if (len > 0 && SourceDir[len - 1] == '\\') len--;
+  return len == strlen(driverDir) && CompareTextNoCase(SourceDir, driverDir, len) == 0;
+}
+
+static void StageUnlessInDriverDir(const char* systemDir) {
+  if (!StartedFromDriverDir(systemDir)) StageDriverPackage();
+}
+
+int DecideInstallation(const char* systemDir, int detectOnly) {
+  if (FindUsbServiceProcessor()) {
+    if (detectOnly) {
+      PutMessage(MSG_COMPLETE);
+      return EXIT_INSTALLED;
+    }
+    StageUnlessInDriverDir(systemDir);
+    if (DebugTrace == 1) TracePause("Found USB SP.\n");
+    int result = InstallDriverSoftware();
+    if (result == INSTALL_REBOOT) {
+      PutMessage(MSG_COMPLETE);
+      PutMessage(MSG_REBOOT);
+      return EXIT_REBOOT_REQUIRED;
+    }
+    if (result == INSTALL_FAILED) {
+      PutMessage(MSG_FAILED);
+      return EXIT_FAILED;
+    }
+    PutMessage(MSG_COMPLETE);
+    return EXIT_INSTALLED;
+  }
+
+  if (!FindExistingDevice()) {
+    if (DebugTrace == 1) TracePause("Didn't find USB SP.\n");
+    PutMessage(MSG_DEVICE_NOT_FOUND);
+    PutMessage(MSG_FAILED);
+    return EXIT_DEVICE_NOT_FOUND;
+  }
+
+  // The card is there but its USB function is not: install anyway, and say how to repair
+  // the connection. A needed restart is not reported on this path.
+  if (DebugTrace == 1) TracePause("Found Vorrin but NO DRIVER.\n");
+  if (!detectOnly) {
+    StageUnlessInDriverDir(systemDir);
+    if (InstallDriverSoftware() == INSTALL_FAILED) {
+      PutMessage(MSG_FAILED);
+      return EXIT_FAILED;
+    }
+  }
+  PutMessage(MSG_DEVICE_NOT_READY);
+  PutMessage(MSG_COMPLETE);
+  return EXIT_DEVICE_NOT_READY;
+}

@@ -1,0 +1,9 @@
+// The installation decision, run by Main once it holds a usable system directory.
+#ifndef SETUP_DECISION_H
+#define SETUP_DECISION_H
+
+// Detects the card, stages and installs unless detectOnly, prints the outcome and returns
+// the exit code.
+int DecideInstallation(const char* systemDir, int detectOnly);
+
+#endif

@@ -1,0 +1,200 @@
+// The installation decision: each outcome from the state of the card, with its messages, its
+// exit code and what it did to the machine.
+#include "actions/actions.h"
+#include "detect/detect.h"
+#include "sim_test.h"
+
+namespace {
+
+const std::string kSys = "C:\\WINDOWS\\system32";
+const std::string kDriver = kSys + "\\drivers\\tvx2";
+const std::string kPkg = "C:\\pkg\\";
+const std::string kBanner = "KTA Talvexa 2 software installation\n\r";
+const std::string kComplete = "Installation complete\n\r";
+const std::string kFailed = "\nInstallation failed\n";
+const std::string kReboot = "Reboot the machine for the device driver to start. \n\r";
+const std::string kNotFound =
+    "The Talvexa II device was not found.\nCheck the USB cable connection of the TVX II.\n";
+const std::string kToolRun = "\n\n";  // the install run of a tool that ends at once
+const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
+                                "KTASPSVC.EXE"};
+
+class DecisionTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    SeenUsbId4001 = SeenUsbId4003 = SeenUsbId4004 = SeenPciId = 0;
+    for (const char* name : kPackage) sim::AddFile(kPkg + name, std::string("pkg ") + name, 2000);
+  }
+  void TearDown() override { sim::Reset(); }
+
+  static void AttachWorkingCard() {
+    sim::AddHidInterface("\\\\?\\hid#vid_7a5c&pid_4001#7&1&0000#{4d1e55b2}", 0x7A5C, 0x4001);
+  }
+  static void AttachCardWithoutUsb() {
+    sim::AddDevice("PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00\\4&1a2b&0&0008",
+                   {"PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00"});
+  }
+  static void AddLegacyService() { sim::AddKey(SIM_SERVICES_PATH "\\ktawdrsv"); }
+  static void RefusePlacement() {
+    sim::AddFile(kSys + "\\KTASPREM.EXE", "old", 1000);
+    sim::DenyAccess(kSys + "\\KTASPREM.EXE");
+  }
+  static std::string Message72() { return MessageTable[72]; }
+  static void ExpectInstalled() {
+    EXPECT_EQ(sim::FileContents(kDriver + "\\SETUP.EXE"), "pkg SETUP.EXE");
+    EXPECT_EQ(sim::FileContents(kSys + "\\KTASPW.DLL"), "pkg KTASPW.DLL");
+    EXPECT_EQ(sim::FileContents(kSys + "\\KTASPSVC.EXE"), "pkg KTASPSVC.EXE");
+    EXPECT_EQ(sim::FileContents("C:\\WINDOWS\\SysWOW64\\KTASPW.DLL"), "pkg KTASPW32.DLL");
+  }
+  static void ExpectNothingTouched() {
+    EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 0);
+    EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
+    EXPECT_EQ(sim::CountCalls("CreateProcessA"), 0);
+    EXPECT_FALSE(sim::DirectoryExists(kDriver));
+  }
+};
+
+TEST_F(DecisionTest, WorkingCardInstalled) {
+  AttachWorkingCard();
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_INSTALLED);
+  EXPECT_EQ(Out(), kBanner + kToolRun + kComplete);
+  ExpectInstalled();
+  EXPECT_EQ(sim::CountCalls("SetupDiEnumDeviceInfo"), 0);  // the scan is not asked
+}
+
+TEST_F(DecisionTest, WorkingCardInstalledNeedingRestart) {
+  AttachWorkingCard();
+  AddLegacyService();
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_REBOOT_REQUIRED);
+  EXPECT_EQ(Out(), kBanner + kToolRun + kComplete + kReboot);
+  EXPECT_FALSE(sim::KeyExists(SIM_SERVICES_PATH "\\ktawdrsv"));
+}
+
+TEST_F(DecisionTest, WorkingCardInstallationFailed) {
+  AttachWorkingCard();
+  RefusePlacement();
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_FAILED);
+  EXPECT_EQ(Out(), kBanner + kToolRun + kFailed);
+  EXPECT_EQ(sim::FileContents(kSys + "\\KTASPREM.EXE"), "old");
+}
+
+TEST_F(DecisionTest, WorkingCardDetectOnlyTouchesNothing) {
+  AttachWorkingCard();
+  AddLegacyService();
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-h", "-d"}), EXIT_INSTALLED);
+  EXPECT_EQ(Out(), kBanner + kComplete);  // and no trace
+  ExpectNothingTouched();
+  EXPECT_TRUE(sim::KeyExists(SIM_SERVICES_PATH "\\ktawdrsv"));
+}
+
+TEST_F(DecisionTest, NoDeviceOfTheCard) {
+  sim::AddDevice("PCI\\VEN_8086&DEV_1234\\3&11&0&00", {"PCI\\VEN_8086&DEV_1234"});
+  sim::AddHidInterface("\\\\?\\hid#vid_046d&pid_c077#1", 0x046D, 0xC077);
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_DEVICE_NOT_FOUND);
+  EXPECT_EQ(Out(), kBanner + kNotFound + kFailed);
+  ExpectNothingTouched();
+  sim::Reset();
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-h"}), EXIT_DEVICE_NOT_FOUND);
+  EXPECT_EQ(Out(), kBanner + kNotFound + kFailed);
+}
+
+TEST_F(DecisionTest, CardWithoutUsbIsInstalledAndReportedNotReady) {
+  AttachCardWithoutUsb();
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_DEVICE_NOT_READY);
+  EXPECT_EQ(Out(), kBanner + kToolRun + Message72() + kComplete);
+  ExpectInstalled();
+}
+
+TEST_F(DecisionTest, CardWithoutUsbNeverReportsTheRestart) {
+  AttachCardWithoutUsb();
+  AddLegacyService();
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_DEVICE_NOT_READY);
+  EXPECT_EQ(Out(), kBanner + kToolRun + Message72() + kComplete);
+  EXPECT_FALSE(sim::KeyExists(SIM_SERVICES_PATH "\\ktawdrsv"));
+}
+
+TEST_F(DecisionTest, CardWithoutUsbInstallationFailed) {
+  sim::AddDevice("USB\\Vid_7a5c&Pid_4001\\5&2c&0&1", {"USB\\Vid_7a5c&Pid_4001"});
+  RefusePlacement();
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_FAILED);
+  EXPECT_EQ(Out(), kBanner + kToolRun + kFailed);
+}
+
+TEST_F(DecisionTest, CardWithoutUsbDetectOnlyTracesAndTouchesNothing) {
+  AttachCardWithoutUsb();
+  sim::M().console.hasConsole = false;
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-d", "-h"}), EXIT_DEVICE_NOT_READY);
+  EXPECT_EQ(Out(), kBanner +
+                       "FindExistingDevice - Device ID "
+                       "PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00 was found \n"
+                       "FindExistingDevice - Vorrin PCI ID found !\n"
+                       "Press ENTER to continue \n"
+                       "Found Vorrin but NO DRIVER.\nPress ENTER to continue\n" +
+                       Message72() + kComplete);
+  ExpectNothingTouched();
+}
+
+TEST_F(DecisionTest, NoDeviceTraceWaitsForAKey) {
+  sim::PressKey('\r');
+  sim::PressKey('\r');
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-d"}), EXIT_DEVICE_NOT_FOUND);
+  EXPECT_EQ(Out(), kBanner + "Didn't find USB SP.\nPress ENTER to continue\n" + kNotFound +
+                       kFailed + "Press any key to exit.");
+  EXPECT_EQ(sim::M().console.blockedReads, 0);
+  EXPECT_EQ(sim::M().console.events.size(), 1u);  // both presses were taken
+}
+
+TEST_F(DecisionTest, WorkingCardTraceComesAfterStagingAndBeforeTheSequence) {
+  AttachWorkingCard();
+  sim::M().console.hasConsole = false;
+  ShowMessages = 0;
+  RunMain({kPkg + "setup.exe", "-x", "-d", "-n"});
+  EXPECT_EQ(Out(), "Found USB SP.\nPress ENTER to continue\n");
+  ExpectInstalled();
+}
+
+TEST_F(DecisionTest, ForceCodeTakesTheWorkingCardPathWithoutDetection) {
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-fu", "-x"}), EXIT_INSTALLED);
+  EXPECT_EQ(Out(), "Skipping hardware detection - forcing Vorrin.\n" + kBanner + kToolRun +
+                       kComplete);
+  EXPECT_EQ(sim::CountCalls("SetupDiGetClassDevsA"), 0);
+  ExpectInstalled();
+}
+
+TEST_F(DecisionTest, StartedByFullPathFromTheDriverDirectoryStagesNothing) {
+  AttachWorkingCard();
+  for (const char* name : kPackage)
+    sim::AddFile(kDriver + "\\" + name, std::string("staged ") + name, 3000);
+  EXPECT_EQ(RunMain({"c:\\windows\\SYSTEM32\\drivers\\TVX2\\setup", "-x"}), EXIT_INSTALLED);
+  EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 0);
+  EXPECT_EQ(sim::CountCalls("CopyFileA"), 4);  // the four placements only
+  EXPECT_EQ(sim::FileContents(kSys + "\\KTASPW.DLL"), "staged KTASPW.DLL");
+}
+
+TEST_F(DecisionTest, StartedByBareNameFromTheDriverDirectoryStillStages) {
+  AttachWorkingCard();
+  for (const char* name : kPackage)
+    sim::AddFile(kDriver + "\\" + name, std::string("staged ") + name, 3000);
+  sim::M().files.currentDir = kDriver + "\\";
+  RunMain({"setup", "-x"});
+  EXPECT_STREQ(SourceDir, ".");
+  auto dirs = sim::CallsTo("CreateDirectoryA");
+  ASSERT_EQ(dirs.size(), 1u);
+  EXPECT_EQ(dirs[0].args[0], kDriver + "\\");
+  EXPECT_EQ(sim::CallsTo("CopyFileA")[0].args[0], ".\\SETUP.EXE");
+}
+
+TEST_F(DecisionTest, OtherSpellingsOfTheDriverDirectoryStage) {
+  AttachWorkingCard();
+  // Only one trailing backslash is ignored, and a slash is not a backslash.
+  for (const std::string& argv0 : {kDriver + "\\\\setup", kDriver + "/setup",
+                                   kSys + "\\drivers\\tvx\\setup"}) {
+    sim::Reset();
+    AttachWorkingCard();
+    RunMain({argv0, "-n"});
+    EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 1) << argv0;
+  }
+}
+
+}  // namespace
