@@ -94,6 +94,30 @@ class Prefix:
         if rc != 0:
             raise RuntimeError("regedit failed with %d" % rc)
 
+    def pending_renames(self):
+        """The list of moves recorded for the next restart, as pairs (source, destination),
+        read from the registry file once the prefix's wineserver has ended: any later start
+        of Wine carries the moves out, as a restart would."""
+        self.stop()
+        with open(os.path.join(self.path, "system.reg"), encoding="latin-1") as f:
+            text = f.read()
+        section = text.split("[System\\\\CurrentControlSet\\\\Control\\\\Session Manager]", 1)
+        if len(section) < 2:
+            return []
+        body = section[1].split("\n[", 1)[0].replace("\\\n", "")
+        for line in body.splitlines():
+            if line.startswith('"PendingFileRenameOperations"='):
+                value = line.split("=", 1)[1]
+                if value.startswith("str(7):"):
+                    raw = value[len('str(7):"'):-1].replace("\\\\", "\\").split("\\0")
+                elif value.startswith("hex(7):"):
+                    data = bytes(int(b, 16) for b in value[7:].replace(" ", "").split(",") if b)
+                    raw = data.decode("utf-16-le").split("\0")
+                else:
+                    raise AssertionError("unexpected value " + value)
+                return list(zip(raw[0::2], raw[1::2]))
+        return []
+
     def reg_query(self, key, value=None):
         """The output of reg query for a key (and a value), or None when it is not there."""
         args = ["query", key] + (["/v", value] if value else [])
