@@ -51,7 +51,20 @@ class ConsoleTest(PrefixTest):
         subprocess.run(self.tmux + ["send-keys", "-t", session, "Up"], check=True)
         self.assertTrue(self.wait_for(lambda: os.path.exists(rc_file), 30), "still waiting")
         with open(rc_file) as f:
-            self.assertEqual(f.read().strip(), "0")
+            self.assertEqual(f.read().strip(), "8")  # no card on this machine
+
+    def test_one_arrow_key_satisfies_a_debug_pause_and_the_closing_pause(self):
+        session, rc_file = self.start_in_tmux(["-D"])
+        self.assertTrue(self.wait_for(lambda: "Didn't find USB SP." in self.screen(session), 60),
+                        self.screen(session))
+        time.sleep(2)
+        self.assertFalse(os.path.exists(rc_file), "the debug pause did not wait")
+        self.assertNotIn("Press any key to exit.", self.screen(session))
+        # The arrow key's second code is left pending and ends the closing pause at once.
+        subprocess.run(self.tmux + ["send-keys", "-t", session, "Down"], check=True)
+        self.assertTrue(self.wait_for(lambda: os.path.exists(rc_file), 30), "still waiting")
+        with open(rc_file) as f:
+            self.assertEqual(f.read().strip(), "8")
 
 
 if __name__ == "__main__":

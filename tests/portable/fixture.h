@@ -21,6 +21,25 @@ std::string FixtureSystemDir();
 // Runs Main with these arguments, argv[0] first.
 int FixtureRunMain(const std::vector<std::string>& args);
 
+// Arguments as the start-up code hands them to Main: writable strings, then a null pointer.
+class ArgumentVector {
+ public:
+  explicit ArgumentVector(const std::vector<std::string>& args) {
+    for (const std::string& a : args) {
+      storage_.emplace_back(a.begin(), a.end());
+      storage_.back().push_back('\0');
+    }
+    for (std::vector<char>& s : storage_) argv_.push_back(s.data());
+    argv_.push_back(nullptr);
+  }
+  int argc() const { return (int)storage_.size(); }
+  char** argv() { return argv_.data(); }
+
+ private:
+  std::vector<std::vector<char>> storage_;
+  std::vector<char*> argv_;
+};
+
 class PortableTest : public ::testing::Test {
  protected:
   void SetUp() override { FixtureBegin(); }

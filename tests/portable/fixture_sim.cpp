@@ -16,13 +16,6 @@ std::string FixtureOutput() { return sim::Output(); }
 std::string FixtureSystemDir() { return sim::M().systemDir; }
 
 int FixtureRunMain(const std::vector<std::string>& args) {
-  std::vector<std::vector<char>> storage;
-  for (const std::string& a : args) {
-    storage.emplace_back(a.begin(), a.end());
-    storage.back().push_back('\0');
-  }
-  std::vector<char*> argv;
-  for (auto& s : storage) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  return Main((int)args.size(), argv.data());
+  ArgumentVector argv(args);
+  return Main(argv.argc(), argv.argv());
 }

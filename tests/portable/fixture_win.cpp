@@ -25,16 +25,9 @@ std::string FixtureSystemDir() {
 }
 
 int FixtureRunMain(const std::vector<std::string>& args) {
-  std::vector<std::vector<char>> storage;
-  for (const std::string& a : args) {
-    storage.emplace_back(a.begin(), a.end());
-    storage.back().push_back('\0');
-  }
-  std::vector<char*> argv;
-  for (auto& s : storage) argv.push_back(s.data());
-  argv.push_back(nullptr);
+  ArgumentVector argv(args);
   ::testing::internal::CaptureStdout();
-  int result = Main((int)args.size(), argv.data());
+  int result = Main(argv.argc(), argv.argv());
   captured += ::testing::internal::GetCapturedStdout();
   return result;
 }

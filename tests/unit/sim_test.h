@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sim/machine.h"
+#include "portable/fixture.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
 
@@ -26,14 +27,7 @@ class SimTest : public ::testing::Test {
   }
 
   // Runs Main with these arguments (argv[0] first), as the start-up code would.
-  int RunMain(const std::vector<std::string>& args) {
-    std::vector<std::vector<char>> storage;
-    for (const std::string& a : args) storage.emplace_back(a.begin(), a.end() + 0), storage.back().push_back('\0');
-    std::vector<char*> argv;
-    for (auto& s : storage) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    return Main((int)args.size(), argv.data());
-  }
+  static int RunMain(const std::vector<std::string>& args) { return FixtureRunMain(args); }
 
   static std::string Out() { return sim::Output(); }
 };
