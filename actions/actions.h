@@ -25,6 +25,10 @@ int CompareFileDates(const char* sourcePath, const char* destPath);
 // Package staging and tool refresh (staging.cpp). The Build functions write into buffers
 // of PATH_BUFFER_SIZE bytes, from the system directory as GetSystemDirectoryA gives it.
 extern const int PackageFiles[5];
+// Reads the system directory into a buffer of PATH_BUFFER_SIZE bytes. Main has checked it at
+// start-up; should it be unusable later, every path built from it would start at the root of
+// the current drive, so callers then copy and start nothing. Returns 1 when usable.
+int ReadSystemDir(char* systemDir);
 void BuildDriverDir(char* out, const char* systemDir);
 void BuildDriverDirCompare(char* out, const char* systemDir);
 void BuildSystemDirWithSeparator(char* out, const char* systemDir);

@@ -29,8 +29,10 @@ int InstallDriverSoftware(void) {
   char driverDir[PATH_BUFFER_SIZE];
   char systemDirSep[PATH_BUFFER_SIZE];
   char wow64Dir[PATH_BUFFER_SIZE];
-  systemDir[0] = '\0';
-  GetSystemDirectoryA(systemDir, PATH_BUFFER_SIZE);
+  if (!ReadSystemDir(systemDir)) {
+    // Nothing can be placed; the install run could not start either.
+    return INSTALL_FAILED;
+  }
   BuildDriverDir(driverDir, systemDir);
   BuildSystemDirWithSeparator(systemDirSep, systemDir);
   TraceDirectories(driverDir, systemDirSep);

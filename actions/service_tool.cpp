@@ -36,8 +36,7 @@ int RunServiceTool(const char* programName, const char* arguments) {
   startup.lpReserved2 = NULL;
 
   char systemDir[PATH_BUFFER_SIZE];
-  systemDir[0] = '\0';
-  GetSystemDirectoryA(systemDir, PATH_BUFFER_SIZE);
+  if (!ReadSystemDir(systemDir)) return 0;  // never a program from the drive's root
 
   // The program path is quoted, so a blank in the system directory cannot make Windows start
   // a program at a shorter path instead.

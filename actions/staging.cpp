@@ -30,9 +30,7 @@ void BuildWow64Dir(char* out, const char* systemDir) {
   JoinDir(out, systemDir, MessageTable[MSG_WOW64_DIR]);
 }
 
-// Main has checked the system directory at start-up; should it be unreadable now, the paths
-// would start at the drive's root instead, so nothing is copied.
-static int ReadSystemDir(char* systemDir) {
+int ReadSystemDir(char* systemDir) {
   systemDir[0] = '\0';
   UINT length = GetSystemDirectoryA(systemDir, PATH_BUFFER_SIZE);
   return length > 0 && length < SYSTEM_DIR_LIMIT;

@@ -33,10 +33,15 @@ static int ResolveSourceDir(const char* programPath) {
     if (rest[i] == '\\' || rest[i] == '/') dirLen = i + 1;
 
   if (drive[0] == '\0' && dirLen == 0) return CopyText(SourceDir, sizeof SourceDir, ".");
-  if (drive[0] == '\0' && rest[0] == '\\') {
-    drive[0] = (char)('a' + _getdrive() - 1);
-    drive[1] = ':';
-    drive[2] = '\0';
+  // A network path (\\server\share\) names no drive, and must not be made into one; nor is
+  // there a drive to add when the current directory is itself on the network.
+  if (drive[0] == '\0' && rest[0] == '\\' && rest[1] != '\\') {
+    int currentDrive = _getdrive();
+    if (currentDrive >= 1 && currentDrive <= 26) {
+      drive[0] = (char)('a' + currentDrive - 1);
+      drive[1] = ':';
+      drive[2] = '\0';
+    }
   }
   size_t driveLen = strlen(drive);
   if (driveLen + dirLen >= sizeof SourceDir) {
@@ -93,8 +98,9 @@ int Main(int argc, char** argv) {
     if (DebugTrace == 1) TracePause("Main - GetSystemDirectory failed.\n");
     PutMessage(MSG_FAILED);
     result = EXIT_FAILED;
-  } else if (!sourceDirFits) {
-    // Staging from a cut-off path would copy the wrong files: stop before touching any.
+  } else if (!sourceDirFits && !DetectOnly) {
+    // Staging from a cut-off path would copy the wrong files: stop before touching any. A
+    // detect-only run stages nothing, so it goes on.
     if (DebugTrace == 1) TracePause("Main - source directory too long.\n");
     PutMessage(MSG_FAILED);
     result = EXIT_FAILED;

@@ -11,11 +11,12 @@ TEST_F(MainPortableTest, InvalidForceCodeStopsBeforeTheBanner) {
   EXPECT_EQ(FixtureOutput(), "Invalid force code!\n");  // nothing more
 }
 
-TEST_F(MainPortableTest, SystemDirectoryIsUsable) {
-  std::string dir = FixtureSystemDir();
-  ASSERT_GT(dir.size(), 3u);
-  EXPECT_LT(dir.size(), 260u);
-  EXPECT_NE(dir.back(), '\\');
+TEST_F(MainPortableTest, DetectOnlyOnAMachineWithoutTheCard) {
+  EXPECT_EQ(FixtureRunMain({"setup", "-h"}), EXIT_DEVICE_NOT_FOUND);
+  EXPECT_EQ(FixtureOutput(),
+            "KTA Talvexa 2 software installation\n\r"
+            "The Talvexa II device was not found.\nCheck the USB cable connection of the TVX II.\n"
+            "\nInstallation failed\n");
 }
 
 TEST_F(MainPortableTest, RootedProgramPathTakesTheCurrentDriveInLowerCase) {

@@ -15,6 +15,18 @@ const std::string kFailed = "\nInstallation failed\n";
 const std::string kReboot = "Reboot the machine for the device driver to start. \n\r";
 const std::string kNotFound =
     "The Talvexa II device was not found.\nCheck the USB cable connection of the TVX II.\n";
+const std::string kNotReady =
+    "The Talvexa II (TVX II) device was found, but the TVX II is\n"
+    "not configured for Windows, or the Windows USB drivers are not correctly \n"
+    "installed for the TVX II device, or the TVX II is not properly connected to\n"
+    "USB.  First check the USB connection of the TVX II. Then in BIOS \n"
+    "Configuration/Setup use the Advanced Setup menu to check the TVX II \n"
+    "Configuration.  Then check Device Manager in Windows.  If a HID_SYS device is\n"
+    "shown, select Update Driver for it. \n"
+    "\n"
+    "The KTA TVX II software will now be installed, but will not work properly\n"
+    "until the TVX II connection and configuration are corrected.\n"
+    "\n";
 const std::string kToolRun = "\n\n";  // the install run of a tool that ends at once
 const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
                                 "KTASPSVC.EXE"};
@@ -40,7 +52,14 @@ class DecisionTest : public SimTest {
     sim::AddFile(kSys + "\\KTASPREM.EXE", "old", 1000);
     sim::DenyAccess(kSys + "\\KTASPREM.EXE");
   }
-  static std::string Message72() { return MessageTable[72]; }
+  // Where the first call of `op` (with this first argument, when given) stands in the record.
+  static size_t FirstCall(const std::string& op, const std::string& firstArg = "") {
+    const auto& calls = sim::M().calls;
+    for (size_t i = 0; i < calls.size(); i++)
+      if (calls[i].op == op && (firstArg.empty() || calls[i].args.at(0) == firstArg)) return i;
+    ADD_FAILURE() << op << " was not called";
+    return 0;
+  }
   static void ExpectInstalled() {
     EXPECT_EQ(sim::FileContents(kDriver + "\\SETUP.EXE"), "pkg SETUP.EXE");
     EXPECT_EQ(sim::FileContents(kSys + "\\KTASPW.DLL"), "pkg KTASPW.DLL");
@@ -102,7 +121,7 @@ TEST_F(DecisionTest, NoDeviceOfTheCard) {
 TEST_F(DecisionTest, CardWithoutUsbIsInstalledAndReportedNotReady) {
   AttachCardWithoutUsb();
   EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_DEVICE_NOT_READY);
-  EXPECT_EQ(Out(), kBanner + kToolRun + Message72() + kComplete);
+  EXPECT_EQ(Out(), kBanner + kToolRun + kNotReady + kComplete);
   ExpectInstalled();
 }
 
@@ -110,7 +129,7 @@ TEST_F(DecisionTest, CardWithoutUsbNeverReportsTheRestart) {
   AttachCardWithoutUsb();
   AddLegacyService();
   EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_DEVICE_NOT_READY);
-  EXPECT_EQ(Out(), kBanner + kToolRun + Message72() + kComplete);
+  EXPECT_EQ(Out(), kBanner + kToolRun + kNotReady + kComplete);
   EXPECT_FALSE(sim::KeyExists(SIM_SERVICES_PATH "\\ktawdrsv"));
 }
 
@@ -131,7 +150,7 @@ TEST_F(DecisionTest, CardWithoutUsbDetectOnlyTracesAndTouchesNothing) {
                        "FindExistingDevice - Vorrin PCI ID found !\n"
                        "Press ENTER to continue \n"
                        "Found Vorrin but NO DRIVER.\nPress ENTER to continue\n" +
-                       Message72() + kComplete);
+                       kNotReady + kComplete);
   ExpectNothingTouched();
 }
 
@@ -148,10 +167,33 @@ TEST_F(DecisionTest, NoDeviceTraceWaitsForAKey) {
 TEST_F(DecisionTest, WorkingCardTraceComesAfterStagingAndBeforeTheSequence) {
   AttachWorkingCard();
   sim::M().console.hasConsole = false;
-  ShowMessages = 0;
   RunMain({kPkg + "setup.exe", "-x", "-d", "-n"});
   EXPECT_EQ(Out(), "Found USB SP.\nPress ENTER to continue\n");
   ExpectInstalled();
+  // The pause's key wait opens the console between the last staged file and the first tool.
+  size_t pause = FirstCall("CreateFileA", "CONIN$");
+  auto copies = sim::CallsTo("CopyFileA");
+  ASSERT_GE(copies.size(), 5u);
+  EXPECT_EQ(copies[4].args[1], kDriver + "\\KTASPSVC.EXE");  // the last of the staging
+  size_t lastStaged = 0;
+  for (size_t i = 0; i < sim::M().calls.size(); i++)
+    if (sim::M().calls[i].op == "CopyFileA" &&
+        sim::M().calls[i].args.at(1) == kDriver + "\\KTASPSVC.EXE")
+      lastStaged = i;
+  EXPECT_LT(lastStaged, pause);
+  EXPECT_LT(pause, FirstCall("RegOpenKeyExA"));  // the legacy removal, the sequence's start
+  EXPECT_LT(pause, FirstCall("CreateProcessA"));
+}
+
+TEST_F(DecisionTest, SystemDirectoryLostDuringTheRunStartsAndPlacesNothing) {
+  AttachWorkingCard();
+  // Main reads it; every later read fails.
+  sim::InjectFault("GetSystemDirectoryA", ERROR_ACCESS_DENIED, "", -1, 1);
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_FAILED);
+  EXPECT_EQ(Out(), kBanner + kFailed);
+  EXPECT_EQ(sim::CountCalls("CreateProcessA"), 0);
+  EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
+  EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 0);
 }
 
 TEST_F(DecisionTest, ForceCodeTakesTheWorkingCardPathWithoutDetection) {

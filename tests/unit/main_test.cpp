@@ -109,6 +109,13 @@ TEST_F(MainTest, SourceDirFromProgramPath) {
   EXPECT_STREQ(SourceDir, "pkg/sub\\");
   RunMain({"C:\\a/b/setup", "-n"});
   EXPECT_STREQ(SourceDir, "C:\\a/b/");
+  // A network path keeps its form: no local drive is put in front of it.
+  RunMain({"\\\\server\\share\\setup.exe", "-n"});
+  EXPECT_STREQ(SourceDir, "\\\\server\\share\\");
+  // Nor is there a drive to add when the current directory is on the network.
+  sim::M().currentDrive = 0;
+  RunMain({"\\pkg\\setup", "-n"});
+  EXPECT_STREQ(SourceDir, "\\pkg\\");
 }
 
 TEST_F(MainTest, SourceDirThatDoesNotFitFailsWithoutOverrun) {
@@ -126,6 +133,8 @@ TEST_F(MainTest, SourceDirThatDoesNotFitFailsWithoutOverrun) {
   std::string rooted = "\\" + std::string(252, 'a') + "\\";
   EXPECT_EQ(RunMain({rooted + "setup", "-n"}), EXIT_FAILED);
   EXPECT_EQ(RunMain({std::string(5000, 'x') + "\\setup", "-n"}), EXIT_FAILED);
+  // A detect-only run stages nothing, so the source directory does not matter to it.
+  EXPECT_EQ(RunMain({dir256 + "setup", "-h"}), EXIT_DEVICE_NOT_FOUND);
 }
 
 TEST_F(MainTest, SystemDirectoryUnreadableOrTooLong) {
