@@ -25,10 +25,6 @@ class CopyPortableTest : public PortableTest {
  protected:
   void SetUp() override {
     PortableTest::SetUp();
-    Unattended = 0;
-    ShowMessages = 1;
-    DebugTrace = 0;
-    ActiveMessages = MessageTable;
     src = FixtureScratchDir();
     dst = FixtureScratchDir();
   }

@@ -12,11 +12,6 @@ class DetectPortableTest : public PortableTest {
  protected:
   void SetUp() override {
     PortableTest::SetUp();
-    SeenUsbId4001 = SeenUsbId4003 = SeenUsbId4004 = SeenPciId = 0;
-    DebugTrace = 0;
-    ShowMessages = 1;
-    ForceCode = 0;
-    ActiveMessages = MessageTable;
   }
   void TearDown() override {
     FixtureRemoveDevices();

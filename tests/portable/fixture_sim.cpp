@@ -6,7 +6,7 @@
 
 void FixtureBegin() {
   sim::Reset();
-  KeyPending = 0;
+  ResetRunState();
 }
 
 void FixtureEnd() {}

@@ -10,7 +10,7 @@ static std::string captured;
 // Standard output is captured only while the installer runs, so that the test's own
 // failure messages still reach the log.
 void FixtureBegin() {
-  KeyPending = 0;
+  ResetRunState();
   captured.clear();
 }
 

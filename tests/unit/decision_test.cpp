@@ -35,7 +35,6 @@ class DecisionTest : public SimTest {
  protected:
   void SetUp() override {
     SimTest::SetUp();
-    SeenUsbId4001 = SeenUsbId4003 = SeenUsbId4004 = SeenPciId = 0;
     for (const char* name : kPackage) sim::AddFile(kPkg + name, std::string("pkg ") + name, 2000);
   }
   void TearDown() override { sim::Reset(); }

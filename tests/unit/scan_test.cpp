@@ -23,10 +23,6 @@ std::string IdLine(const std::string& id) { return "FindExistingDevice - Device 
 
 class ScanTest : public SimTest {
  protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    SeenUsbId4001 = SeenUsbId4003 = SeenUsbId4004 = SeenPciId = 0;
-  }
   void ExpectAllReleased() {
     EXPECT_EQ(sim::OpenHandles(), 0);
     EXPECT_EQ(M().liveAllocations, 0);

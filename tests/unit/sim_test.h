@@ -16,14 +16,7 @@
 class SimTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset();
-    Unattended = 0;
-    ShowMessages = 1;
-    DebugTrace = 0;
-    ForceCode = 0;
-    SourceDir[0] = '\0';
-    KeyPending = 0;
-    ActiveMessages = MessageTable;
+    FixtureBegin();
   }
 
   // Runs Main with these arguments (argv[0] first), as the start-up code would.
