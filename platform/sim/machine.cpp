@@ -79,28 +79,28 @@ HANDLE NewHandle(HandleKind kind, int64_t id, const std::string& name, DWORD acc
   return (HANDLE)(uintptr_t)(m.handles.size() * 4);
 }
 
-HandleEntry* FindHandle(HANDLE h, HandleKind kind) {
+// The open entry behind a handle value, or null.
+static HandleEntry* OpenEntry(HANDLE h) {
   uintptr_t v = (uintptr_t)h;
   Machine& m = M();
   if (v == 0 || v % 4 != 0 || v / 4 > m.handles.size()) return nullptr;
   HandleEntry* e = &m.handles[v / 4 - 1];
-  if (!e->open || e->kind != kind) return nullptr;
-  return e;
+  return e->open ? e : nullptr;
 }
 
-static bool ReleaseHandle(HANDLE h) {
-  uintptr_t v = (uintptr_t)h;
-  Machine& m = M();
-  if (v == 0 || v % 4 != 0 || v / 4 > m.handles.size()) return false;
-  HandleEntry& e = m.handles[v / 4 - 1];
-  if (!e.open || e.kind == HandleKind::Key || e.kind == HandleKind::DeviceSet ||
-      e.kind == HandleKind::Heap)
+HandleEntry* FindHandle(HANDLE h, HandleKind kind) {
+  HandleEntry* e = OpenEntry(h);
+  return e && e->kind == kind ? e : nullptr;
+}
+
+bool CloseKernelHandle(HANDLE h) {
+  HandleEntry* e = OpenEntry(h);
+  if (!e || e->kind == HandleKind::Key || e->kind == HandleKind::DeviceSet ||
+      e->kind == HandleKind::Heap)
     return false;
-  e.open = false;
+  e->open = false;
   return true;
 }
-
-bool CloseKernelHandle(HANDLE h) { return ReleaseHandle(h); }
 
 int OpenHandles() {
   int n = 0;
@@ -117,10 +117,7 @@ int OpenHandles(HandleKind kind) {
 }
 
 void ReleaseAnyHandle(HANDLE h) {
-  uintptr_t v = (uintptr_t)h;
-  Machine& m = M();
-  if (v == 0 || v % 4 != 0 || v / 4 > m.handles.size()) return;
-  m.handles[v / 4 - 1].open = false;
+  if (HandleEntry* e = OpenEntry(h)) e->open = false;
 }
 
 const std::string& Output() { return M().console.out; }
