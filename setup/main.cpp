@@ -55,11 +55,8 @@ static int ResolveSourceDir(const char* programPath) {
 }
 
 int Main(int argc, char** argv) {
-  Unattended = 0;
-  ShowMessages = 1;
-  DebugTrace = 0;
-  ForceCode = 0;
-  SourceDir[0] = '\0';
+  // Nothing of an earlier run in the same process carries over.
+  ResetRunState();
   int DetectOnly = 0;
 
   for (int i = 1; i < argc; i++) {

@@ -52,7 +52,7 @@ static bool IsConsoleName(LPCSTR name) {
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
-  Record("CreateFileA", {Str(lpFileName), Hex(dwDesiredAccess), Hex(dwShareMode),
+  SIM_RECORD("CreateFileA", {Str(lpFileName), Hex(dwDesiredAccess), Hex(dwShareMode),
                          Ptr(lpSecurityAttributes), Dec(dwCreationDisposition),
                          Hex(dwFlagsAndAttributes), Ptr(hTemplateFile)});
   if (Faulted("CreateFileA", lpFileName ? lpFileName : "")) return INVALID_HANDLE_VALUE;
@@ -67,7 +67,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 }
 
 BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
-  Record("GetConsoleMode", {Ptr(hConsoleHandle)});
+  SIM_RECORD("GetConsoleMode", {Ptr(hConsoleHandle)});
   if (!FindHandle(hConsoleHandle, HandleKind::Console)) {
     M().lastError = ERROR_INVALID_HANDLE;
     return FALSE;
@@ -78,7 +78,7 @@ BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
 }
 
 BOOL SetConsoleMode(HANDLE hConsoleHandle, DWORD dwMode) {
-  Record("SetConsoleMode", {Ptr(hConsoleHandle), Hex(dwMode)});
+  SIM_RECORD("SetConsoleMode", {Ptr(hConsoleHandle), Hex(dwMode)});
   if (!FindHandle(hConsoleHandle, HandleKind::Console)) {
     M().lastError = ERROR_INVALID_HANDLE;
     return FALSE;
@@ -91,7 +91,7 @@ BOOL SetConsoleMode(HANDLE hConsoleHandle, DWORD dwMode) {
 
 BOOL ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
                        LPDWORD lpNumberOfEventsRead) {
-  Record("ReadConsoleInputA", {Ptr(hConsoleInput), Dec(nLength)});
+  SIM_RECORD("ReadConsoleInputA", {Ptr(hConsoleInput), Dec(nLength)});
   *lpNumberOfEventsRead = 0;
   if (!FindHandle(hConsoleInput, HandleKind::Console)) {
     M().lastError = ERROR_INVALID_HANDLE;

@@ -87,13 +87,13 @@ static SimHidInterface* RecordInterface(SimDeviceSet* s, PSP_DEVICE_INTERFACE_DA
 }
 
 void HidD_GetHidGuid(LPGUID HidGuid) {
-  Record("HidD_GetHidGuid", {Ptr(HidGuid)});
+  SIM_RECORD("HidD_GetHidGuid", {Ptr(HidGuid)});
   *HidGuid = kHidGuid;
 }
 
 HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, LPCSTR Enumerator, HWND hwndParent,
                               DWORD Flags) {
-  Record("SetupDiGetClassDevsA", {GuidText(ClassGuid), Str(Enumerator), Ptr(hwndParent), Hex(Flags)});
+  SIM_RECORD("SetupDiGetClassDevsA", {GuidText(ClassGuid), Str(Enumerator), Ptr(hwndParent), Hex(Flags)});
   if (Faulted("SetupDiGetClassDevsA")) return INVALID_HANDLE_VALUE;
   if (!ClassGuid && !(Flags & DIGCF_ALLCLASSES)) {
     M().lastError = ERROR_INVALID_PARAMETER;
@@ -121,7 +121,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, LPCSTR Enumerator, HWND hwn
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                  const GUID* InterfaceClassGuid, DWORD MemberIndex,
                                  PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
-  Record("SetupDiEnumDeviceInterfaces",
+  SIM_RECORD("SetupDiEnumDeviceInterfaces",
          {Ptr(DeviceInfoSet), Ptr(DeviceInfoData), GuidText(InterfaceClassGuid), Dec(MemberIndex),
           DeviceInterfaceData ? Dec(DeviceInterfaceData->cbSize) : "NULL"});
   SimDeviceSet* s = FindSet(DeviceInfoSet);
@@ -152,7 +152,7 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
                                       DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
                                       PSP_DEVINFO_DATA DeviceInfoData) {
-  Record("SetupDiGetDeviceInterfaceDetailA",
+  SIM_RECORD("SetupDiGetDeviceInterfaceDetailA",
          {Ptr(DeviceInfoSet), Ptr(DeviceInterfaceData), Ptr(DeviceInterfaceDetailData),
           Dec(DeviceInterfaceDetailDataSize), Ptr(RequiredSize), Ptr(DeviceInfoData),
           DeviceInterfaceDetailData ? Dec(DeviceInterfaceDetailData->cbSize) : "NULL"});
@@ -225,7 +225,7 @@ HANDLE OpenHidPath(LPCSTR path, DWORD access, DWORD share, DWORD disposition) {
 }
 
 BOOL HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
-  Record("HidD_GetAttributes", {Ptr(HidDeviceObject), Attributes ? Dec(Attributes->Size) : "NULL"});
+  SIM_RECORD("HidD_GetAttributes", {Ptr(HidDeviceObject), Attributes ? Dec(Attributes->Size) : "NULL"});
   HandleEntry* e = FindHandle(HidDeviceObject, HandleKind::HidDevice);
   if (!e) {
     M().lastError = ERROR_INVALID_HANDLE;
@@ -243,7 +243,7 @@ BOOL HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
                            PSP_DEVINFO_DATA DeviceInfoData) {
-  Record("SetupDiEnumDeviceInfo",
+  SIM_RECORD("SetupDiEnumDeviceInfo",
          {Ptr(DeviceInfoSet), Dec(MemberIndex), DeviceInfoData ? Dec(DeviceInfoData->cbSize) : "NULL"});
   SimDeviceSet* s = FindSet(DeviceInfoSet);
   if (!s) {
@@ -272,7 +272,7 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
                                        DWORD Property, PDWORD PropertyRegDataType,
                                        PBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                        PDWORD RequiredSize) {
-  Record("SetupDiGetDeviceRegistryPropertyA",
+  SIM_RECORD("SetupDiGetDeviceRegistryPropertyA",
          {Ptr(DeviceInfoSet), DeviceInfoData ? Dec(DeviceInfoData->cbSize) : "NULL", Hex(Property),
           Ptr(PropertyRegDataType), Ptr(PropertyBuffer), Dec(PropertyBufferSize), Ptr(RequiredSize)});
   SimDeviceSet* s = FindSet(DeviceInfoSet);
@@ -307,7 +307,7 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
-  Record("SetupDiDestroyDeviceInfoList", {Ptr(DeviceInfoSet)});
+  SIM_RECORD("SetupDiDestroyDeviceInfoList", {Ptr(DeviceInfoSet)});
   HandleEntry* e = FindHandle(DeviceInfoSet, HandleKind::DeviceSet);
   if (!e) {
     M().lastError = ERROR_INVALID_HANDLE;
@@ -322,7 +322,7 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
 // Blocks are exactly the size asked for, so that the sanitizers catch any overrun; without
 // LMEM_ZEROINIT they are filled with junk, as reused heap memory would be.
 HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
-  Record("LocalAlloc", {Hex(uFlags), Dec((int64_t)uBytes)});
+  SIM_RECORD("LocalAlloc", {Hex(uFlags), Dec((int64_t)uBytes)});
   if (Faulted("LocalAlloc")) return nullptr;
   LocalBlock b;
   b.size = (size_t)uBytes;
@@ -336,7 +336,7 @@ HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
 }
 
 HLOCAL LocalFree(HLOCAL hMem) {
-  Record("LocalFree", {Ptr(hMem)});
+  SIM_RECORD("LocalFree", {Ptr(hMem)});
   if (!hMem) return nullptr;
   auto it = M().devices.localBlocks.find(hMem);
   if (it == M().devices.localBlocks.end()) {

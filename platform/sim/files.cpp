@@ -1,6 +1,7 @@
 // Simulated files operations: a small file system of directories and files, names compared
 // without case, with the errors that Windows gives for missing paths, read-only files, files
 // held open by other programs and denied access, and the list of delayed moves.
+#include <ctype.h>
 #include <string.h>
 
 #include "machine.h"
@@ -231,23 +232,51 @@ static uint64_t FromFileTime(const FILETIME* ft) {
   return ((uint64_t)ft->dwHighDateTime << 32) | ft->dwLowDateTime;
 }
 
-// Wildcard match of a name against a pattern of '*' and '?', without case.
+static bool SameLetter(char a, char b) {
+  return tolower((unsigned char)a) == tolower((unsigned char)b);
+}
+
+// Wildcard match of a name against a pattern of '*' and '?', without case. Only the latest
+// '*' is ever resumed, so the work stays within name length times pattern length, where
+// trying every split would take exponential time.
 static bool Matches(const char* name, const char* pattern) {
-  if (*pattern == '\0') return *name == '\0';
-  if (*pattern == '*') return Matches(name, pattern + 1) || (*name && Matches(name + 1, pattern));
-  if (*name == '\0') return false;
-  if (*pattern != '?' && Lower(std::string(1, *pattern)) != Lower(std::string(1, *name)))
-    return false;
-  return Matches(name + 1, pattern + 1);
+  const char* star = nullptr;  // the latest '*' met, and where its match now ends
+  const char* resume = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern && (*pattern == '?' || SameLetter(*pattern, *name))) {
+      pattern++;
+      name++;
+    } else if (star) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') pattern++;
+  return *pattern == '\0';
+}
+
+// The path-length limit of the functions that take ANSI names: those that convert the name
+// into the thread's fixed buffer refuse MAX_PATH characters or more with 206; the copy and
+// move functions take longer names but Windows cannot resolve them (3).
+static bool TooLong(const char* path, size_t limit, DWORD error) {
+  if (!path || strlen(path) < limit) return false;
+  M().lastError = error;
+  return true;
 }
 
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-  Record("FindFirstFileA", {Str(lpFileName), Ptr(lpFindFileData)});
+  SIM_RECORD("FindFirstFileA", {Str(lpFileName), Ptr(lpFindFileData)});
   if (Faulted("FindFirstFileA", lpFileName ? lpFileName : "")) return INVALID_HANDLE_VALUE;
   if (!lpFileName || !lpFindFileData) {
     M().lastError = ERROR_INVALID_PARAMETER;
     return INVALID_HANDLE_VALUE;
   }
+  if (TooLong(lpFileName, MAX_PATH, ERROR_FILENAME_EXCED_RANGE)) return INVALID_HANDLE_VALUE;
   std::string name = lpFileName;
   if (name.empty() || name.back() == '\\' || name.back() == '/') {
     M().lastError = ERROR_FILE_NOT_FOUND;
@@ -288,7 +317,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
 }
 
 BOOL FindClose(HANDLE hFindFile) {
-  Record("FindClose", {Ptr(hFindFile)});
+  SIM_RECORD("FindClose", {Ptr(hFindFile)});
   if (!FindHandle(hFindFile, HandleKind::Find)) return Fail(ERROR_INVALID_HANDLE);
   if (Faulted("FindClose")) return FALSE;
   ReleaseAnyHandle(hFindFile);
@@ -297,14 +326,15 @@ BOOL FindClose(HANDLE hFindFile) {
 
 LONG CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2) {
   uint64_t a = FromFileTime(lpFileTime1), b = FromFileTime(lpFileTime2);
-  Record("CompareFileTime", {Hex(a), Hex(b)});
+  SIM_RECORD("CompareFileTime", {Hex(a), Hex(b)});
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-  Record("SetFileAttributesA", {Str(lpFileName), Hex(dwFileAttributes)});
+  SIM_RECORD("SetFileAttributesA", {Str(lpFileName), Hex(dwFileAttributes)});
   if (Faulted("SetFileAttributesA", lpFileName ? lpFileName : "")) return FALSE;
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
+  if (TooLong(lpFileName, MAX_PATH, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
   std::string full = FullPath(lpFileName);
   FileEntry* e = Lookup(full);
   if (!e) return Fail(full.empty() ? ERROR_PATH_NOT_FOUND : MissingError(full));
@@ -319,9 +349,12 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 }
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
-  Record("CopyFileA", {Str(lpExistingFileName), Str(lpNewFileName), Dec(bFailIfExists)});
+  SIM_RECORD("CopyFileA", {Str(lpExistingFileName), Str(lpNewFileName), Dec(bFailIfExists)});
   if (Faulted("CopyFileA", lpNewFileName ? lpNewFileName : "")) return FALSE;
   if (!lpExistingFileName || !lpNewFileName) return Fail(ERROR_INVALID_PARAMETER);
+  if (TooLong(lpExistingFileName, MAX_PATH, ERROR_PATH_NOT_FOUND) ||
+      TooLong(lpNewFileName, MAX_PATH, ERROR_PATH_NOT_FOUND))
+    return FALSE;
   std::string sourceFull = FullPath(lpExistingFileName);
   FileEntry* source = Lookup(sourceFull);
   if (!source) return Fail(sourceFull.empty() ? ERROR_PATH_NOT_FOUND : MissingError(sourceFull));
@@ -349,14 +382,24 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
   copy.path = dest ? dest->path : destFull;
   copy.hold = Hold::None;
   copy.accessDenied = false;
+  if (M().cutInside && M().cutCall == M().callCount) {
+    // The power fails half-way: the destination holds the first half, written just now.
+    copy.contents.resize(copy.contents.size() / 2);
+    copy.lastWriteTime = NowFileTime();
+    M().files.entries[Lower(destFull)] = copy;
+    throw PowerCut();
+  }
   M().files.entries[Lower(destFull)] = copy;  // keeps the source's last-write time
   return TRUE;
 }
 
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
-  Record("MoveFileExA", {Str(lpExistingFileName), Str(lpNewFileName), Hex(dwFlags)});
+  SIM_RECORD("MoveFileExA", {Str(lpExistingFileName), Str(lpNewFileName), Hex(dwFlags)});
   if (Faulted("MoveFileExA", lpExistingFileName ? lpExistingFileName : "")) return FALSE;
   if (!lpExistingFileName) return Fail(ERROR_INVALID_PARAMETER);
+  if (TooLong(lpExistingFileName, MAX_PATH, ERROR_PATH_NOT_FOUND) ||
+      TooLong(lpNewFileName, MAX_PATH, ERROR_PATH_NOT_FOUND))
+    return FALSE;
   FilesModel& f = M().files;
   bool replace = (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0;
   std::string sourceFull = FullPath(lpExistingFileName);
@@ -394,9 +437,11 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 }
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-  Record("CreateDirectoryA", {Str(lpPathName), Ptr(lpSecurityAttributes)});
+  SIM_RECORD("CreateDirectoryA", {Str(lpPathName), Ptr(lpSecurityAttributes)});
   if (Faulted("CreateDirectoryA", lpPathName ? lpPathName : "")) return FALSE;
   if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
+  // A new directory must leave room for an 8.3 name below it.
+  if (TooLong(lpPathName, MAX_PATH - 12, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
   std::string full = FullPath(lpPathName);
   if (full.empty()) return Fail(ERROR_PATH_NOT_FOUND);
   if (Lookup(full)) return Fail(ERROR_ALREADY_EXISTS);

@@ -3,6 +3,7 @@
 
 #include <ctype.h>
 #include <stdio.h>
+#include <string.h>
 
 namespace sim {
 
@@ -26,6 +27,13 @@ void InjectFault(const std::string& op, DWORD error, const std::string& target, 
 }
 
 bool FaultCode(const char* op, const std::string& target, DWORD* error) {
+  Machine& m = M();
+  if (m.faultCallArmed) {
+    m.faultCallArmed = false;
+    m.faultCallFired = true;
+    *error = m.faultCallError;
+    return true;
+  }
   for (Fault& f : M().faults) {
     if (f.op != op || f.times == 0) continue;
     if (!f.target.empty() && !EqualNoCase(f.target, target)) continue;
@@ -50,6 +58,82 @@ bool Faulted(const char* op, const std::string& target) {
 void Record(const char* op, std::vector<std::string> args) {
   M().calls.push_back(CallRecord{op, std::move(args)});
 }
+
+// The operations whose arguments name a file, a program or a key: what the fuzzers check.
+static bool NamesSomething(const char* op) {
+  static const char* const kOps[] = {"FindFirstFileA", "SetFileAttributesA", "CopyFileA",
+                                     "MoveFileExA", "CreateDirectoryA", "CreateFileA",
+                                     "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA"};
+  for (const char* name : kOps)
+    if (strcmp(op, name) == 0) return true;
+  return false;
+}
+
+bool CountCall(const char* op) {
+  Machine& m = M();
+  m.callCount++;
+  m.lastOp = op;
+  if (m.callLimit > 0 && m.callCount > m.callLimit) throw Runaway();
+  if (m.cutCall > 0 && m.callCount >= m.cutCall) {
+    // A copy cut inside writes part of its destination first, and stops itself.
+    bool insideCopy =
+        m.cutInside && m.callCount == m.cutCall && strcmp(op, "CopyFileA") == 0;
+    if (!insideCopy) throw PowerCut();
+  }
+  m.faultCallArmed = m.faultCall > 0 && m.callCount == m.faultCall;
+  if (m.recording == Recording::All) return true;
+  return m.recording == Recording::Paths && NamesSomething(op);
+}
+
+void PowerCutRestart() {
+  Machine& m = M();
+  for (HandleEntry& h : m.handles) h.open = false;
+  m.registry.heapBlocks.clear();
+  m.registry.sids.clear();
+  m.devices.localBlocks.clear();
+  m.devices.sets.clear();
+  m.liveAllocations = 0;
+  for (ProcessEntry& p : m.process.processes) {
+    p.ended = true;  // killed: what it would have done at its end never happens
+    p.onEnd = nullptr;
+  }
+  m.cutCall = 0;
+  m.cutInside = false;
+  m.faultCall = 0;
+  m.faultCallArmed = false;
+  ApplyPendingMoves();
+}
+
+static const char* KindName(HandleKind kind) {
+  switch (kind) {
+    case HandleKind::Console: return "console";
+    case HandleKind::Find: return "search";
+    case HandleKind::HidDevice: return "HID device";
+    case HandleKind::DeviceSet: return "device set";
+    case HandleKind::Process: return "process";
+    case HandleKind::Thread: return "thread";
+    case HandleKind::Key: return "key";
+    case HandleKind::Heap: return "heap";
+  }
+  return "?";
+}
+
+std::string Unreleased() {
+  Machine& m = M();
+  std::string out;
+  for (const HandleEntry& h : m.handles)
+    if (h.open && h.kind != HandleKind::Heap)
+      out += std::string(out.empty() ? "" : "; ") + KindName(h.kind) + " " + h.name;
+  auto count = [&out](size_t n, const char* what) {
+    if (n) out += (out.empty() ? "" : "; ") + std::to_string(n) + " " + what;
+  };
+  count(m.devices.localBlocks.size(), "local block(s)");
+  count(m.registry.heapBlocks.size(), "heap block(s)");
+  count(m.registry.sids.size(), "SID(s)");
+  return out;
+}
+
+uint64_t NowFileTime() { return 133485408000000000ULL + M().clockMs * 10000ULL; }
 
 std::vector<CallRecord> CallsTo(const std::string& op) {
   std::vector<CallRecord> out;

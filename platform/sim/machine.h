@@ -57,6 +57,16 @@ struct ConsoleModel {
   int blockedReads = 0;     // reads that found no event: real Windows would wait for ever
 };
 
+// How calls are recorded: every call as text (the tests' record), none (a sweep or fuzzer
+// that only counts them), or only the calls that take a path or a command line.
+enum class Recording { All, None, Paths };
+
+// Thrown from inside a simulated call to stop the run as a power cut would; the sweep that
+// asked for it catches it around Main. The installer's own code is plain C++ and unwinds.
+struct PowerCut {};
+// Thrown when a run makes more calls than any run can: a loop that would never end.
+struct Runaway {};
+
 struct Machine {
   std::string systemDir = "C:\\WINDOWS\\system32";
   bool systemDirFails = false;
@@ -72,6 +82,21 @@ struct Machine {
 
   std::vector<Fault> faults;
   std::vector<CallRecord> calls;
+  Recording recording = Recording::All;
+  int64_t callCount = 0;        // every call to the seam, recorded as text or not
+  const char* lastOp = "";      // the operation of the latest call
+  int64_t callLimit = 0;        // more calls than this throw Runaway (0: no limit)
+  // The fault on the n-th call, whatever its operation: call `faultCall` (counted from 1)
+  // fails with `faultCallError` when it reaches its fault check. `faultCallFired` tells
+  // whether it did (an operation that cannot fail never reaches one).
+  int64_t faultCall = 0;
+  DWORD faultCallError = 0;
+  bool faultCallArmed = false;
+  bool faultCallFired = false;
+  // The cut: call `cutCall` does not happen (the run stops before it), or, with
+  // `cutInside`, a copy that it starts leaves a truncated destination first.
+  int64_t cutCall = 0;
+  bool cutInside = false;
   std::deque<HandleEntry> handles;  // handle value / 4 - 1 is the index; kept once closed
   int64_t liveAllocations = 0;        // LocalAlloc/HeapAlloc minus their releases
   int64_t totalAllocations = 0;
@@ -109,6 +134,20 @@ const std::string& Output();
 bool FaultCode(const char* op, const std::string& target, DWORD* error);
 bool Faulted(const char* op, const std::string& target = "");  // also sets the last error
 void Record(const char* op, std::vector<std::string> args);
+// Counts a call of `op`, applies the n-th-call fault and the cut, and answers whether the call
+// is to be recorded as text. Every simulated operation starts with SIM_RECORD.
+bool CountCall(const char* op);
+#define SIM_RECORD(op, ...) \
+  do {                       \
+    if (sim::CountCall(op)) sim::Record(op, __VA_ARGS__); \
+  } while (0)
+// The restart after a power cut: handles and memory of the stopped run are gone, its
+// processes have ended (without their end effects), and the recorded moves are carried out.
+void PowerCutRestart();
+// What a run left open: handles, keys, local and heap blocks, SIDs; empty when nothing.
+std::string Unreleased();
+// The current time of the virtual clock as a file time (from 2024-01-01).
+uint64_t NowFileTime();
 std::string Hex(uint64_t value);
 std::string Dec(int64_t value);
 std::string Str(const char* s);

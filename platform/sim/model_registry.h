@@ -39,7 +39,12 @@ struct RegistryModel {
 
 // Creates the key and any missing keys above it, with the default access list.
 bool AddKey(const std::string& path);
+// A key of any name, NUL and backslash included, below an existing key.
+bool AddRawKey(const std::string& parentPath, const std::string& name);
 bool KeyExists(const std::string& path);
+// Every live key with its access list, as "path|dacl:<bytes>", sorted: a whole registry to
+// compare before and after.
+std::vector<std::string> AllKeys();
 // The names of the key's subkeys, in the order RegEnumKeyExA gives them.
 std::vector<std::string> SubkeysOf(const std::string& path);
 // The key's DACL bytes; empty when the key is missing or has a null DACL.

@@ -109,7 +109,7 @@ ProcessEntry* ProcessOf(HANDLE h) {
 }  // namespace
 
 void GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo) {
-  Record("GetStartupInfoA", {Ptr(lpStartupInfo)});
+  SIM_RECORD("GetStartupInfoA", {Ptr(lpStartupInfo)});
   *lpStartupInfo = M().process.own;
 }
 
@@ -118,7 +118,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
                     DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
                     LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
-  Record("CreateProcessA",
+  SIM_RECORD("CreateProcessA",
          {Str(lpApplicationName), Str(lpCommandLine), Ptr(lpProcessAttributes),
           Ptr(lpThreadAttributes), Dec(bInheritHandles), Hex(dwCreationFlags),
           Ptr(lpEnvironment), Str(lpCurrentDirectory), Ptr(lpStartupInfo),
@@ -167,7 +167,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 }
 
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
-  Record("GetExitCodeProcess", {Ptr(hProcess), Ptr(lpExitCode)});
+  SIM_RECORD("GetExitCodeProcess", {Ptr(hProcess), Ptr(lpExitCode)});
   if (Faulted("GetExitCodeProcess")) return FALSE;
   ProcessEntry* p = ProcessOf(hProcess);
   if (!p) {
@@ -183,7 +183,7 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 // Waits on a process: returns as soon as it has ended, advancing the virtual clock to its end,
 // or after the time-out with the clock advanced by it.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
-  Record("WaitForSingleObject", {Ptr(hHandle), Dec(dwMilliseconds)});
+  SIM_RECORD("WaitForSingleObject", {Ptr(hHandle), Dec(dwMilliseconds)});
   if (Faulted("WaitForSingleObject")) return WAIT_FAILED;
   if (!ProcessOf(hHandle)) {
     M().lastError = ERROR_INVALID_HANDLE;

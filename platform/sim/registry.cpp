@@ -211,6 +211,27 @@ bool AddKey(const std::string& path) {
   return true;
 }
 
+bool AddRawKey(const std::string& parentPath, const std::string& name) {
+  int64_t parent = Find(parentPath);
+  if (parent < 0) return false;
+  NewKey(parent, name);
+  return true;
+}
+
+std::vector<std::string> AllKeys() {
+  std::vector<std::string> out;
+  for (auto& kv : R().keys) {
+    if (kv.second.deleted) continue;
+    bool live = true;  // below a deleted key, a key is gone too
+    for (RegKey* k = KeyById(kv.second.parent); k; k = KeyById(k->parent)) live &= !k->deleted;
+    if (!live) continue;
+    std::string dacl(kv.second.dacl.begin(), kv.second.dacl.end());
+    out.push_back(PathOf(kv.first) + (kv.second.daclPresent ? "|dacl:" : "|null dacl:") + dacl);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 bool KeyExists(const std::string& path) { return Find(path) >= 0; }
 
 std::vector<std::string> SubkeysOf(const std::string& path) {
@@ -239,7 +260,7 @@ int LiveSids() { return (int)R().sids.size(); }
 
 LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                       PHKEY phkResult) {
-  Record("RegOpenKeyExA", {HandleName(hKey), Str(lpSubKey), Hex(ulOptions), Hex(samDesired)});
+  SIM_RECORD("RegOpenKeyExA", {HandleName(hKey), Str(lpSubKey), Hex(ulOptions), Hex(samDesired)});
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   int64_t parent;
@@ -258,7 +279,7 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDes
 LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                       LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                       PFILETIME lpftLastWriteTime) {
-  Record("RegEnumKeyExA", {HandleName(hKey), Dec(dwIndex),
+  SIM_RECORD("RegEnumKeyExA", {HandleName(hKey), Dec(dwIndex),
                            lpcchName ? Dec(*lpcchName) : std::string("NULL"), Ptr(lpReserved),
                            Ptr(lpClass), Ptr(lpcchClass), Ptr(lpftLastWriteTime)});
   if (!lpName || !lpcchName || lpReserved) return ERROR_INVALID_PARAMETER;
@@ -267,10 +288,11 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
   LSTATUS status = Resolve(hKey, &id, &access);
   if (status != ERROR_SUCCESS) return status;
   if (!(access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-  DWORD error;
-  if (FaultCode("RegEnumKeyExA", PathOf(id), &error)) return (LSTATUS)error;
+  // Past the last subkey every enumeration ends, injected failure or not: real ones do.
   std::vector<int64_t> children = Children(id);
   if (dwIndex >= children.size()) return ERROR_NO_MORE_ITEMS;
+  DWORD error;
+  if (FaultCode("RegEnumKeyExA", PathOf(id), &error)) return (LSTATUS)error;
   const std::string& name = R().keys[children[dwIndex]].name;
   // A name that does not fit leaves the buffer and the count as they were.
   if (name.size() >= *lpcchName) return ERROR_MORE_DATA;
@@ -281,8 +303,7 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
     *lpcchClass = 0;
   }
   if (lpftLastWriteTime) {
-    // The virtual clock, counted from 2024-01-01, in 100 ns units.
-    uint64_t t = 133485408000000000ULL + M().clockMs * 10000ULL;
+    uint64_t t = NowFileTime();
     lpftLastWriteTime->dwLowDateTime = (DWORD)t;
     lpftLastWriteTime->dwHighDateTime = (DWORD)(t >> 32);
   }
@@ -290,7 +311,7 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
 }
 
 LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  Record("RegDeleteKeyA", {HandleName(hKey), Str(lpSubKey)});
+  SIM_RECORD("RegDeleteKeyA", {HandleName(hKey), Str(lpSubKey)});
   if (!lpSubKey) return ERROR_INVALID_PARAMETER;
   int64_t parent;
   DWORD access;
@@ -309,7 +330,7 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LSTATUS RegCloseKey(HKEY hKey) {
-  Record("RegCloseKey", {HandleName(hKey)});
+  SIM_RECORD("RegCloseKey", {HandleName(hKey)});
   if (hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
   if (!FindHandle((HANDLE)hKey, HandleKind::Key)) return ERROR_INVALID_HANDLE;
   ReleaseAnyHandle((HANDLE)hKey);
@@ -319,7 +340,7 @@ LSTATUS RegCloseKey(HKEY hKey) {
 LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                           PSECURITY_DESCRIPTOR pSecurityDescriptor,
                           LPDWORD lpcbSecurityDescriptor) {
-  Record("RegGetKeySecurity", {HandleName(hKey), Hex(SecurityInformation),
+  SIM_RECORD("RegGetKeySecurity", {HandleName(hKey), Hex(SecurityInformation),
                                Ptr(pSecurityDescriptor),
                                lpcbSecurityDescriptor ? Dec(*lpcbSecurityDescriptor)
                                                       : std::string("NULL")});
@@ -361,7 +382,7 @@ LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
 
 LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                           PSECURITY_DESCRIPTOR pSecurityDescriptor) {
-  Record("RegSetKeySecurity", {HandleName(hKey), Hex(SecurityInformation),
+  SIM_RECORD("RegSetKeySecurity", {HandleName(hKey), Hex(SecurityInformation),
                                Ptr(pSecurityDescriptor)});
   if (!pSecurityDescriptor) return ERROR_INVALID_PARAMETER;
   int64_t id;
@@ -409,7 +430,7 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
   std::string authority;
   for (int i = 0; pIdentifierAuthority && i < 6; i++)
     authority += (i ? "," : "") + Dec(pIdentifierAuthority->Value[i]);
-  Record("AllocateAndInitializeSid",
+  SIM_RECORD("AllocateAndInitializeSid",
          {authority, Dec(nSubAuthorityCount), Dec(nSubAuthority0), Dec(nSubAuthority1),
           Dec(nSubAuthority2), Dec(nSubAuthority3), Dec(nSubAuthority4), Dec(nSubAuthority5),
           Dec(nSubAuthority6), Dec(nSubAuthority7), Ptr(pSid)});
@@ -431,12 +452,12 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
 }
 
 DWORD GetLengthSid(PSID pSid) {
-  Record("GetLengthSid", {Ptr(pSid)});
+  SIM_RECORD("GetLengthSid", {Ptr(pSid)});
   return SidLength((const BYTE*)pSid);
 }
 
 PVOID FreeSid(PSID pSid) {
-  Record("FreeSid", {Ptr(pSid)});
+  SIM_RECORD("FreeSid", {Ptr(pSid)});
   auto it = R().sids.find(pSid);
   if (it == R().sids.end()) return pSid;  // not a SID this machine allocated
   R().sids.erase(it);
@@ -445,7 +466,7 @@ PVOID FreeSid(PSID pSid) {
 }
 
 BOOL InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision) {
-  Record("InitializeAcl", {Ptr(pAcl), Dec(nAclLength), Dec(dwAclRevision)});
+  SIM_RECORD("InitializeAcl", {Ptr(pAcl), Dec(nAclLength), Dec(dwAclRevision)});
   if (Faulted("InitializeAcl")) return FALSE;
   if (dwAclRevision < 2 || dwAclRevision > 4 || nAclLength > 0xFFFF) {
     M().lastError = ERROR_INVALID_PARAMETER;
@@ -462,7 +483,7 @@ BOOL InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision) {
 }
 
 BOOL AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid) {
-  Record("AddAccessAllowedAce", {Ptr(pAcl), Dec(dwAceRevision), Hex(AccessMask), Ptr(pSid)});
+  SIM_RECORD("AddAccessAllowedAce", {Ptr(pAcl), Dec(dwAceRevision), Hex(AccessMask), Ptr(pSid)});
   if (Faulted("AddAccessAllowedAce")) return FALSE;
   BYTE* acl = (BYTE*)pAcl;
   if (!acl || !ValidAcl(acl)) {
@@ -500,7 +521,7 @@ BOOL AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID 
 }
 
 BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision) {
-  Record("InitializeSecurityDescriptor", {Ptr(pSecurityDescriptor), Dec(dwRevision)});
+  SIM_RECORD("InitializeSecurityDescriptor", {Ptr(pSecurityDescriptor), Dec(dwRevision)});
   if (Faulted("InitializeSecurityDescriptor")) return FALSE;
   if (dwRevision != SECURITY_DESCRIPTOR_REVISION) {
     M().lastError = ERROR_UNKNOWN_REVISION;
@@ -513,7 +534,7 @@ BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWOR
 
 BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent,
                                PACL pDacl, BOOL bDaclDefaulted) {
-  Record("SetSecurityDescriptorDacl", {Ptr(pSecurityDescriptor), Dec(bDaclPresent), Ptr(pDacl),
+  SIM_RECORD("SetSecurityDescriptorDacl", {Ptr(pSecurityDescriptor), Dec(bDaclPresent), Ptr(pDacl),
                                        Dec(bDaclDefaulted)});
   if (Faulted("SetSecurityDescriptorDacl")) return FALSE;
   SECURITY_DESCRIPTOR* sd = (SECURITY_DESCRIPTOR*)pSecurityDescriptor;
@@ -539,12 +560,12 @@ BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bD
 static HANDLE const kProcessHeap = (HANDLE)(uintptr_t)0x7FFE0000;
 
 HANDLE GetProcessHeap(void) {
-  Record("GetProcessHeap", {});
+  SIM_RECORD("GetProcessHeap", {});
   return kProcessHeap;
 }
 
 LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
-  Record("HeapAlloc", {Ptr(hHeap), Hex(dwFlags), Dec((int64_t)dwBytes)});
+  SIM_RECORD("HeapAlloc", {Ptr(hHeap), Hex(dwFlags), Dec((int64_t)dwBytes)});
   if (hHeap != kProcessHeap) return nullptr;
   if (Faulted("HeapAlloc")) return nullptr;
   std::unique_ptr<BYTE[]> block(new BYTE[dwBytes ? dwBytes : 1]);
@@ -557,7 +578,7 @@ LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 }
 
 BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
-  Record("HeapFree", {Ptr(hHeap), Hex(dwFlags), Ptr(lpMem)});
+  SIM_RECORD("HeapFree", {Ptr(hHeap), Hex(dwFlags), Ptr(lpMem)});
   if (hHeap != kProcessHeap) {
     M().lastError = ERROR_INVALID_HANDLE;
     return FALSE;

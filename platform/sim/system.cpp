@@ -7,7 +7,7 @@
 using namespace sim;
 
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  Record("GetSystemDirectoryA", {Ptr(lpBuffer), Dec(uSize)});
+  SIM_RECORD("GetSystemDirectoryA", {Ptr(lpBuffer), Dec(uSize)});
   Machine& m = M();
   if (m.systemDirFails || Faulted("GetSystemDirectoryA")) {
     if (m.systemDirFails) m.lastError = ERROR_ACCESS_DENIED;
@@ -26,7 +26,7 @@ DWORD GetLastError(void) { return M().lastError; }
 void SetLastError(DWORD dwErrCode) { M().lastError = dwErrCode; }
 
 BOOL CloseHandle(HANDLE hObject) {
-  Record("CloseHandle", {Ptr(hObject)});
+  SIM_RECORD("CloseHandle", {Ptr(hObject)});
   if (Faulted("CloseHandle")) return FALSE;
   if (!CloseKernelHandle(hObject)) {
     M().lastError = ERROR_INVALID_HANDLE;
@@ -36,6 +36,6 @@ BOOL CloseHandle(HANDLE hObject) {
 }
 
 void Sleep(DWORD dwMilliseconds) {
-  Record("Sleep", {Dec(dwMilliseconds)});
+  SIM_RECORD("Sleep", {Dec(dwMilliseconds)});
   M().clockMs += dwMilliseconds;
 }

@@ -13,20 +13,7 @@
 #include "setup/messages.h"
 #include "setup/setup.h"
 
-// The installer's run state at its start values, as before Main reads the options, with the
-// catalogue in use and no key or device left over from an earlier test.
-inline void ResetRunState() {
-  Unattended = 0;
-  ShowMessages = 1;
-  DebugTrace = 0;
-  ForceCode = 0;
-  SourceDir[0] = '\0';
-  KeyPending = 0;
-  ActiveMessages = MessageTable;
-  SeenUsbId4001 = SeenUsbId4003 = SeenUsbId4004 = SeenPciId = 0;
-}
-
-// Before each test: the run state reset, and a fresh simulated machine.
+// Before each test: the run state reset (ResetRunState), and a fresh simulated machine.
 void FixtureBegin();
 // After each test: the capture ended.
 void FixtureEnd();
