@@ -313,10 +313,9 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     M().lastError = ERROR_INVALID_HANDLE;
     return FALSE;
   }
-  if (Faulted("SetupDiDestroyDeviceInfoList")) return FALSE;
   M().devices.sets.erase(e->id);
   ReleaseAnyHandle(DeviceInfoSet);
-  return TRUE;
+  return !Faulted("SetupDiDestroyDeviceInfoList");
 }
 
 // Blocks are exactly the size asked for, so that the sanitizers catch any overrun; without

@@ -319,9 +319,10 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
 BOOL FindClose(HANDLE hFindFile) {
   SIM_RECORD("FindClose", {Ptr(hFindFile)});
   if (!FindHandle(hFindFile, HandleKind::Find)) return Fail(ERROR_INVALID_HANDLE);
-  if (Faulted("FindClose")) return FALSE;
+  // A failure reported on closing a valid handle leaves no handle open: there is nothing
+  // the caller could close again.
   ReleaseAnyHandle(hFindFile);
-  return TRUE;
+  return !Faulted("FindClose");
 }
 
 LONG CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2) {

@@ -27,12 +27,12 @@ void SetLastError(DWORD dwErrCode) { M().lastError = dwErrCode; }
 
 BOOL CloseHandle(HANDLE hObject) {
   SIM_RECORD("CloseHandle", {Ptr(hObject)});
-  if (Faulted("CloseHandle")) return FALSE;
   if (!CloseKernelHandle(hObject)) {
     M().lastError = ERROR_INVALID_HANDLE;
     return FALSE;
   }
-  return TRUE;
+  // As with every release call: a reported failure still leaves the handle closed.
+  return !Faulted("CloseHandle");
 }
 
 void Sleep(DWORD dwMilliseconds) {

@@ -1,0 +1,28 @@
+// The machines the sweeps run the installer on: together they reach every part of it. A new
+// machine is one row of the table in machines.cpp.
+#ifndef TESTS_PROOF_MACHINES_H
+#define TESTS_PROOF_MACHINES_H
+
+#include <string>
+#include <vector>
+
+#include "proof.h"
+
+namespace proof {
+
+struct MachineCase {
+  const char* name;
+  void (*arrange)();               // on a fresh simulated machine
+  std::vector<std::string> args;   // the run, argv[0] first
+  std::vector<std::string> rerun;  // the unattended run after a cut
+  bool installs;                   // places files (not detect-only)
+};
+
+const std::vector<MachineCase>& Machines();
+// What every run on these machines must keep: the package's bytes as the destinations'
+// sources, the four placements, messages on, three tool waits at most.
+RunRules Rules(const MachineCase& machine);
+
+}  // namespace proof
+
+#endif

@@ -1,0 +1,66 @@
+// What the sweeps and the fuzzers share: running the installer as a process would, a picture
+// of the machine to compare, and the checks that every run must pass. Plain C++, no test
+// framework, so that libFuzzer harnesses use it too.
+#ifndef TESTS_PROOF_PROOF_H
+#define TESTS_PROOF_PROOF_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace proof {
+
+// How a run of Main ended.
+struct Outcome {
+  int exitCode = -1;
+  bool cut = false;      // stopped by the power cut
+  bool runaway = false;  // made more calls than any run can
+};
+
+// Runs Main with these arguments (argv[0] first) from the run state of a fresh process.
+Outcome RunInstaller(const std::vector<std::string>& args);
+
+// One file as the comparisons see it.
+struct FileState {
+  std::string contents;
+  DWORD attributes;
+  uint64_t lastWriteTime;
+  bool operator==(const FileState& o) const {
+    return contents == o.contents && attributes == o.attributes &&
+           lastWriteTime == o.lastWriteTime;
+  }
+};
+
+// Files (by lower-case full path; directories as "<dir>"), and every key with its access list.
+struct Snapshot {
+  std::map<std::string, FileState> files;
+  std::vector<std::string> keys;
+};
+Snapshot TakeSnapshot();
+// What differs between two snapshots, one line per difference; empty when they are equal.
+std::vector<std::string> Differences(const Snapshot& expected, const Snapshot& actual);
+
+// The violations of the rules every run keeps (see the checks in proof.cpp); each is one line.
+// `sources` maps a destination's lower-case full path to the bytes its source holds.
+struct RunRules {
+  bool installs;           // the run may place files (not detect-only)
+  bool messagesOn;         // message 28 must accompany exit code 2
+  uint64_t timeLimitMs;    // the virtual time a run may take at most
+  std::map<std::string, std::string> sources;
+  std::vector<std::string> placements;  // the four destinations of the installation
+};
+std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
+                                  const Outcome& outcome);
+
+// Whether the output is made only of catalogue texts, the force option's texts, debug
+// traces, progress dots and line feeds. On failure, *rest is where it stops making sense.
+bool OutputIsKnownText(const std::string& out, std::string* rest);
+
+// Whether a key path lies at or below a legacy service key.
+bool IsLegacyServiceKey(const std::string& path);
+
+}  // namespace proof
+
+#endif

@@ -1,0 +1,221 @@
+// The fault sweep and the interruption sweep over the machines of machines.cpp.
+//
+// Fault sweep: each machine's run is recorded; then it runs again once per recorded call and
+// per error Windows gives for that operation, with that call failing, and every run must keep
+// the rules of CheckRun. Interruption sweep: each run is cut short after every call (and in
+// the middle of every copy), the machine restarts, and an unattended run must then leave it
+// as the uncut run does. Prints its figures; exits 1 on any violation.
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "machines.h"
+#include "platform/sim/machine.h"
+#include "proof.h"
+
+using namespace proof;
+
+namespace {
+
+// The errors Windows gives for each operation that can fail. An operation not listed fails
+// with access denied only.
+const std::map<std::string, std::vector<DWORD>>& ErrorsByOperation() {
+  static const std::map<std::string, std::vector<DWORD>> errors = {
+      {"FindFirstFileA", {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+                          ERROR_SHARING_VIOLATION, ERROR_NOT_ENOUGH_MEMORY}},
+      {"FindClose", {ERROR_INVALID_HANDLE}},
+      {"SetFileAttributesA", {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+                              ERROR_SHARING_VIOLATION}},
+      {"CopyFileA", {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+                     ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_NOT_ENOUGH_MEMORY,
+                     ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL}},
+      {"MoveFileExA", {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+                       ERROR_SHARING_VIOLATION, ERROR_NOT_ENOUGH_MEMORY, ERROR_DISK_FULL}},
+      {"CreateDirectoryA", {ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_ALREADY_EXISTS,
+                            ERROR_DISK_FULL}},
+      {"CreateFileA", {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+                       ERROR_SHARING_VIOLATION, ERROR_NOT_ENOUGH_MEMORY}},
+      {"GetSystemDirectoryA", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"CloseHandle", {ERROR_INVALID_HANDLE}},
+      {"GetConsoleMode", {ERROR_INVALID_HANDLE}},
+      {"SetConsoleMode", {ERROR_INVALID_HANDLE}},
+      {"ReadConsoleInputA", {ERROR_INVALID_HANDLE, ERROR_NOT_ENOUGH_MEMORY}},
+      {"SetupDiGetClassDevsA", {ERROR_NOT_ENOUGH_MEMORY, ERROR_ACCESS_DENIED}},
+      {"SetupDiEnumDeviceInterfaces", {ERROR_NO_MORE_ITEMS, ERROR_NOT_ENOUGH_MEMORY}},
+      {"SetupDiGetDeviceInterfaceDetailA",
+       {ERROR_INSUFFICIENT_BUFFER, ERROR_NOT_ENOUGH_MEMORY, ERROR_INVALID_HANDLE}},
+      {"SetupDiEnumDeviceInfo", {ERROR_NO_MORE_ITEMS, ERROR_NOT_ENOUGH_MEMORY}},
+      {"SetupDiGetDeviceRegistryPropertyA",
+       {ERROR_INVALID_DATA, ERROR_INSUFFICIENT_BUFFER, ERROR_NOT_ENOUGH_MEMORY,
+        ERROR_ACCESS_DENIED}},
+      {"SetupDiDestroyDeviceInfoList", {ERROR_INVALID_HANDLE}},
+      {"HidD_GetAttributes", {ERROR_INVALID_HANDLE, ERROR_GEN_FAILURE, ERROR_ACCESS_DENIED}},
+      {"LocalAlloc", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"RegOpenKeyExA", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_OUTOFMEMORY,
+                         ERROR_KEY_DELETED, ERROR_INVALID_HANDLE}},
+      {"RegEnumKeyExA", {ERROR_MORE_DATA, ERROR_NO_MORE_ITEMS, ERROR_ACCESS_DENIED,
+                         ERROR_OUTOFMEMORY, ERROR_KEY_DELETED, ERROR_INVALID_HANDLE}},
+      {"RegDeleteKeyA", {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND, ERROR_OUTOFMEMORY,
+                         ERROR_KEY_DELETED}},
+      {"RegGetKeySecurity", {ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER, ERROR_OUTOFMEMORY,
+                             ERROR_KEY_DELETED}},
+      {"RegSetKeySecurity", {ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER, ERROR_OUTOFMEMORY,
+                             ERROR_KEY_DELETED}},
+      {"AllocateAndInitializeSid", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"InitializeAcl", {ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER}},
+      {"AddAccessAllowedAce", {ERROR_ALLOTTED_SPACE_EXCEEDED, ERROR_INVALID_SID}},
+      {"InitializeSecurityDescriptor", {ERROR_UNKNOWN_REVISION}},
+      {"SetSecurityDescriptorDacl", {ERROR_INVALID_SECURITY_DESCR}},
+      {"HeapAlloc", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"CreateProcessA", {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+                          ERROR_NOT_ENOUGH_MEMORY, ERROR_BAD_EXE_FORMAT,
+                          ERROR_SHARING_VIOLATION}},
+      {"GetExitCodeProcess", {ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED}},
+      {"WaitForSingleObject", {ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED}},
+  };
+  return errors;
+}
+
+const std::vector<DWORD>& ErrorsFor(const std::string& op) {
+  static const std::vector<DWORD> accessDenied = {ERROR_ACCESS_DENIED};
+  auto it = ErrorsByOperation().find(op);
+  return it == ErrorsByOperation().end() ? accessDenied : it->second;
+}
+
+// A fresh machine arranged as the row says, its calls counted (and recorded when asked).
+void Prepare(const MachineCase& machine, bool record) {
+  sim::Reset();
+  machine.arrange();
+  sim::M().recording = record ? sim::Recording::All : sim::Recording::None;
+}
+
+int violations = 0;
+
+void Report(const MachineCase& machine, const std::string& what,
+            const std::vector<std::string>& problems) {
+  for (const std::string& p : problems) {
+    if (++violations <= 40) printf("  VIOLATION %s, %s: %s\n", machine.name, what.c_str(), p.c_str());
+  }
+}
+
+// The ops of the recorded run, in order.
+std::vector<std::string> RecordedOps(const MachineCase& machine, Outcome* outcome,
+                                     Snapshot* before) {
+  Prepare(machine, true);
+  *before = TakeSnapshot();
+  *outcome = RunInstaller(machine.args);
+  std::vector<std::string> ops;
+  for (const sim::CallRecord& c : sim::M().calls) ops.push_back(c.op);
+  return ops;
+}
+
+void FaultSweep() {
+  long calls = 0, faultRuns = 0;
+  for (const MachineCase& machine : Machines()) {
+    RunRules rules = Rules(machine);
+    Outcome outcome;
+    Snapshot before;
+    std::vector<std::string> ops = RecordedOps(machine, &outcome, &before);
+    Report(machine, "uncut run", CheckRun(rules, before, outcome));
+    int64_t limit = (int64_t)ops.size() * 20 + 10000;
+    calls += (long)ops.size();
+    for (size_t i = 0; i < ops.size(); i++) {
+      for (DWORD error : ErrorsFor(ops[i])) {
+        Prepare(machine, false);
+        sim::M().faultCall = (int64_t)i + 1;
+        sim::M().faultCallError = error;
+        sim::M().callLimit = limit;
+        Outcome o = RunInstaller(machine.args);
+        // An operation that cannot fail there never reaches its fault: no further errors.
+        if (!sim::M().faultCallFired) break;
+        faultRuns++;
+        Report(machine,
+               "call " + std::to_string(i + 1) + " " + ops[i] + " error " + std::to_string(error),
+               CheckRun(rules, before, o));
+        sim::Reset();  // what the run left open is freed here, after the check saw it
+      }
+    }
+  }
+  printf("fault sweep: %zu machines, %ld calls swept, %ld fault runs, %d violations\n",
+         Machines().size(), calls, faultRuns, violations);
+}
+
+// The machine after the restart that follows a run, and after the unattended run that an
+// administrator starts then, with its own restart.
+struct Converged {
+  Snapshot afterRestart;
+  int exitCode;
+};
+
+bool ExitAccepted(int uncut, int rerun) {
+  // An installation reports 0 or 1; a machine whose card's USB function does not work always
+  // reports 16 once the software is installed, and a restart need not be needed any more.
+  if (uncut == 0 || uncut == 1) return rerun == 0 || rerun == 1;
+  return rerun == uncut;
+}
+
+int InterruptionSweep() {
+  long cutPoints = 0, insideCopies = 0;
+  int failures = 0;
+  for (const MachineCase& machine : Machines()) {
+    Outcome uncut;
+    Snapshot before;
+    std::vector<std::string> ops = RecordedOps(machine, &uncut, &before);
+    // The files the uncut run's restart moves away: a delayed replacement moves its staged
+    // source itself out of the driver directory (as specified), so whether that file is still
+    // there afterwards depends on whether the run found the destination in use, which a
+    // restart in between changes. The comparison leaves those out; all else must match.
+    std::vector<std::string> movedByRestart;
+    for (const sim::PendingMove& m : sim::PendingMoves())
+      movedByRestart.push_back(sim::Lower(m.source));
+    sim::PowerCutRestart();
+    Snapshot reference = TakeSnapshot();
+    for (const std::string& path : movedByRestart) reference.files.erase(path);
+
+    for (size_t k = 1; k <= ops.size(); k++) {
+      // Cut after call k-1 (k = 1: before the first call), or in the middle of copy k.
+      for (int inside = 0; inside < 2; inside++) {
+        if (inside && ops[k - 1] != "CopyFileA") continue;
+        Prepare(machine, false);
+        sim::M().cutCall = (int64_t)k;
+        sim::M().cutInside = inside != 0;
+        Outcome cut = RunInstaller(machine.args);
+        if (!cut.cut) continue;  // a copy that failed before writing was not cut inside
+        (inside ? insideCopies : cutPoints)++;
+        sim::PowerCutRestart();
+        sim::M().console.out.clear();
+        sim::M().callLimit = sim::M().callCount + (int64_t)ops.size() * 20 + 10000;
+        Outcome rerun = RunInstaller(machine.rerun);
+        std::vector<std::string> problems;
+        if (rerun.runaway || !ExitAccepted(uncut.exitCode, rerun.exitCode))
+          problems.push_back("the run after the restart ended with " +
+                             std::to_string(rerun.exitCode));
+        std::string open = sim::Unreleased();
+        if (!open.empty()) problems.push_back("left open: " + open);
+        sim::PowerCutRestart();
+        Snapshot final = TakeSnapshot();
+        for (const std::string& path : movedByRestart) final.files.erase(path);
+        for (const std::string& d : Differences(reference, final)) problems.push_back(d);
+        if (!problems.empty()) failures++;
+        Report(machine, std::string(inside ? "cut inside call " : "cut before call ") +
+                            std::to_string(k) + " " + ops[k - 1], problems);
+      }
+    }
+  }
+  sim::Reset();
+  printf("interruption sweep: %zu machines, %ld cut points (%ld of them inside a copy), "
+         "%d failures\n", Machines().size(), cutPoints + insideCopies, insideCopies, failures);
+  return failures;
+}
+
+}  // namespace
+
+int main() {
+  FaultSweep();
+  int faultViolations = violations;
+  int failures = InterruptionSweep();
+  return faultViolations == 0 && failures == 0 ? 0 : 1;
+}
