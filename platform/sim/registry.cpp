@@ -213,7 +213,7 @@ bool AddKey(const std::string& path) {
 
 bool AddRawKey(const std::string& parentPath, const std::string& name) {
   int64_t parent = Find(parentPath);
-  if (parent < 0) return false;
+  if (parent < 0 || Child(parent, name) >= 0) return false;  // names are unique, without case
   NewKey(parent, name);
   return true;
 }

@@ -1,0 +1,97 @@
+// The shared checks of the harnesses.
+#include "fuzz.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "setup/messages.h"
+#include "setup/setup.h"
+
+namespace fuzz {
+
+void Begin() {
+  sim::Reset();
+  ResetRunState();
+  sim::M().recording = sim::Recording::Paths;
+  sim::M().callLimit = 200000;
+}
+
+void Require(bool ok, const char* what, const std::string& detail) {
+  if (ok) return;
+  fprintf(stderr, "invariant broken: %s %s\n", what, detail.c_str());
+  abort();
+}
+
+void RequireReleased(const proof::Outcome& outcome) {
+  Require(!outcome.runaway, "the run did not end");
+  std::string open = sim::Unreleased();
+  Require(open.empty(), "left open:", open);
+}
+
+static bool EndsWithPackageName(const std::string& path, std::string* dir) {
+  for (int n : {MSG_FILE_SETUP, MSG_FILE_LIBRARY, MSG_FILE_LIBRARY32, MSG_FILE_REMOTE_TOOL,
+                MSG_FILE_SERVICE_TOOL}) {
+    std::string name = MessageTable[n];
+    if (path.size() >= name.size() &&
+        sim::EqualNoCase(path.substr(path.size() - name.size()), name)) {
+      *dir = path.substr(0, path.size() - name.size());
+      return true;
+    }
+  }
+  return false;
+}
+
+void RequirePathsWhole() {
+  const std::string& sys = sim::M().systemDir;
+  bool sysUsable = !sim::M().systemDirFails && !sys.empty() && sys.size() < SYSTEM_DIR_LIMIT;
+  std::vector<std::string> dirs = {std::string(SourceDir) + "\\", sys + "\\drivers\\tvx2\\",
+                                   sys + "\\", sys + "\\..\\sysWOW64\\"};
+  for (const sim::CallRecord& c : sim::M().calls) {
+    std::vector<std::string> paths;
+    if (c.op == "CreateProcessA") {
+      Require(sysUsable, "a program started without a usable system directory:", c.args[1]);
+      std::string start = "\"" + sys + "\\";
+      Require(c.args[1].compare(0, start.size(), start) == 0, "a program outside it:", c.args[1]);
+      Require(c.args[1].size() < PATH_BUFFER_SIZE, "a command line too long:", c.args[1]);
+      continue;
+    }
+    if (c.op == "CreateDirectoryA") {
+      Require(c.args[0] == dirs[1], "a directory other than the driver directory:", c.args[0]);
+      continue;
+    }
+    if (c.op == "CopyFileA" || c.op == "MoveFileExA") paths = {c.args[0], c.args[1]};
+    if (c.op == "FindFirstFileA" || c.op == "SetFileAttributesA") paths = {c.args[0]};
+    for (const std::string& p : paths) {
+      Require(p.size() < PATH_BUFFER_SIZE, "a path of 520 bytes or more:", p);
+      std::string dir;
+      bool whole = EndsWithPackageName(p, &dir);
+      bool known = false;
+      for (const std::string& d : dirs) known |= whole && dir == d;
+      Require(known, "a path that is not a directory of the installer's and a file name:", p);
+    }
+  }
+}
+
+void RequireKeysKept(const std::vector<std::string>& before) {
+  std::vector<std::string> after = sim::AllKeys();
+  for (const std::string& k : before) {
+    std::string path = k.substr(0, k.find('|'));
+    if (proof::IsLegacyServiceKey(path)) continue;
+    bool kept = false;
+    for (const std::string& a : after) kept |= a == k;
+    Require(kept, "a key that is no legacy service changed or deleted:", path);
+  }
+}
+
+std::vector<std::string> Split(const uint8_t* data, size_t size, char separator) {
+  std::vector<std::string> parts(1);
+  for (size_t i = 0; i < size; i++) {
+    if ((char)data[i] == separator)
+      parts.emplace_back();
+    else
+      parts.back() += (char)data[i];
+  }
+  return parts;
+}
+
+}  // namespace fuzz
