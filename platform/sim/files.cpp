@@ -262,7 +262,7 @@ static bool Matches(const char* name, const char* pattern) {
 
 // The path-length limit of the functions that take ANSI names: those that convert the name
 // into the thread's fixed buffer refuse MAX_PATH characters or more with 206; the copy and
-// move functions take longer names but Windows cannot resolve them (3).
+// move functions take longer names but Windows cannot resolve them (3; Wine can).
 static bool TooLong(const char* path, size_t limit, DWORD error) {
   if (!path || strlen(path) < limit) return false;
   M().lastError = error;

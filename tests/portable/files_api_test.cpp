@@ -57,4 +57,22 @@ TEST_F(FilesApiTest, LookupsAndDirectoriesMatchWindows) {
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
 }
 
+// The functions that convert an ANSI name into the thread's fixed buffer refuse a name of
+// MAX_PATH characters or more. (Copies and moves to such names fail with 3 on Windows; Wine
+// has no limit there, so that case is tested on the simulated machine only.)
+TEST_F(FilesApiTest, NamesOfMaxPathOrMoreAreRefused) {
+  std::string dir = FixtureScratchDir();
+  std::string name = dir + std::string(MAX_PATH - dir.size(), 'n');  // exactly MAX_PATH
+  WIN32_FIND_DATAA data;
+  SetLastError(0);
+  EXPECT_EQ(FindFirstFileA(name.c_str(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+  SetLastError(0);
+  EXPECT_FALSE(SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+  SetLastError(0);
+  EXPECT_FALSE(CreateDirectoryA(name.c_str(), NULL));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+}
+
 }  // namespace
