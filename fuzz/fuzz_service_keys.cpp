@@ -8,7 +8,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 65536) return -1;
   std::vector<std::string> names = fuzz::Split(data, size, '\x01');
-  if (names.size() > 300) return -1;
+  if (names.size() > 120) return -1;
   fuzz::Begin();
   const std::string services = SIM_SERVICES_PATH;
   sim::AddKey(services + "\\Tcpip\\Parameters");
