@@ -68,6 +68,10 @@ const std::vector<MachineCase>& Machines() {
       {"first installation -FU", FirstInstallation, {"D:\\pkg\\setup.exe", "-FU"},
        {"D:\\pkg\\setup.exe", "-FU", "-X"}, true},
       {"upgrade", Upgrade, {"D:\\pkg\\setup.exe"}, {"D:\\pkg\\setup.exe", "-X"}, true},
+      {"upgrade with traces, unattended", Upgrade, {"D:\\pkg\\setup.exe", "-D", "-X"},
+       {"D:\\pkg\\setup.exe", "-X"}, true},
+      {"upgrade without messages", Upgrade, {"D:\\pkg\\setup.exe", "-N"},
+       {"D:\\pkg\\setup.exe", "-N"}, true},
       {"card by PCI ID only", CardByPciIdOnly, {"D:\\pkg\\setup.exe", "-X"},
        {"D:\\pkg\\setup.exe", "-X"}, true},
       {"detect-only", DetectOnly, {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"},
@@ -80,6 +84,8 @@ RunRules Rules(const MachineCase& machine) {
   RunRules r;
   r.installs = machine.installs;
   r.messagesOn = true;
+  for (const std::string& a : machine.args)
+    r.messagesOn &= !sim::EqualNoCase(a, "-N") && !sim::EqualNoCase(a, "/N");
   // Three tool waits of five minutes, and a little more.
   r.timeLimitMs = 3 * 300000 + 60000;
   std::string driver = sim::Lower(kSys + "drivers\\tvx2\\");
