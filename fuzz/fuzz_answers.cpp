@@ -49,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   proof::Outcome outcome = proof::RunInstaller({"D:\\pkg\\setup.exe", "-FU"});
   fuzz::RequireReleased(outcome);
   fuzz::Require(outcome.exitCode == 0, "exit code");
+  fuzz::RequirePathsWhole();
   char expected = Judge(input);
   if (expected == 0) return 0;
   std::string kept = sim::FileContents(wowLibrary);

@@ -136,11 +136,12 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
   bool inRange = s->interfaces && SameGuid(InterfaceClassGuid, kHidGuid) &&
                  MemberIndex < s->members.size();
   std::string target = inRange ? M().devices.hidInterfaces[s->members[MemberIndex]].path : "";
-  if (Faulted("SetupDiEnumDeviceInterfaces", target)) return FALSE;
+  // Past the last member every enumeration ends, injected failure or not.
   if (!inRange) {
     M().lastError = ERROR_NO_MORE_ITEMS;
     return FALSE;
   }
+  if (Faulted("SetupDiEnumDeviceInterfaces", target)) return FALSE;
   DeviceInterfaceData->InterfaceClassGuid = kHidGuid;
   DeviceInterfaceData->Flags = 1;  // SPINT_ACTIVE
   DeviceInterfaceData->Reserved = MemberIndex;
@@ -256,11 +257,12 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
   }
   bool inRange = !s->interfaces && MemberIndex < s->members.size();
   std::string target = inRange ? M().devices.devices[s->members[MemberIndex]].instanceId : "";
-  if (Faulted("SetupDiEnumDeviceInfo", target)) return FALSE;
+  // Past the last member every enumeration ends, injected failure or not.
   if (!inRange) {
     M().lastError = ERROR_NO_MORE_ITEMS;
     return FALSE;
   }
+  if (Faulted("SetupDiEnumDeviceInfo", target)) return FALSE;
   memset(&DeviceInfoData->ClassGuid, 0, sizeof DeviceInfoData->ClassGuid);
   DeviceInfoData->DevInst = (DWORD)(s->members[MemberIndex] + 1);
   DeviceInfoData->Reserved = MemberIndex;
