@@ -18,7 +18,13 @@ void Begin() {
 
 void Require(bool ok, const char* what, const std::string& detail) {
   if (ok) return;
-  fprintf(stderr, "invariant broken: %s %s\n", what, detail.c_str());
+  std::string shown;  // every byte visible, NUL and control characters included
+  for (unsigned char c : detail) {
+    char hex[8];
+    snprintf(hex, sizeof hex, "\\x%02x", c);
+    shown += c >= ' ' && c < 0x7F && c != '\\' ? std::string(1, (char)c) : c == '\\' ? "\\" : hex;
+  }
+  fprintf(stderr, "invariant broken: %s %s\n", what, shown.c_str());
   abort();
 }
 
@@ -72,15 +78,10 @@ void RequirePathsWhole() {
   }
 }
 
-void RequireKeysKept(const std::vector<std::string>& before) {
-  std::vector<std::string> after = sim::AllKeys();
-  for (const std::string& k : before) {
-    std::string path = k.substr(0, k.find('|'));
-    if (proof::IsLegacyServiceKey(path)) continue;
-    bool kept = false;
-    for (const std::string& a : after) kept |= a == k;
-    Require(kept, "a key that is no legacy service changed or deleted:", path);
-  }
+void RequireKeysKept(const sim::KeyList& before) {
+  std::vector<std::string> touched = proof::KeysTouched(before);
+  Require(touched.empty(), "a key that is no legacy service changed or deleted:",
+          touched.empty() ? "" : touched[0]);
 }
 
 std::vector<std::string> Split(const uint8_t* data, size_t size, char separator) {

@@ -26,7 +26,7 @@ void RequireReleased(const proof::Outcome& outcome);
 // name, under 520 bytes; programs start only from a usable system directory, quoted.
 void RequirePathsWhole();
 // Every key outside the legacy services, and its access list, is as in `before`.
-void RequireKeysKept(const std::vector<std::string>& before);
+void RequireKeysKept(const sim::KeyList& before);
 // The input cut into pieces at every `separator` byte.
 std::vector<std::string> Split(const uint8_t* data, size_t size, char separator);
 

@@ -1,12 +1,19 @@
 // Main with an arbitrary argument vector (argv[0] included) and system directory: the input
 // is the system directory, then the arguments, each ended by a NUL byte. The package lies in
 // D:\pkg and C:\pkg, the card works, and a legacy service and another service are there.
+#include <string.h>
+
 #include "fuzz.h"
 #include "setup/setup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> parts = fuzz::Split(data, size, '\0');
   if (parts.size() < 2 || parts.size() > 64) return -1;
+  // The system directory and the program's own path name real directories: no control
+  // characters and none of the characters that Windows refuses in names.
+  for (size_t i = 0; i < 2; i++)
+    for (char c : parts[i])
+      if ((unsigned char)c < ' ' || strchr("\"<>|?*", c)) return -1;
   fuzz::Begin();
   if (!parts[0].empty()) sim::M().systemDir = parts[0];
   sim::AddDirectory(sim::M().systemDir + "\\drivers");
@@ -17,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::AddKey(SIM_SERVICES_PATH "\\ktawdrsv\\Enum");
   sim::AddKey(SIM_SERVICES_PATH "\\Tcpip\\Parameters");
   sim::SetStdin("y\n");
-  std::vector<std::string> keys = sim::AllKeys();
+  sim::KeyList keys = sim::AllKeys();
 
   std::vector<std::string> args(parts.begin() + 1, parts.end());
   args.pop_back();  // what follows the last NUL is no argument

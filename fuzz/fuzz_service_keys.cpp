@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (spec[0] & 4) sim::AddRawKey(services + "\\" + name + "\\" + child, "g");
     }
   }
-  std::vector<std::string> keys = sim::AllKeys();
+  sim::KeyList keys = sim::AllKeys();
   bool ended = true;
   try {
     RemoveLegacyServices();

@@ -42,9 +42,10 @@ bool AddKey(const std::string& path);
 // A key of any name, NUL and backslash included, below an existing key.
 bool AddRawKey(const std::string& parentPath, const std::string& name);
 bool KeyExists(const std::string& path);
-// Every live key with its access list, as "path|dacl:<bytes>", sorted: a whole registry to
-// compare before and after.
-std::vector<std::string> AllKeys();
+// Every live key's path with its access list ("dacl:" or "null dacl:" and the bytes), sorted:
+// a whole registry to compare before and after.
+typedef std::vector<std::pair<std::string, std::string>> KeyList;
+KeyList AllKeys();
 // The names of the key's subkeys, in the order RegEnumKeyExA gives them.
 std::vector<std::string> SubkeysOf(const std::string& path);
 // The key's DACL bytes; empty when the key is missing or has a null DACL.

@@ -218,15 +218,15 @@ bool AddRawKey(const std::string& parentPath, const std::string& name) {
   return true;
 }
 
-std::vector<std::string> AllKeys() {
-  std::vector<std::string> out;
+KeyList AllKeys() {
+  KeyList out;
   for (auto& kv : R().keys) {
     if (kv.second.deleted) continue;
     bool live = true;  // below a deleted key, a key is gone too
     for (RegKey* k = KeyById(kv.second.parent); k; k = KeyById(k->parent)) live &= !k->deleted;
     if (!live) continue;
     std::string dacl(kv.second.dacl.begin(), kv.second.dacl.end());
-    out.push_back(PathOf(kv.first) + (kv.second.daclPresent ? "|dacl:" : "|null dacl:") + dacl);
+    out.emplace_back(PathOf(kv.first), (kv.second.daclPresent ? "dacl:" : "null dacl:") + dacl);
   }
   std::sort(out.begin(), out.end());
   return out;

@@ -49,6 +49,13 @@ void Upgrade() {
   sim::HoldOpen(kSys + "KTASPW.DLL");
 }
 
+// The upgrade, started from the driver directory, where an earlier run staged the package.
+void UpgradeFromDriverDirectory() {
+  Upgrade();
+  for (const char* name : kPackage)
+    sim::AddFile(kSys + "drivers\\tvx2\\" + name, Bytes(name), kPackageTime);
+}
+
 void CardByPciIdOnly() {
   AddPackage();
   sim::AddDevice("PCI\\VEN_1002&DEV_5159\\3&1", {"PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00",
@@ -72,6 +79,9 @@ const std::vector<MachineCase>& Machines() {
        {"D:\\pkg\\setup.exe", "-X"}, true},
       {"upgrade without messages", Upgrade, {"D:\\pkg\\setup.exe", "-N"},
        {"D:\\pkg\\setup.exe", "-N"}, true},
+      {"upgrade from the driver directory", UpgradeFromDriverDirectory,
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-X"},
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-X"}, true},
       {"card by PCI ID only", CardByPciIdOnly, {"D:\\pkg\\setup.exe", "-X"},
        {"D:\\pkg\\setup.exe", "-X"}, true},
       {"detect-only", DetectOnly, {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"},

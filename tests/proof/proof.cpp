@@ -65,12 +65,12 @@ std::vector<std::string> Differences(const Snapshot& expected, const Snapshot& a
   }
   for (const auto& a : actual.files)
     if (!expected.files.count(a.first)) out.push_back(a.first + " left over");
-  for (const std::string& k : expected.keys)
+  for (const auto& k : expected.keys)
     if (!std::binary_search(actual.keys.begin(), actual.keys.end(), k))
-      out.push_back("key " + Shown(k.substr(0, k.find('|'))) + " missing or changed");
-  for (const std::string& k : actual.keys)
+      out.push_back("key " + Shown(k.first) + " missing or changed");
+  for (const auto& k : actual.keys)
     if (!std::binary_search(expected.keys.begin(), expected.keys.end(), k))
-      out.push_back("key " + Shown(k.substr(0, k.find('|'))) + " left over or changed");
+      out.push_back("key " + Shown(k.first) + " left over or changed");
   return out;
 }
 
@@ -148,15 +148,18 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   if (!OutputIsKnownText(out, &rest)) v.push_back("unknown output: \"" + Shown(rest) + "\"");
 
   // Keys other than the legacy services', and their access lists, are as they were.
-  std::vector<std::string> keysAfter = sim::AllKeys();
-  for (const std::string& k : before.keys) {
-    std::string path = k.substr(0, k.find('|'));
-    if (IsLegacyServiceKey(path)) continue;
-    bool kept = false;
-    for (const std::string& a : keysAfter) kept |= a == k;
-    if (!kept) v.push_back("key " + Shown(path) + " changed or deleted");
-  }
+  for (const std::string& path : KeysTouched(before.keys))
+    v.push_back("key " + Shown(path) + " changed or deleted");
   return v;
+}
+
+std::vector<std::string> KeysTouched(const sim::KeyList& before) {
+  sim::KeyList after = sim::AllKeys();
+  std::vector<std::string> touched;
+  for (const auto& k : before)
+    if (!IsLegacyServiceKey(k.first) && !std::binary_search(after.begin(), after.end(), k))
+      touched.push_back(k.first);
+  return touched;
 }
 
 // Lines the debug traces begin with; a trace runs to the end of its line.

@@ -36,7 +36,7 @@ struct FileState {
 // Files (by lower-case full path; directories as "<dir>"), and every key with its access list.
 struct Snapshot {
   std::map<std::string, FileState> files;
-  std::vector<std::string> keys;
+  sim::KeyList keys;
 };
 Snapshot TakeSnapshot();
 // What differs between two snapshots, one line per difference; empty when they are equal.
@@ -60,6 +60,9 @@ bool OutputIsKnownText(const std::string& out, std::string* rest);
 
 // Whether a key path lies at or below a legacy service key.
 bool IsLegacyServiceKey(const std::string& path);
+// The keys outside the legacy services that are not as in `before` (changed access list,
+// or gone), each shown as its path.
+std::vector<std::string> KeysTouched(const sim::KeyList& before);
 
 }  // namespace proof
 
