@@ -33,6 +33,11 @@ static int ResolveSourceDir(const char* programPath) {
     if (rest[i] == '\\' || rest[i] == '/') dirLen = i + 1;
 
   if (drive[0] == '\0' && dirLen == 0) return CopyText(SourceDir, sizeof SourceDir, ".");
+  // "C:setup" was started from drive C's current directory, not from its root.
+  if (dirLen == 0) {
+    CopyText(SourceDir, sizeof SourceDir, drive);
+    return AppendText(SourceDir, sizeof SourceDir, ".");
+  }
   // A network path (\\server\share\) names no drive, and must not be made into one; nor is
   // there a drive to add when the current directory is itself on the network.
   if (drive[0] == '\0' && rest[0] == '\\' && rest[1] != '\\') {

@@ -127,8 +127,16 @@ TEST_F(StagingTest, StagedFileInUseIsReplacedAtRestart) {
   sim::HoldOpen(std::string(DRIVER_DIR) + "KTASPSVC.EXE");
   StageDriverPackage();
   ASSERT_EQ(sim::PendingMoves().size(), 1u);
-  EXPECT_EQ(sim::PendingMoves()[0].source, "C:\\pkg\\KTASPSVC.EXE");
   EXPECT_EQ(sim::PendingMoves()[0].dest, std::string(DRIVER_DIR) + "KTASPSVC.EXE");
+  // After the restart the package is still whole, and the driver directory holds its five
+  // files and nothing else.
+  sim::ApplyPendingMoves();
+  EXPECT_EQ(sim::FileContents("C:\\pkg\\KTASPSVC.EXE"),
+            sim::FileContents(std::string(DRIVER_DIR) + "KTASPSVC.EXE"));
+  std::vector<std::string> left;
+  for (auto& kv : sim::M().files.entries)
+    if (kv.first.rfind(sim::Lower(DRIVER_DIR), 0) == 0) left.push_back(kv.second.path);
+  EXPECT_EQ(left.size(), 5u);
 }
 
 TEST_F(StagingTest, ToolRefreshCopiesBothToolsAndSurvivesAMissingOne) {
