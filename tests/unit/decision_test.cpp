@@ -186,13 +186,29 @@ TEST_F(DecisionTest, WorkingCardTraceComesAfterStagingAndBeforeTheSequence) {
 
 TEST_F(DecisionTest, SystemDirectoryLostDuringTheRunStartsAndPlacesNothing) {
   AttachWorkingCard();
-  // Main reads it; every later read fails.
-  sim::InjectFault("GetSystemDirectoryA", ERROR_ACCESS_DENIED, "", -1, 1);
-  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_FAILED);
-  EXPECT_EQ(Out(), kBanner + kFailed);
-  EXPECT_EQ(sim::CountCalls("CreateProcessA"), 0);
-  EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
-  EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 0);
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_INSTALLED);
+  // The last read is the install run's; the one before it is the placement's own.
+  const int reads = sim::CountCalls("GetSystemDirectoryA");
+  struct Case {
+    int skip, times, processes, directories;
+  } cases[] = {
+      {1, -1, 0, 0},         // Main reads it; every later read fails
+      {reads - 2, 1, 2, 1},  // only the placement's own read fails: the remove runs went on
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.skip);
+    sim::Reset();
+    AttachWorkingCard();
+    sim::InjectFault("GetSystemDirectoryA", ERROR_ACCESS_DENIED, "", c.times, c.skip);
+    EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_FAILED);
+    EXPECT_EQ(Out(), kBanner + kFailed);
+    auto runs = sim::CallsTo("CreateProcessA");
+    EXPECT_EQ(runs.size(), (size_t)c.processes);
+    for (const sim::CallRecord& run : runs) EXPECT_EQ(run.args[1].find("-install"), std::string::npos);
+    EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
+    EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), c.directories);
+    EXPECT_FALSE(sim::FileExists(kSys + "\\KTASPW.DLL"));
+  }
 }
 
 TEST_F(DecisionTest, ForceCodeTakesTheWorkingCardPathWithoutDetection) {

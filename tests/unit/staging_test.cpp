@@ -155,16 +155,28 @@ TEST_F(StagingTest, ToolRefreshCopiesBothToolsAndSurvivesAMissingOne) {
   EXPECT_EQ(finds[0].args[0], std::string(DRIVER_DIR) + "KTASPREM.EXE");
 }
 
+// An unreadable or too long system directory: nothing is staged or refreshed, not even
+// where an empty or the over-long system directory would lead.
 TEST_F(StagingTest, UnreadableSystemDirectoryPlacesNothing) {
-  strcpy(SourceDir, "C:\\pkg\\");
-  LayOutPackage("C:\\pkg\\");
-  LayOutPackage(DRIVER_DIR);
-  sim::M().systemDirFails = true;
-  StageDriverPackage();
-  RefreshServiceTools();
-  EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 0);
-  EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
-  EXPECT_FALSE(sim::DirectoryExists("C:\\drivers"));
+  const std::string tooLong = "C:\\" + std::string(SYSTEM_DIR_LIMIT - 3, 's');
+  for (bool fails : {true, false}) {
+    SCOPED_TRACE(fails);
+    sim::Reset();
+    strcpy(SourceDir, "C:\\pkg\\");
+    LayOutPackage("C:\\pkg\\");
+    LayOutPackage(DRIVER_DIR);
+    if (fails) {
+      sim::M().systemDirFails = true;
+      LayOutPackage("C:\\drivers\\tvx2\\");
+    } else {
+      sim::M().systemDir = tooLong;
+      LayOutPackage(tooLong + "\\drivers\\tvx2\\");
+    }
+    StageDriverPackage();
+    RefreshServiceTools();
+    EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 0);
+    EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
+  }
 }
 
 }  // namespace
