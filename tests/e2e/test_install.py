@@ -168,6 +168,18 @@ class InstallTest(PrefixTest):
                                re.escape(COMPLETE), out)
         self.assert_installed()
 
+    def test_drive_relative_start_and_a_bare_name_start_inside_the_driver_directory(self):
+        # "C:SETUP.EXE" reads the package from drive C's current directory, C:\pkg.
+        rc, out = self.prefix.run_setup(["-FU", "-X"], argv0="C:SETUP.EXE")
+        self.assertEqual(rc, 0, out)
+        self.assert_installed()
+        # By bare name from inside the driver directory: nothing is staged onto itself.
+        rc, out = self.prefix.run_setup(["-FU", "-X"], argv0="SETUP.EXE",
+                                        win_dir="C:\\windows\\system32\\drivers\\tvx2")
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(self.prefix.pending_renames(), [])
+        self.assert_installed()
+
     def test_refused_placement_fails_but_the_install_run_still_happens(self):
         os.makedirs(self.sys("KTASPREM.EXE"))  # a directory where the tool should go
         os.utime(self.sys("KTASPREM.EXE"), (0, 0))  # older than the package: no date warning

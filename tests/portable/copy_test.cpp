@@ -54,21 +54,26 @@ TEST_F(CopyPortableTest, ReadOnlyDestinationIsOverwritten) {
   EXPECT_EQ(FixtureFileAttributes(dst + "A.DLL") & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
+// The same answers as plain text and as a file saved as UTF-16 with its byte-order mark.
 TEST_F(CopyPortableTest, NewerDestinationAnsweredOnStandardInput) {
-  FixtureWriteFile(src + "A.DLL", "new", T_OLD);
-  FixtureWriteFile(dst + "A.DLL", "old", T_NEW, FILE_ATTRIBUTE_READONLY);
-  FixtureSetStdin("what\nn\ny\n");
-  EXPECT_EQ(Copy(), COPY_OK);
-  const std::string prompt = "Do you want to copy anyway? (y/n):\n";
-  EXPECT_EQ(out, Warning() + prompt + prompt);
-  EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "old");
-  EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_NEW);
-  // Declined, but the read-only attribute is gone all the same.
-  EXPECT_EQ(FixtureFileAttributes(dst + "A.DLL") & FILE_ATTRIBUTE_READONLY, 0u);
-  EXPECT_EQ(Copy(), COPY_OK);  // the "y" still waiting on standard input
-  EXPECT_EQ(out, Warning() + prompt);
-  EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "new");
-  EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_OLD);
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("what\r\nn\r\ny\r\n")) utf16 += std::string(1, c) + '\0';
+  for (const std::string& input : {std::string("what\nn\ny\n"), utf16}) {
+    FixtureWriteFile(src + "A.DLL", "new", T_OLD);
+    FixtureWriteFile(dst + "A.DLL", "old", T_NEW, FILE_ATTRIBUTE_READONLY);
+    FixtureSetStdin(input);
+    EXPECT_EQ(Copy(), COPY_OK);
+    const std::string prompt = "Do you want to copy anyway? (y/n):\n";
+    EXPECT_EQ(out, Warning() + prompt + prompt);
+    EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "old");
+    EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_NEW);
+    // Declined, but the read-only attribute is gone all the same.
+    EXPECT_EQ(FixtureFileAttributes(dst + "A.DLL") & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(Copy(), COPY_OK);  // the "y" still waiting on standard input
+    EXPECT_EQ(out, Warning() + prompt);
+    EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "new");
+    EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_OLD);
+  }
 }
 
 TEST_F(CopyPortableTest, NewerDestinationWithAutomaticAnswerIsCopied) {
