@@ -55,8 +55,9 @@ const char* SkipBlanks(const char* line) {
 
 // Reads one answer line into a buffer of size bytes without its line end. A longer line is
 // read to its end and judged by its beginning. NUL bytes are dropped, so that a file saved as
-// UTF-16 answers as its text says (its byte-order mark is passed over like a blank); the
-// length read, not strlen, finds the line's end. Returns 0 when the input had already ended.
+// UTF-16 answers as its text says (its byte-order mark is passed over like a blank). The
+// length read, not strlen, finds the line's end, and whether the line filled the buffer is
+// decided before a CR is stripped. Returns 0 when the input had already ended.
 static int ReadAnswerLine(char* line, int size) {
   int read = ConsoleReadLine(line, size);
   if (read <= 0) return 0;

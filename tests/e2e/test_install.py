@@ -164,18 +164,21 @@ class InstallTest(PrefixTest):
         os.remove(self.sys("ktawdrsv.exe.plan"))
         rc, out = self.prefix.run_setup(["-FU", "-X"], win_dir="C:\\windows\\system32\\drivers\\tvx2")
         self.assertEqual(rc, 0, out)
-        self.assert_full_match(re.escape(FORCING + BANNER) + "(" + TOOL_WAIT + ")+" +
+        self.assert_full_match(re.escape(FORCING + BANNER) + b"(" + TOOL_WAIT + b")+" +
                                re.escape(COMPLETE), out)
         self.assert_installed()
 
     def test_drive_relative_start_and_a_bare_name_start_inside_the_driver_directory(self):
-        # "C:SETUP.EXE" reads the package from drive C's current directory, C:\pkg.
-        rc, out = self.prefix.run_setup(["-FU", "-X"], argv0="C:SETUP.EXE")
+        # Started through cmd, which passes the program path on as typed (Wine's loader does
+        # not start "C:SETUP.EXE" itself). That start reads the package from drive C's current
+        # directory, C:\pkg.
+        def run_from(win_dir, argv0):
+            return self.prefix.run("cmd", ["/c", argv0, "-FU", "-X"], cwd=self.prefix.unix(win_dir))
+        rc, out = run_from("C:\\pkg", "C:SETUP.EXE")
         self.assertEqual(rc, 0, out)
         self.assert_installed()
         # By bare name from inside the driver directory: nothing is staged onto itself.
-        rc, out = self.prefix.run_setup(["-FU", "-X"], argv0="SETUP.EXE",
-                                        win_dir="C:\\windows\\system32\\drivers\\tvx2")
+        rc, out = run_from("C:\\windows\\system32\\drivers\\tvx2", "SETUP.EXE")
         self.assertEqual(rc, 0, out)
         self.assertEqual(self.prefix.pending_renames(), [])
         self.assert_installed()
