@@ -5,7 +5,9 @@ import unittest
 import xml.etree.ElementTree as ET
 
 import pe
-from harness import DIST, PACKAGE
+from harness import DIST, PACKAGE, Prefix
+
+BUILD = os.environ.get("SETUP_BUILD", os.path.join(os.path.dirname(DIST), "build", "windows"))
 
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPAT = "{urn:schemas-microsoft-com:compatibility.v1}"
@@ -50,6 +52,22 @@ class ResourcesTest(unittest.TestCase):
                              name)
             self.assertEqual((strings["ProductName"], strings["CompanyName"]),
                              ("KTA Talvexa 2 host software", "KTA"), name)
+
+    def test_windows_reads_the_same_versions(self):
+        # GetFileVersionInfoA under Wine, on the files as built: a resource that the parser
+        # above accepts but Windows cannot read would fail here.
+        prefix = Prefix()
+        self.addCleanup(prefix.close)
+        paths = ["Z:" + os.path.join(DIST, name).replace("/", "\\") for name in PACKAGE]
+        rc, out = prefix.run("Z:" + os.path.join(BUILD, "tests", "file_version.exe")
+                             .replace("/", "\\"), paths, timeout=120)
+        expected = ""
+        for path, name in zip(paths, PACKAGE):
+            info = pe.version_info(os.path.join(DIST, name))
+            expected += "%s %s %s %s\r\n" % (path, "%d.%d.%d.%d" % info["FileVersion"],
+                                             "%d.%d.%d.%d" % info["ProductVersion"],
+                                             info["strings"]["ProductName"])
+        self.assertEqual((rc, out.decode("ascii")), (0, expected))
 
 
 if __name__ == "__main__":
