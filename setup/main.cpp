@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "setup.h"
 #include "text.h"
+#include "usage.h"
 
 int Unattended = 0;
 char ForceCode = 0;
@@ -70,6 +71,10 @@ int Main(int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     char* arg = argv[i];
     UpperText(arg);
+    if (IsOption(arg, "?")) {
+      PrintUsage();
+      return EXIT_INSTALLED;
+    }
     if (IsOption(arg, "X") || IsOption(arg, "Q")) Unattended = 1;
     if (IsOption(arg, "D")) DebugTrace = 1;
     if (IsOption(arg, "H")) {
