@@ -47,6 +47,17 @@ static bool EndsWithPackageName(const std::string& path, std::string* dir) {
   return false;
 }
 
+// The copy that replaces a file in use at the restart, named by Windows beside it.
+static bool IsReplacementCopy(const std::string& path, std::string* dir) {
+  size_t cut = path.rfind('\\');
+  std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  if (name.size() < 8 || name.compare(0, 3, "tvx") != 0 ||
+      name.compare(name.size() - 4, 4, ".TMP") != 0)
+    return false;
+  *dir = path.substr(0, path.size() - name.size());
+  return true;
+}
+
 void RequirePathsWhole() {
   const std::string& sys = sim::M().systemDir;
   bool sysUsable = !sim::M().systemDirFails && !sys.empty() && sys.size() < SYSTEM_DIR_LIMIT;
@@ -70,7 +81,7 @@ void RequirePathsWhole() {
     for (const std::string& p : paths) {
       Require(p.size() < PATH_BUFFER_SIZE, "a path of 520 bytes or more:", p);
       std::string dir;
-      bool whole = EndsWithPackageName(p, &dir);
+      bool whole = EndsWithPackageName(p, &dir) || IsReplacementCopy(p, &dir);
       bool known = false;
       for (const std::string& d : dirs) known |= whole && dir == d;
       Require(known, "a path that is not a directory of the installer's and a file name:", p);

@@ -14,13 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::AddKey(services + "\\Tcpip\\Parameters");
   for (const std::string& spec : names) {
     if (spec.empty() || spec.find('\\') != std::string::npos) continue;
-    std::string name = spec.substr(1);
-    sim::AddRawKey(services, name);
+    std::string key = services + "\\" + spec.substr(1);
+    sim::AddKey(key);
     int children = spec[0] & 3;
     for (int c = 0; c < children; c++) {
-      std::string child = "c" + std::to_string(c);
-      sim::AddRawKey(services + "\\" + name, child);
-      if (spec[0] & 4) sim::AddRawKey(services + "\\" + name + "\\" + child, "g");
+      std::string child = key + "\\c" + std::to_string(c);
+      sim::AddKey(child);
+      if (spec[0] & 4) sim::AddKey(child + "\\g");
     }
   }
   sim::KeyList keys = sim::AllKeys();

@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "setup.h"
 #include "text.h"
+#include "usage.h"
 
 int Unattended = 0;
 char ForceCode = 0;
@@ -33,6 +34,11 @@ static int ResolveSourceDir(const char* programPath) {
     if (rest[i] == '\\' || rest[i] == '/') dirLen = i + 1;
 
   if (drive[0] == '\0' && dirLen == 0) return CopyText(SourceDir, sizeof SourceDir, ".");
+  // "C:setup" was started from drive C's current directory, not from its root.
+  if (dirLen == 0) {
+    CopyText(SourceDir, sizeof SourceDir, drive);
+    return AppendText(SourceDir, sizeof SourceDir, ".");
+  }
   // A network path (\\server\share\) names no drive, and must not be made into one; nor is
   // there a drive to add when the current directory is itself on the network.
   if (drive[0] == '\0' && rest[0] == '\\' && rest[1] != '\\') {
@@ -62,6 +68,10 @@ int Main(int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     char* arg = argv[i];
     UpperText(arg);
+    if (IsOption(arg, "?")) {
+      PrintUsage();
+      return EXIT_INSTALLED;
+    }
     if (IsOption(arg, "X") || IsOption(arg, "Q")) Unattended = 1;
     if (IsOption(arg, "D")) DebugTrace = 1;
     if (IsOption(arg, "H")) {

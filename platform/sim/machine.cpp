@@ -63,7 +63,8 @@ void Record(const char* op, std::vector<std::string> args) {
 static bool NamesSomething(const char* op) {
   static const char* const kOps[] = {"FindFirstFileA", "SetFileAttributesA", "CopyFileA",
                                      "MoveFileExA", "CreateDirectoryA", "CreateFileA",
-                                     "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA"};
+                                     "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA",
+                                     "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA"};
   for (const char* name : kOps)
     if (strcmp(op, name) == 0) return true;
   return false;

@@ -70,12 +70,15 @@ RegKey* KeyById(int64_t id) {
 }
 
 std::vector<int64_t> Children(int64_t id) {
-  std::vector<int64_t> out;
+  std::vector<std::pair<std::string, int64_t>> sorted;  // each name upper-cased once
   for (auto& kv : R().keys)
-    if (kv.second.parent == id && !kv.second.deleted) out.push_back(kv.first);
-  std::sort(out.begin(), out.end(), [](int64_t a, int64_t b) {
-    return Upper(R().keys[a].name) < Upper(R().keys[b].name);
-  });
+    if (kv.second.parent == id && !kv.second.deleted)
+      sorted.emplace_back(Upper(kv.second.name), kv.first);
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const std::pair<std::string, int64_t>& a,
+                      const std::pair<std::string, int64_t>& b) { return a.first < b.first; });
+  std::vector<int64_t> out;
+  for (const auto& s : sorted) out.push_back(s.second);
   return out;
 }
 
@@ -208,13 +211,6 @@ bool AddKey(const std::string& path) {
     int64_t next = Child(id, parts[i]);
     id = next >= 0 ? next : NewKey(id, parts[i]);
   }
-  return true;
-}
-
-bool AddRawKey(const std::string& parentPath, const std::string& name) {
-  int64_t parent = Find(parentPath);
-  if (parent < 0 || Child(parent, name) >= 0) return false;  // names are unique, without case
-  NewKey(parent, name);
   return true;
 }
 

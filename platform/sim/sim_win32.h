@@ -30,6 +30,11 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
+                      LPSTR lpTempFileName);
+BOOL DeleteFileA(LPCSTR lpFileName);
+DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                       LPSTR* lpFilePart);
 
 // devices.cpp
 void HidD_GetHidGuid(LPGUID HidGuid);

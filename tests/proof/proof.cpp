@@ -95,6 +95,17 @@ static bool ReplacementRecorded(const std::string& destLower, const std::string&
   return false;
 }
 
+// A copy that the restart moves onto a destination: it holds that destination's source.
+static bool IsRecordedReplacement(const RunRules& rules, const std::string& pathLower,
+                                  const std::string& bytes) {
+  for (const sim::PendingMove& m : sim::PendingMoves()) {
+    if (sim::Lower(m.source) != pathLower) continue;
+    auto source = rules.sources.find(sim::Lower(m.dest));
+    if (source != rules.sources.end() && source->second == bytes) return true;
+  }
+  return false;
+}
+
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome) {
   std::vector<std::string> v;
@@ -126,7 +137,8 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   for (const auto& a : after.files) {
     if (before.files.count(a.first) || a.second.contents == "<dir>") continue;
     auto source = rules.sources.find(a.first);
-    if (source == rules.sources.end() || a.second.contents != source->second)
+    bool placed = source != rules.sources.end() && a.second.contents == source->second;
+    if (!placed && !IsRecordedReplacement(rules, a.first, a.second.contents))
       v.push_back(a.first + " appeared holding \"" + Shown(a.second.contents) + "\"");
   }
 

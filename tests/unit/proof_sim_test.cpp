@@ -1,5 +1,5 @@
 // What the sweeps and fuzzers rely on in the simulated machine: the fault on the n-th call,
-// the power cut, the release check, raw key names, the path-length limit, wildcard matching
+// the power cut, the release check, the path-length limit, wildcard matching
 // that stays fast, and enumerations that end whatever is injected.
 #include <chrono>
 
@@ -71,27 +71,34 @@ TEST_F(ProofSimTest, LimitsAsWindowsHasThem) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
-TEST_F(ProofSimTest, RawKeyNamesAndEnumerationsThatEnd) {
-  const std::string services = SIM_SERVICES_PATH;
-  ASSERT_TRUE(sim::AddRawKey(services, std::string("ktawdrsv\0x", 10)));
-  EXPECT_FALSE(sim::AddRawKey(services, std::string("KTAWDRSV\0X", 10)));  // same name
+TEST_F(ProofSimTest, EnumerationsEndWhateverIsInjected) {
+  sim::AddKey(SIM_SERVICES_PATH "\\ktawdrsv");
   HKEY key;
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services", 0, KEY_READ,
                           &key), ERROR_SUCCESS);
-  char name[64];
-  DWORD size = sizeof name;
-  ASSERT_EQ(RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
-  EXPECT_EQ(std::string(name, size), std::string("ktawdrsv\0x", 10));
   // An endless injected ERROR_MORE_DATA still ends past the last subkey.
   sim::InjectFault("RegEnumKeyExA", ERROR_MORE_DATA);
-  size = sizeof name;
+  char name[64];
+  DWORD size = sizeof name;
   EXPECT_EQ(RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
   EXPECT_EQ(RegEnumKeyExA(key, 1, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
   RegCloseKey(key);
   sim::M().callLimit = 1000;
   EXPECT_EQ(RemoveLegacyServices(), 0);  // ends, though every entry reports more data
-  EXPECT_EQ(sim::SubkeysOf(services).size(), 1u);
+  EXPECT_TRUE(sim::KeyExists(SIM_SERVICES_PATH "\\ktawdrsv"));
   EXPECT_EQ(sim::Unreleased(), "");
+
+  // So do the device enumerations.
+  sim::AddDevice("PCI\\VEN_1002&DEV_5159\\0", {"PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E"});
+  sim::InjectFault("SetupDiEnumDeviceInfo", ERROR_NOT_ENOUGH_MEMORY);
+  HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+  SP_DEVINFO_DATA device;
+  device.cbSize = sizeof device;
+  EXPECT_FALSE(SetupDiEnumDeviceInfo(set, 0, &device));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_FALSE(SetupDiEnumDeviceInfo(set, 1, &device));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_ITEMS);
+  SetupDiDestroyDeviceInfoList(set);
 }
 
 }  // namespace
