@@ -7,6 +7,7 @@
 
 #include "setup/messages.h"
 #include "setup/setup.h"
+#include "setup/usage.h"
 
 namespace proof {
 
@@ -183,7 +184,7 @@ static const char* const kTracePrefixes[] = {
 
 bool OutputIsKnownText(const std::string& out, std::string* rest) {
   std::vector<std::string> texts = {"Skipping hardware detection - forcing Vorrin.\n",
-                                    "Invalid force code!\n", ".", "\n"};
+                                    "Invalid force code!\n", ".", "\n", UsageText};
   for (int n : {MSG_BANNER, MSG_COMPLETE, MSG_FAILED, MSG_REBOOT, MSG_PRESS_ANY_KEY,
                 MSG_COPY_ANYWAY, MSG_DEVICE_NOT_FOUND, MSG_DEVICE_NOT_READY})
     texts.push_back(MessageTable[n]);

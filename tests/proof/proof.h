@@ -54,8 +54,8 @@ struct RunRules {
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome);
 
-// Whether the output is made only of catalogue texts, the force option's texts, debug
-// traces, progress dots and line feeds. On failure, *rest is where it stops making sense.
+// Whether the output is made only of catalogue texts, the force option's texts, the usage
+// text, debug traces, progress dots and line feeds. On failure, *rest is where it stops making sense.
 bool OutputIsKnownText(const std::string& out, std::string* rest);
 
 // Whether a key path lies at or below a legacy service key.
