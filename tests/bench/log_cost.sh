@@ -23,4 +23,6 @@ cd "$WINEPREFIX/drive_c/pkg"
 hyperfine -N -i --warmup 3 --runs "$runs" \
   "$wine 'C:\\pkg\\SETUP.EXE' -N -FU" "$wine 'C:\\pkg\\SETUP.EXE' -N -FU /LOG:NUL" \
   "$wine 'C:\\pkg\\SETUP.EXE' -N -H" "$wine 'C:\\pkg\\SETUP.EXE' -N -H /LOG:NUL"
-echo "log after the runs: $(wc -c <"$WINEPREFIX/drive_c/windows/Logs/TVX2/setup.log") bytes"
+# Wine's prefix has its own spelling of the folders: find the log without case.
+log=$(find "$WINEPREFIX/drive_c/windows" -ipath '*/logs/tvx2/setup.log' | head -1)
+echo "the log after the runs: $(wc -l <"$log") lines, $(wc -c <"$log") bytes"
