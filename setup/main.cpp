@@ -74,14 +74,17 @@ static void AppendArgument(char* line, size_t size, const char* arg) {
   if (quote) AppendText(line, size, "\"");
 }
 
-static const char* ExitMeaning(int result, int removal) {
+static const char* ExitMeaning(int result, int removal, int detectOnly) {
   switch (result) {
-    case EXIT_INSTALLED: return removal ? "removed" : "installed (or the card found, detect only)";
+    case EXIT_INSTALLED:
+      return removal ? "removed" : detectOnly ? "the card's USB function works" : "installed";
     case EXIT_REBOOT_REQUIRED:
       return removal ? "removed once the machine restarts" : "installed, a restart is needed";
     case EXIT_FAILED: return "failed";
     case EXIT_DEVICE_NOT_FOUND: return "no device of the card";
-    case EXIT_DEVICE_NOT_READY: return "the card is present but its USB function is not working";
+    case EXIT_DEVICE_NOT_READY:
+      return detectOnly ? "the card is present but its USB function is not working"
+                        : "installed, but the card's USB function is not working";
   }
   return "unknown";
 }
@@ -184,7 +187,8 @@ int Main(int argc, char** argv) {
     result = DecideInstallation(systemDir, DetectOnly);
   }
 
-  LogEvent("outcome: exit code %d, %s", result, ExitMeaning(result, Remove && !DetectOnly));
+  LogEvent("outcome: exit code %d, %s", result,
+           ExitMeaning(result, Remove && !DetectOnly, DetectOnly));
   LogClose();
 
   if (Unattended == 0) {

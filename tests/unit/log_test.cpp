@@ -146,13 +146,13 @@ TEST_F(LogTest, EveryKindOfRunLogsItsPathAndOutcome) {
            "outcome: exit code 8, no device of the card"}},
       {1, {"device scan: 1 devices examined; seen: PCI; answer 1",
            "decision: the card is present without its USB function, installing anyway",
-           "outcome: exit code 16, the card is present but its USB function is not working"}},
+           "outcome: exit code 16, installed, but the card's USB function is not working"}},
       {3, {"start: version 2.1.0.0; command line: C:\\pkg\\setup.exe -N -FU; options: "
            "unattended no-messages force-U;",
            "copy \"" + kDriver + "KTASPREM.EXE\" to \"" + kSys + "\\KTASPREM.EXE\": failed (error 5)",
            "installation sequence result 2 (failed)", "outcome: exit code 2, failed"}},
       {5, {"decision: the card is present without its USB function, detect only",
-           "outcome: exit code 16"}},
+           "outcome: exit code 16, the card is present but its USB function is not working"}},
   };
   for (const Case& c : cases) {
     const Machine& m = Machines()[c.machine];
