@@ -104,6 +104,16 @@ class LogRemoveTest(PrefixTest):
             "installation sequence result 2 (failed)",
             "outcome: exit code 2, failed"])
 
+    def test_runs_at_once_keep_their_lines_whole(self):
+        """Four detect-only runs started together append to one log: every line stays whole."""
+        runs = [subprocess.Popen([WINE, "C:\\pkg\\SETUP.EXE", "-N", "-H"], env=self.prefix.env,
+                                 cwd=self.prefix.unix("C:\\pkg"), stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL) for _ in range(4)]
+        self.assertEqual([run.wait(timeout=120) for run in runs], [8] * 4)
+        events = self.events()  # each line checked whole
+        self.assertEqual(len(events), 4 * 5)
+        self.assertEqual(sum(e.startswith("outcome: exit code 8") for e in events), 4)
+
     def test_removal_of_an_installed_machine(self):
         self.install()
         self.assertIsNotNone(self.prefix.reg_query(STATE_KEY))
