@@ -137,35 +137,66 @@ TEST_F(LogTest, InstallationWithAFileInUseRecordsEveryStepInOrder) {
 
 TEST_F(LogTest, EveryKindOfRunLogsItsPathAndOutcome) {
   struct Case {
-    size_t machine;
+    const char* name;
+    void (*arrange)();
+    std::vector<std::string> args;
+    std::string answers;              // standard input
     std::vector<std::string> wanted;  // events that must be there, in this order
   } cases[] = {
-      {0, {"HID probe: no HID interface of the card",
-           "device scan: 0 devices examined; seen: none; answer 0",
-           "decision: no device of the card, nothing installed",
-           "outcome: exit code 8, no device of the card"}},
-      {1, {"device scan: 1 devices examined; seen: PCI; answer 1",
-           "decision: the card is present without its USB function, installing anyway",
-           "outcome: exit code 16, installed, but the card's USB function is not working"}},
-      {3, {"start: version 2.1.0.0; command line: C:\\pkg\\setup.exe -N -FU; options: "
-           "unattended no-messages force-U;",
-           "copy \"" + kDriver + "KTASPREM.EXE\" to \"" + kSys + "\\KTASPREM.EXE\": failed (error 5)",
-           "installation sequence result 2 (failed)", "outcome: exit code 2, failed"}},
-      {5, {"decision: the card is present without its USB function, detect only",
-           "outcome: exit code 16, the card is present but its USB function is not working"}},
+      {"no card", NoCard, {"C:\\pkg\\setup.exe"}, "",
+       {"HID probe: no HID interface of the card",
+        "device scan: 0 devices examined; seen: none; answer 0",
+        "decision: no device of the card, nothing installed",
+        "outcome: exit code 8, no device of the card"}},
+      {"card without USB", CardWithoutUsb, {"C:\\pkg\\setup.exe", "-x"}, "",
+       {"device scan: 1 devices examined; seen: PCI; answer 1",
+        "decision: the card is present without its USB function, installing anyway",
+        "outcome: exit code 16, installed, but the card's USB function is not working"}},
+      {"working card, detect only",
+       [] { sim::AddHidInterface("\\\\?\\hid#vid_7a5c&pid_4003#1", 0x7A5C, 0x4003); },
+       {"C:\\pkg\\setup.exe", "-h"}, "",
+       {"HID probe: the card's HID interface answers",
+        "decision: the card's USB function works, detect only",
+        "outcome: exit code 0, the card's USB function works"}},
+      {"placement refused, silent", PlacementRefused, {"C:\\pkg\\setup.exe", "-N", "-FU"}, "",
+       {"start: version 2.1.0.0; command line: C:\\pkg\\setup.exe -N -FU; options: "
+        "unattended no-messages force-U;",
+        "copy \"" + kDriver + "KTASPREM.EXE\" to \"" + kSys + "\\KTASPREM.EXE\": failed (error 5)",
+        "installation sequence result 2 (failed)", "outcome: exit code 2, failed"}},
+      {"newer file kept after n",
+       [] {
+         Package();
+         sim::AddFile(kSys + "\\KTASPW.DLL", "newer", 9000);
+       },
+       {"C:\\pkg\\setup.exe", "-fu"}, "n\n",
+       {"copy \"" + kDriver + "KTASPW.DLL\" to \"" + kSys +
+        "\\KTASPW.DLL\": kept the newer destination, the user answered n (error 0)",
+        "outcome: exit code 0, installed"}},
+      {"tool never ends, legacy key keeps its access",
+       [] {
+         Package();
+         sim::AddNeverEndingProgram(kSys + "\\ktaspsvc.exe");
+         sim::AddKey(SIM_SERVICES_PATH "\\ktawdrex");
+         sim::InjectFault("RegSetKeySecurity", ERROR_ACCESS_DENIED);
+       },
+       {"C:\\pkg\\setup.exe", "-fu", "-q"}, "",
+       {"legacy service key \"ktawdrex\": access not reset, not deleted",
+        "tool \"" + kSys + "\\ktaspsvc.exe\" -remove: started, still running after 300.000 s, "
+        "left running",
+        "outcome: exit code 1, installed, a restart is needed"}},
   };
   for (const Case& c : cases) {
-    const Machine& m = Machines()[c.machine];
     sim::Reset();
     ResetRunState();
-    m.arrange();
+    c.arrange();
+    sim::SetStdin(c.answers);
     sim::PressKey(' ');
-    RunMain(m.args);
+    RunMain(c.args);
     std::vector<std::string> events = Events(sim::FileContents(kLog));
     size_t at = 0;
     for (const std::string& w : c.wanted) {
       while (at < events.size() && events[at].compare(0, w.size(), w) != 0) at++;
-      EXPECT_LT(at, events.size()) << m.name << ": no \"" << w << "\" in order";
+      EXPECT_LT(at, events.size()) << c.name << ": no \"" << w << "\" in order";
     }
   }
 }
