@@ -184,6 +184,11 @@ TEST_F(LogTest, EveryKindOfRunLogsItsPathAndOutcome) {
         "tool \"" + kSys + "\\ktaspsvc.exe\" -remove: started, still running after 300.000 s, "
         "left running",
         "outcome: exit code 1, installed, a restart is needed"}},
+      {"system directory unusable", [] { sim::M().systemDirFails = true; },
+       {"C:\\pkg\\setup.exe", "-U", "-x"}, "",
+       {"start: version 2.1.0.0; command line: C:\\pkg\\setup.exe -U -x; options: unattended "
+        "remove; SourceDir \"C:\\pkg\\\"; system directory \"\" (unusable)",
+        "outcome: exit code 2, failed"}},
   };
   for (const Case& c : cases) {
     sim::Reset();
