@@ -1,7 +1,9 @@
 // The guarded copy: every file the installer places goes through CopyDriverFileAs, which
 // refuses a missing source, clears the attributes of an existing destination, asks before
 // replacing a newer file and, for a destination in use, has Windows replace it at the next
-// restart.
+// restart with a copy placed beside it.
+#include <string.h>
+
 #include "../platform/console.h"
 #include "../platform/win32.h"
 #include "../setup/log.h"
@@ -42,6 +44,29 @@ int CompareFileDates(const char* sourcePath, const char* destPath) {
   if (!LookUpFile(destPath, &destTime)) return 1;
   if (!LookUpFile(sourcePath, &sourceTime)) return 1;
   return (int)CompareFileTime(&sourceTime, &destTime);
+}
+
+// For a destination in use: copies the source to a file of a unique name beside the
+// destination and has Windows move that copy onto the destination at the next restart. The
+// source stays where it is, so the driver directory is still whole after the restart; when
+// the copy or the scheduling fails, the copy is deleted again.
+static int ReplaceAtRestart(const char* sourcePath, const char* destPath) {
+  char destDir[PATH_BUFFER_SIZE];
+  CopyText(destDir, sizeof destDir, destPath);
+  char* cut = strrchr(destDir, '\\');
+  if (cut) cut[1] = '\0';
+  else CopyText(destDir, sizeof destDir, ".");
+  char copyPath[MAX_PATH];
+  if (GetTempFileNameA(destDir, "tvx", 0, copyPath) == 0) {
+    LogCopy(sourcePath, destPath, "in use, and no copy could be made beside it", GetLastError());
+    return COPY_FAILED;
+  }
+  if (CopyFileA(sourcePath, copyPath, FALSE) &&
+      MoveFileExA(copyPath, destPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+    return COPY_PENDING_REBOOT;
+  LogCopy(sourcePath, destPath, "in use, and not scheduled for the restart", GetLastError());
+  DeleteFileA(copyPath);
+  return COPY_FAILED;
 }
 
 int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sourceName,
@@ -99,13 +124,11 @@ int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sou
     return COPY_FAILED;
   }
 
-  // The destination is in use: Windows moves the source onto it at the next restart.
-  if (MoveFileExA(sourcePath, destPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+  // The destination is in use.
+  int replaced = ReplaceAtRestart(sourcePath, destPath);
+  if (replaced == COPY_PENDING_REBOOT)
     LogCopy(sourcePath, destPath, "in use, scheduled for the restart", error);
-    return COPY_PENDING_REBOOT;
-  }
-  LogCopy(sourcePath, destPath, "in use, and not scheduled for the restart", GetLastError());
-  return COPY_FAILED;
+  return replaced;
 }
 
 int CopyDriverFile(const char* sourceDir, const char* destDir, const char* name,

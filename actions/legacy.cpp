@@ -14,13 +14,16 @@ static const char* const LegacyPatterns[LEGACY_PATTERN_COUNT] = {"ktawdrsv", "kt
 
 // The name of subkey `index` into name (KEY_NAME_CHARS bytes). The name is cleared first:
 // a name too long for the buffer is reported with ERROR_MORE_DATA and not written, and it
-// must not leave the previous entry's name behind.
+// must not leave the previous entry's name behind. A name with a NUL byte in it (the native
+// API allows one) comes back empty too: opened by name it would reach some other key.
 static LONG EnumSubkey(HKEY key, DWORD index, char* name) {
   DWORD capacity = KEY_NAME_CHARS;
   FILETIME lastWrite;
   name[0] = '\0';
   LONG status = RegEnumKeyExA(key, index, name, &capacity, NULL, NULL, NULL, &lastWrite);
   name[KEY_NAME_CHARS - 1] = '\0';
+  if (status == ERROR_SUCCESS && (capacity >= KEY_NAME_CHARS || strlen(name) != capacity))
+    name[0] = '\0';
   return status;
 }
 

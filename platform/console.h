@@ -15,7 +15,8 @@ int ConsolePrint(const char* format, ...)
 int ConsoleVPrint(const char* format, va_list args);
 
 // Reads at most size - 1 bytes of one line of standard input, keeping its line feed if it
-// fitted, like fgets. Returns null when the input has already ended.
-char* ConsoleReadLine(char* buffer, int size);
+// fitted, like fgets. Returns how many bytes were read, NUL bytes included, or 0 when the
+// input has already ended.
+int ConsoleReadLine(char* buffer, int size);
 
 #endif

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "../actions/actions.h"
+#include "../platform/win32.h"
 #include "../detect/detect.h"
 #include "decision.h"
 #include "log.h"
@@ -10,14 +11,24 @@
 #include "setup.h"
 #include "text.h"
 
-// The package is staged unless the installer was started from the driver directory itself:
-// whole strings compared without case, one trailing backslash on SourceDir not counting.
+// Whole strings compared without case, one trailing backslash on dir not counting.
+static int IsDriverDir(const char* dir, const char* driverDir) {
+  size_t len = strlen(dir);
+  if (len > 0 && dir[len - 1] == '\\') len--;
+  return len == strlen(driverDir) && CompareTextNoCase(dir, driverDir, len) == 0;
+}
+
+// The package is staged unless the installer was started from the driver directory itself.
+// The full path that SourceDir resolves to is compared, so that a start by bare name or by a
+// relative path from inside the driver directory is seen too; when it cannot be resolved,
+// SourceDir is compared as it stands.
 static int StartedFromDriverDir(const char* systemDir) {
   char driverDir[PATH_BUFFER_SIZE];
   BuildDriverDirCompare(driverDir, systemDir);
-  size_t len = strlen(SourceDir);
-  if (len > 0 && SourceDir[len - 1] == '\\') len--;
-  return len == strlen(driverDir) && CompareTextNoCase(SourceDir, driverDir, len) == 0;
+  char fullSource[PATH_BUFFER_SIZE];
+  DWORD len = GetFullPathNameA(SourceDir, sizeof fullSource, fullSource, NULL);
+  if (len == 0 || len >= sizeof fullSource) return IsDriverDir(SourceDir, driverDir);
+  return IsDriverDir(fullSource, driverDir);
 }
 
 static void StageUnlessInDriverDir(const char* systemDir) {

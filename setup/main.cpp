@@ -10,6 +10,7 @@
 #include "messages.h"
 #include "setup.h"
 #include "text.h"
+#include "usage.h"
 #include "version.h"
 
 int Unattended = 0;
@@ -36,6 +37,11 @@ static int ResolveSourceDir(const char* programPath) {
     if (rest[i] == '\\' || rest[i] == '/') dirLen = i + 1;
 
   if (drive[0] == '\0' && dirLen == 0) return CopyText(SourceDir, sizeof SourceDir, ".");
+  // "C:setup" was started from drive C's current directory, not from its root.
+  if (dirLen == 0) {
+    CopyText(SourceDir, sizeof SourceDir, drive);
+    return AppendText(SourceDir, sizeof SourceDir, ".");
+  }
   // A network path (\\server\share\) names no drive, and must not be made into one; nor is
   // there a drive to add when the current directory is itself on the network.
   if (drive[0] == '\0' && rest[0] == '\\' && rest[1] != '\\') {
@@ -127,6 +133,10 @@ int Main(int argc, char** argv) {
       logNameFits = CopyText(logPath, sizeof logPath, name);
     }
     UpperText(arg);
+    if (IsOption(arg, "?")) {
+      PrintUsage();
+      return EXIT_INSTALLED;
+    }
     if (IsOption(arg, "U")) Remove = 1;
     if (IsOption(arg, "X") || IsOption(arg, "Q")) Unattended = 1;
     if (IsOption(arg, "D")) DebugTrace = 1;

@@ -54,19 +54,26 @@ const char* SkipBlanks(const char* line) {
 }
 
 // Reads one answer line into a buffer of size bytes without its line end. A longer line is
-// read to its end and judged by its beginning. Returns 0 when the input had already ended.
+// read to its end and judged by its beginning. NUL bytes are dropped, so that a file saved as
+// UTF-16 answers as its text says (its byte-order mark is passed over like a blank). The
+// length read, not strlen, finds the line's end, and whether the line filled the buffer is
+// decided before a CR is stripped. Returns 0 when the input had already ended.
 static int ReadAnswerLine(char* line, int size) {
-  if (!ConsoleReadLine(line, size)) return 0;
-  size_t len = strlen(line);
-  int complete = len > 0 && line[len - 1] == '\n';
+  int read = ConsoleReadLine(line, size);
+  if (read <= 0) return 0;
+  int complete = line[read - 1] == '\n';
+  int filled = !complete && read == size - 1;
+  int len = 0;
+  for (int i = 0; i < read; i++)
+    if (line[i] != '\0') line[len++] = line[i];
+  line[len] = '\0';
   if (complete) line[--len] = '\0';
   if (len > 0 && line[len - 1] == '\r') line[--len] = '\0';
-  if (!complete && len == (size_t)size - 1) {
+  if (filled) {
     char rest[ANSWER_LINE_SIZE];
-    while (ConsoleReadLine(rest, sizeof rest)) {
-      size_t n = strlen(rest);
-      if (n > 0 && rest[n - 1] == '\n') break;
-    }
+    int n;
+    while ((n = ConsoleReadLine(rest, sizeof rest)) > 0)
+      if (rest[n - 1] == '\n') break;
   }
   return 1;
 }

@@ -34,9 +34,9 @@ int ConsolePrint(const char* format, ...) {
   return n;
 }
 
-char* ConsoleReadLine(char* buffer, int size) {
+int ConsoleReadLine(char* buffer, int size) {
   ConsoleModel& c = M().console;
-  if (size <= 0 || c.inPos >= c.in.size()) return nullptr;
+  if (size <= 0 || c.inPos >= c.in.size()) return 0;
   int n = 0;
   while (n < size - 1 && c.inPos < c.in.size()) {
     char ch = c.in[c.inPos++];
@@ -44,7 +44,7 @@ char* ConsoleReadLine(char* buffer, int size) {
     if (ch == '\n') break;
   }
   buffer[n] = '\0';
-  return buffer;
+  return n;
 }
 
 static bool IsConsoleName(LPCSTR name) {

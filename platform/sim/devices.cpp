@@ -231,9 +231,15 @@ BOOL HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
     M().lastError = ERROR_INVALID_HANDLE;
     return FALSE;
   }
-  // A failed read leaves the record as it was.
-  if (Faulted("HidD_GetAttributes", e->name)) return FALSE;
   const SimHidInterface& i = M().devices.hidInterfaces[(size_t)e->id];
+  // A failed read leaves the record as it was, unless the interface is told to write it.
+  if (Faulted("HidD_GetAttributes", e->name)) {
+    if (i.writesOnFault) {
+      Attributes->VendorID = i.vendorId;
+      Attributes->ProductID = i.productId;
+    }
+    return FALSE;
+  }
   Attributes->Size = sizeof(HIDD_ATTRIBUTES);
   Attributes->VendorID = i.vendorId;
   Attributes->ProductID = i.productId;
@@ -285,7 +291,10 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     M().lastError = ERROR_INVALID_PARAMETER;
     return FALSE;
   }
-  if (Faulted("SetupDiGetDeviceRegistryPropertyA", dev->instanceId)) return FALSE;
+  if (Faulted("SetupDiGetDeviceRegistryPropertyA", dev->instanceId)) {
+    if (RequiredSize && dev->sizeOnFault) *RequiredSize = dev->sizeOnFault;
+    return FALSE;
+  }
   if (PropertyBufferSize && !PropertyBuffer) {
     M().lastError = ERROR_INVALID_DATA;
     return FALSE;

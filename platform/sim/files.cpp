@@ -1,6 +1,7 @@
 // Simulated files operations: a small file system of directories and files, names compared
 // without case, with the errors that Windows gives for missing paths, read-only files, files
 // held open by other programs and denied access, and the list of delayed moves.
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -504,6 +505,42 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   return TRUE;
 }
 
+UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
+                      LPSTR lpTempFileName) {
+  Record("GetTempFileNameA",
+         {Str(lpPathName), Str(lpPrefixString), Dec(uUnique), Ptr(lpTempFileName)});
+  if (Faulted("GetTempFileNameA", lpPathName ? lpPathName : "")) return 0;
+  if (!lpPathName || !lpPrefixString || !lpTempFileName) return Fail(ERROR_INVALID_PARAMETER);
+  // The name is the directory, three letters of the prefix, four hex digits and ".TMP",
+  // written into a buffer of MAX_PATH.
+  if (strlen(lpPathName) > MAX_PATH - 14) return Fail(ERROR_BUFFER_OVERFLOW);
+  std::string dir = lpPathName;
+  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += "\\";
+  std::string prefix = std::string(lpPrefixString).substr(0, 3);
+  std::string dirFull = FullPath(dir);
+  FileEntry* parent = Lookup(dirFull);
+  if (!parent) return Fail(ERROR_PATH_NOT_FOUND);
+  if (!parent->isDirectory) return Fail(ERROR_DIRECTORY);
+  if (parent->accessDenied) return Fail(ERROR_ACCESS_DENIED);
+  for (UINT unique = uUnique ? uUnique : 1; unique <= 0xFFFF; unique++) {
+    char number[8];
+    snprintf(number, sizeof number, "%X", unique);
+    std::string name = dir + prefix + number + ".TMP";
+    std::string full = FullPath(name);
+    if (uUnique == 0 && Lookup(full)) continue;
+    if (uUnique == 0) {
+      // Only a number the function chose is made into an empty file.
+      FileEntry e;
+      e.path = full;
+      e.lastWriteTime = 0;
+      M().files.entries[Lower(full)] = e;
+    }
+    memcpy(lpTempFileName, name.c_str(), name.size() + 1);
+    return unique;
+  }
+  return Fail(ERROR_FILE_EXISTS);
+}
+
 BOOL DeleteFileA(LPCSTR lpFileName) {
   Record("DeleteFileA", {Str(lpFileName)});
   if (Faulted("DeleteFileA", lpFileName ? lpFileName : "")) return FALSE;
@@ -533,4 +570,23 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
   if (EqualNoCase(FullPath(M().files.currentDir), full)) return Fail(ERROR_SHARING_VIOLATION);
   M().files.entries.erase(Lower(full));
   return TRUE;
+}
+
+DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                       LPSTR* lpFilePart) {
+  Record("GetFullPathNameA", {Str(lpFileName), Dec(nBufferLength), Ptr(lpBuffer)});
+  if (Faulted("GetFullPathNameA", lpFileName ? lpFileName : "")) return 0;
+  if (!lpFileName || !lpFileName[0]) return Fail(ERROR_INVALID_NAME);
+  std::string full = FullPath(lpFileName);
+  if (full.empty()) return Fail(ERROR_INVALID_NAME);  // forms the model does not resolve
+  // A trailing separator stays, as Windows keeps it.
+  char last = lpFileName[strlen(lpFileName) - 1];
+  if ((last == '\\' || last == '/') && full.back() != '\\') full += "\\";
+  if (full.size() + 1 > nBufferLength || !lpBuffer) return (DWORD)(full.size() + 1);
+  memcpy(lpBuffer, full.c_str(), full.size() + 1);
+  if (lpFilePart) {
+    char* cut = strrchr(lpBuffer, '\\');
+    *lpFilePart = cut && cut[1] ? cut + 1 : NULL;
+  }
+  return (DWORD)full.size();
 }

@@ -20,6 +20,7 @@ struct SimDevice {
   bool hasHardwareIds = true;
   std::string hardwareIds;
   bool present = true;
+  DWORD sizeOnFault = 0;  // a fault injected into its ID query also reports this size
 };
 
 // A HID device interface, opened by its path.
@@ -30,6 +31,7 @@ struct SimHidInterface {
   bool present = true;
   bool accessDenied = false;
   // Someone else holds the device open with this access and sharing.
+  bool writesOnFault = false;  // a failed attribute read still writes the IDs into the record
   bool heldElsewhere = false;
   DWORD heldAccess = 0;
   DWORD heldShare = 0;

@@ -15,7 +15,7 @@
 namespace sim {
 
 struct RegKey {
-  std::string name;          // as it was created
+  std::string name;          // as it was created; may hold a NUL byte, as the native API allows
   int64_t parent = -1;       // -1 for the root
   bool deleted = false;      // handles may still refer to a deleted key
   bool daclPresent = true;   // false: a null DACL
@@ -37,7 +37,9 @@ struct RegistryModel {
 // RegSetKeySecurity match the key they act on.
 #define SIM_SERVICES_PATH "HKLM\\SYSTEM\\CurrentControlSet\\Services"
 
-// Creates the key and any missing keys above it, with the default access list.
+// Creates the key and any missing keys above it, with the default access list. A part of
+// the path may hold NUL bytes (pass a std::string that contains them): RegEnumKeyExA then
+// delivers the raw name with its full length, and no name passed as a C string reaches it.
 bool AddKey(const std::string& path);
 bool KeyExists(const std::string& path);
 // The names of the key's subkeys, in the order RegEnumKeyExA gives them.

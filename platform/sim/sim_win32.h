@@ -35,8 +35,12 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
-BOOL RemoveDirectoryA(LPCSTR lpPathName);
+UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
+                      LPSTR lpTempFileName);
 BOOL DeleteFileA(LPCSTR lpFileName);
+DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                       LPSTR* lpFilePart);
+BOOL RemoveDirectoryA(LPCSTR lpPathName);
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 

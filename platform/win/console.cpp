@@ -17,4 +17,15 @@ int ConsolePrint(const char* format, ...) {
   return n;
 }
 
-char* ConsoleReadLine(char* buffer, int size) { return fgets(buffer, size, stdin); }
+int ConsoleReadLine(char* buffer, int size) {
+  if (size <= 0) return 0;
+  int n = 0;
+  while (n < size - 1) {
+    int ch = getc(stdin);
+    if (ch == EOF) break;
+    buffer[n++] = (char)ch;
+    if (ch == '\n') break;
+  }
+  buffer[n] = '\0';
+  return n;
+}

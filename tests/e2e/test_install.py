@@ -139,19 +139,49 @@ class InstallTest(PrefixTest):
         self.assertEqual(rc, 1)
         self.assert_full_match(re.escape(FORCING + BANNER) + TOOL_WAIT + TOOL_WAIT + TOOL_WAIT +
                                re.escape(COMPLETE + REBOOT), out)
-        # The library waits for the restart; the tools were placed now.
-        self.assertEqual(self.prefix.pending_renames(),
-                         [("\\??\\C:\\windows\\system32\\drivers\\tvx2\\KTASPW.DLL",
-                           "!\\??\\C:\\windows\\system32\\KTASPW.DLL")])
+        # The library waits for the restart, as a copy beside it; the tools were placed now.
+        renames = self.prefix.pending_renames()
+        self.assertEqual(len(renames), 1, renames)
+        self.assertRegex(renames[0][0], r"(?i)^\\\?\?\\C:\\windows\\system32\\tvx[0-9a-f]{1,4}\.tmp$")
+        self.assertEqual(renames[0][1], "!\\??\\C:\\windows\\system32\\KTASPW.DLL")
         self.assertEqual(read(self.sys("KTASPW.DLL")), b"the old library")
         self.assertEqual(read(self.sys("KTASPSVC.EXE")), read(os.path.join(DIST, "KTASPSVC.EXE")))
         # The next start of Wine carries the move out, as Windows does at the restart: the
-        # staged library moves onto the old one and leaves the driver directory.
+        # package's library replaces the old one, the driver directory keeps all five files
+        # and no copy is left behind.
         self.prefix.run("wineboot", ["-r"])
         self.prefix.stop()
         self.assertEqual(read(self.sys("KTASPW.DLL")), read(os.path.join(DIST, "KTASPW.DLL")))
-        self.assertFalse(os.path.exists(os.path.join(self.driver_dir(), "KTASPW.DLL")))
+        for name in PACKAGE:
+            self.assertEqual(read(os.path.join(self.driver_dir(), name)),
+                             read(os.path.join(DIST, name)), name)
+        self.assertEqual([n for n in os.listdir(self.prefix.system32)
+                          if re.fullmatch(r"(?i)tvx[0-9a-f]{1,4}\.tmp", n)], [])
         self.assertEqual(self.prefix.pending_renames(), [])
+        # The old tool is gone by now; a run started from the driver directory, which stages
+        # nothing, installs from what is there.
+        os.remove(self.sys("ktawdrsv.exe"))
+        os.remove(self.sys("ktawdrsv.exe.plan"))
+        rc, out = self.prefix.run_setup(["-FU", "-X"], win_dir="C:\\windows\\system32\\drivers\\tvx2")
+        self.assertEqual(rc, 0, out)
+        self.assert_full_match(re.escape(FORCING + BANNER) + b"(" + TOOL_WAIT + b")+" +
+                               re.escape(COMPLETE), out)
+        self.assert_installed()
+
+    def test_drive_relative_start_and_a_bare_name_start_inside_the_driver_directory(self):
+        # Started through cmd, which passes the program path on as typed (Wine's loader does
+        # not start "C:SETUP.EXE" itself). That start reads the package from drive C's current
+        # directory, C:\pkg.
+        def run_from(win_dir, argv0):
+            return self.prefix.run("cmd", ["/c", argv0, "-FU", "-X"], cwd=self.prefix.unix(win_dir))
+        rc, out = run_from("C:\\pkg", "C:SETUP.EXE")
+        self.assertEqual(rc, 0, out)
+        self.assert_installed()
+        # By bare name from inside the driver directory: nothing is staged onto itself.
+        rc, out = run_from("C:\\windows\\system32\\drivers\\tvx2", "SETUP.EXE")
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(self.prefix.pending_renames(), [])
+        self.assert_installed()
 
     def test_refused_placement_fails_but_the_install_run_still_happens(self):
         os.makedirs(self.sys("KTASPREM.EXE"))  # a directory where the tool should go

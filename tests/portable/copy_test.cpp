@@ -54,21 +54,26 @@ TEST_F(CopyPortableTest, ReadOnlyDestinationIsOverwritten) {
   EXPECT_EQ(FixtureFileAttributes(dst + "A.DLL") & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
+// The same answers as plain text and as a file saved as UTF-16 with its byte-order mark.
 TEST_F(CopyPortableTest, NewerDestinationAnsweredOnStandardInput) {
-  FixtureWriteFile(src + "A.DLL", "new", T_OLD);
-  FixtureWriteFile(dst + "A.DLL", "old", T_NEW, FILE_ATTRIBUTE_READONLY);
-  FixtureSetStdin("what\nn\ny\n");
-  EXPECT_EQ(Copy(), COPY_OK);
-  const std::string prompt = "Do you want to copy anyway? (y/n):\n";
-  EXPECT_EQ(out, Warning() + prompt + prompt);
-  EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "old");
-  EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_NEW);
-  // Declined, but the read-only attribute is gone all the same.
-  EXPECT_EQ(FixtureFileAttributes(dst + "A.DLL") & FILE_ATTRIBUTE_READONLY, 0u);
-  EXPECT_EQ(Copy(), COPY_OK);  // the "y" still waiting on standard input
-  EXPECT_EQ(out, Warning() + prompt);
-  EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "new");
-  EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_OLD);
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("what\r\nn\r\ny\r\n")) utf16 += std::string(1, c) + '\0';
+  for (const std::string& input : {std::string("what\nn\ny\n"), utf16}) {
+    FixtureWriteFile(src + "A.DLL", "new", T_OLD);
+    FixtureWriteFile(dst + "A.DLL", "old", T_NEW, FILE_ATTRIBUTE_READONLY);
+    FixtureSetStdin(input);
+    EXPECT_EQ(Copy(), COPY_OK);
+    const std::string prompt = "Do you want to copy anyway? (y/n):\n";
+    EXPECT_EQ(out, Warning() + prompt + prompt);
+    EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "old");
+    EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_NEW);
+    // Declined, but the read-only attribute is gone all the same.
+    EXPECT_EQ(FixtureFileAttributes(dst + "A.DLL") & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(Copy(), COPY_OK);  // the "y" still waiting on standard input
+    EXPECT_EQ(out, Warning() + prompt);
+    EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "new");
+    EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_OLD);
+  }
 }
 
 TEST_F(CopyPortableTest, NewerDestinationWithAutomaticAnswerIsCopied) {
@@ -93,7 +98,13 @@ TEST_F(CopyPortableTest, DestinationHeldOpenIsReplacedAtRestart) {
   EXPECT_TRUE(FixtureFileExists(src + "A.DLL"));
   auto moves = FixturePendingMoves();
   ASSERT_FALSE(moves.empty());
-  EXPECT_TRUE(SamePath(moves.back().first, src + "A.DLL")) << moves.back().first;
+  // What moves at the restart is a copy of the source beside the destination; the source
+  // stays in its directory.
+  const std::string& copy = moves.back().first;
+  EXPECT_TRUE(SamePath(copy.substr(0, dst.size()), dst)) << copy;
+  EXPECT_EQ(copy.find('\\', dst.size()), std::string::npos) << copy;
+  EXPECT_FALSE(SamePath(copy, dst + "A.DLL")) << copy;
+  EXPECT_EQ(FixtureReadFile(copy), "new");
   EXPECT_TRUE(SamePath(moves.back().second, dst + "A.DLL")) << moves.back().second;
 }
 

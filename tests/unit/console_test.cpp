@@ -140,6 +140,40 @@ TEST_F(ConsoleTest, LongAnswerLineIsJudgedByItsBeginningAndReadToItsEnd) {
   EXPECT_EQ(sim::M().console.inPos, blank.size() + 2);
 }
 
+// Inputs that once answered against their text: each line is answered at its first prompt.
+TEST_F(ConsoleTest, AnswerLinesWithUnexpectedBytesAnswerAsTheirTextSays) {
+  auto utf16 = [](const std::string& text, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : text) out += bigEndian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
+    return out;
+  };
+  const std::string filler(1021, 'a');  // with the first byte, 1,022 of the 1,023 read
+  struct Case {
+    std::string input;
+    std::vector<int> answers;
+  } cases[] = {
+      // Saved as UTF-16 with a byte-order mark.
+      {utf16("n\r\nn\r\nn\r\nn\r\nn\r\n", false), {2, 2, 2, 2, 2}},
+      {utf16("n\r\ny\r\nn\r\n", true), {2, 1, 2}},
+      // A NUL inside an over-long line: its tail is not an answer.
+      {"y" + std::string(1, '\0') + filler + "nnn\ny\n", {1, 1}},
+      {std::string(1, '\0') + "n" + filler + "yyy\nn\n", {2, 2}},
+      // A lone CR as the last byte that fits: the line goes on.
+      {"y" + filler + "\rnnn\ny\n", {1, 1}},
+      // DEL is passed over like a blank.
+      {"\x7Fn\ny\n", {2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input.substr(0, 12));
+    sim::Reset();
+    sim::SetStdin(c.input);
+    for (int answer : c.answers) EXPECT_EQ(PromptYesNo("Copy? ", 0), answer);
+    std::string expected;
+    for (size_t i = 0; i < c.answers.size(); i++) expected += "Copy? ";
+    EXPECT_EQ(Out(), expected);
+  }
+}
+
 TEST(TextTest, BoundedCopiesNeverOverrun) {
   char buf[8];
   memset(buf, 'z', sizeof buf);

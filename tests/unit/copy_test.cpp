@@ -140,7 +140,7 @@ TEST_F(CopyTest, EqualOrOlderDestinationIsReplacedWithoutAsking) {
   EXPECT_EQ(Out(), "");
 }
 
-TEST_F(CopyTest, DestinationInUseIsReplacedAtRestartByMovingTheSource) {
+TEST_F(CopyTest, DestinationInUseIsReplacedAtRestartByACopyBesideIt) {
   Arrange(T_OLD, T_NEW);
   sim::HoldOpen("C:\\dest\\A.DLL");
   DebugTrace = 1;
@@ -148,19 +148,26 @@ TEST_F(CopyTest, DestinationInUseIsReplacedAtRestartByMovingTheSource) {
   EXPECT_EQ(Copy(1), COPY_PENDING_REBOOT);
   EXPECT_EQ(Out(), std::string(TRACES) + WARNING +
                        "CopyFile error on source file = >C:\\pkg\\A.DLL<, err = 20, 20, 21\n");
+  auto temp = sim::CallsTo("GetTempFileNameA");
+  ASSERT_EQ(temp.size(), 1u);
+  EXPECT_EQ(temp[0].args[0], "C:\\dest\\");
+  auto copies = sim::CallsTo("CopyFileA");
+  ASSERT_EQ(copies.size(), 2u);
+  const std::string copy = copies[1].args[1];
+  EXPECT_EQ(copies[1].args, (std::vector<std::string>{"C:\\pkg\\A.DLL", copy, "0"}));
+  EXPECT_EQ(copy.rfind("C:\\dest\\", 0), 0u);
   auto move = sim::CallsTo("MoveFileExA");
   ASSERT_EQ(move.size(), 1u);
-  EXPECT_EQ(move[0].args,
-            (std::vector<std::string>{"C:\\pkg\\A.DLL", "C:\\dest\\A.DLL", "0x5"}));
+  EXPECT_EQ(move[0].args, (std::vector<std::string>{copy, "C:\\dest\\A.DLL", "0x5"}));
   ASSERT_EQ(sim::PendingMoves().size(), 1u);
-  EXPECT_EQ(sim::PendingMoves()[0].source, "C:\\pkg\\A.DLL");
   EXPECT_EQ(sim::PendingMoves()[0].dest, "C:\\dest\\A.DLL");
   EXPECT_TRUE(sim::PendingMoves()[0].replace);
   EXPECT_EQ(Dest(), "old");
-  EXPECT_TRUE(sim::FileExists("C:\\pkg\\A.DLL"));  // until the restart
+  EXPECT_EQ(sim::FileContents(copy), "new");
   sim::ApplyPendingMoves();
   EXPECT_EQ(Dest(), "new");
-  EXPECT_FALSE(sim::FileExists("C:\\pkg\\A.DLL"));
+  EXPECT_EQ(sim::FileContents("C:\\pkg\\A.DLL"), "new");  // the source stays
+  EXPECT_FALSE(sim::FileExists(copy));
 }
 
 TEST_F(CopyTest, LockedDestinationIsAlsoReplacedAtRestart) {
@@ -173,18 +180,37 @@ TEST_F(CopyTest, LockedDestinationIsAlsoReplacedAtRestart) {
   EXPECT_EQ(sim::PendingMoves().size(), 1u);
 }
 
-TEST_F(CopyTest, RefusedOrFailedMoveGivesCopyFailed) {
-  Arrange(T_NEW, T_OLD);
-  sim::HoldOpen("C:\\dest\\A.DLL");
-  sim::RefuseDelayedMoves();
-  EXPECT_EQ(Copy(), COPY_FAILED);
-  EXPECT_EQ(sim::CountCalls("MoveFileExA"), 1);
-  EXPECT_TRUE(sim::PendingMoves().empty());
-  sim::RefuseDelayedMoves(false);
-  sim::InjectFault("MoveFileExA", ERROR_NOT_ENOUGH_MEMORY, "C:\\pkg\\A.DLL", 1);
-  EXPECT_EQ(Copy(), COPY_FAILED);
-  EXPECT_TRUE(sim::PendingMoves().empty());
-  EXPECT_EQ(Dest(), "old");
+// A restart replacement that cannot be arranged fails and leaves no copy behind.
+TEST_F(CopyTest, FailedRestartReplacementGivesCopyFailedAndLeavesNoCopy) {
+  struct Case {
+    const char* op;
+    int skip;  // matching calls that go through first
+    bool refuse;
+  } cases[] = {
+      {"GetTempFileNameA", 0, false},
+      {"CopyFileA", 1, false},  // the copy beside the destination
+      {"MoveFileExA", 0, false},
+      {"", 0, true},            // Windows refuses delayed moves
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refuse ? "refused" : c.op);
+    sim::Reset();
+    sim::AddDirectory("C:\\dest");
+    Arrange(T_NEW, T_OLD);
+    sim::HoldOpen("C:\\dest\\A.DLL");
+    if (c.refuse) sim::RefuseDelayedMoves();
+    else sim::InjectFault(c.op, ERROR_NOT_ENOUGH_MEMORY, "", 1, c.skip);
+    EXPECT_EQ(Copy(), COPY_FAILED);
+    EXPECT_TRUE(sim::PendingMoves().empty());
+    EXPECT_EQ(Dest(), "old");
+    EXPECT_EQ(sim::FileContents("C:\\pkg\\A.DLL"), "new");
+    int inDest = 0;
+    for (auto& kv : sim::M().files.entries)
+      if (kv.first.rfind("c:\\dest\\", 0) == 0) inDest++;
+    EXPECT_EQ(inDest, 1);
+    int made = sim::CountCalls("GetTempFileNameA") - (strcmp(c.op, "GetTempFileNameA") ? 0 : 1);
+    EXPECT_EQ(sim::CountCalls("DeleteFileA"), made);
+  }
 }
 
 TEST_F(CopyTest, OtherCopyErrorsFailWithoutMove) {

@@ -186,13 +186,29 @@ TEST_F(DecisionTest, WorkingCardTraceComesAfterStagingAndBeforeTheSequence) {
 
 TEST_F(DecisionTest, SystemDirectoryLostDuringTheRunStartsAndPlacesNothing) {
   AttachWorkingCard();
-  // Main reads it; every later read fails.
-  sim::InjectFault("GetSystemDirectoryA", ERROR_ACCESS_DENIED, "", -1, 1);
-  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_FAILED);
-  EXPECT_EQ(Out(), kBanner + kFailed);
-  EXPECT_EQ(sim::CountCalls("CreateProcessA"), 0);
-  EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
-  EXPECT_EQ(CountCallsBesideLog("CreateDirectoryA"), 0);
+  EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_INSTALLED);
+  // The last read is the install run's; the one before it is the placement's own.
+  const int reads = sim::CountCalls("GetSystemDirectoryA");
+  struct Case {
+    int skip, times, processes, directories;
+  } cases[] = {
+      {1, -1, 0, 0},         // Main reads it; every later read fails
+      {reads - 2, 1, 2, 1},  // only the placement's own read fails: the remove runs went on
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.skip);
+    sim::Reset();
+    AttachWorkingCard();
+    sim::InjectFault("GetSystemDirectoryA", ERROR_ACCESS_DENIED, "", c.times, c.skip);
+    EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_FAILED);
+    EXPECT_EQ(Out(), kBanner + kFailed);
+    auto runs = sim::CallsTo("CreateProcessA");
+    EXPECT_EQ(runs.size(), (size_t)c.processes);
+    for (const sim::CallRecord& run : runs) EXPECT_EQ(run.args[1].find("-install"), std::string::npos);
+    EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
+    EXPECT_EQ(CountCallsBesideLog("CreateDirectoryA"), c.directories);
+    EXPECT_FALSE(sim::FileExists(kSys + "\\KTASPW.DLL"));
+  }
 }
 
 TEST_F(DecisionTest, ForceCodeTakesTheWorkingCardPathWithoutDetection) {
@@ -213,28 +229,43 @@ TEST_F(DecisionTest, StartedByFullPathFromTheDriverDirectoryStagesNothing) {
   EXPECT_EQ(sim::FileContents(kSys + "\\KTASPW.DLL"), "staged KTASPW.DLL");
 }
 
-TEST_F(DecisionTest, StartedByBareNameFromTheDriverDirectoryStillStages) {
-  AttachWorkingCard();
-  for (const char* name : kPackage)
-    sim::AddFile(kDriver + "\\" + name, std::string("staged ") + name, 3000);
-  sim::M().files.currentDir = kDriver + "\\";
-  RunMain({"setup", "-x"});
-  EXPECT_STREQ(SourceDir, ".");
-  auto dirs = CallsBesideLog("CreateDirectoryA");
-  ASSERT_EQ(dirs.size(), 1u);
-  EXPECT_EQ(dirs[0].args[0], kDriver + "\\");
-  EXPECT_EQ(sim::CallsTo("CopyFileA")[0].args[0], ".\\SETUP.EXE");
-}
-
-TEST_F(DecisionTest, OtherSpellingsOfTheDriverDirectoryStage) {
-  AttachWorkingCard();
-  // Only one trailing backslash is ignored, and a slash is not a backslash.
-  for (const std::string& argv0 : {kDriver + "\\\\setup", kDriver + "/setup",
-                                   kSys + "\\drivers\\tvx\\setup"}) {
+// Staging is skipped for any spelling that resolves to the driver directory; when the full
+// path cannot be resolved, the program path is compared as it was typed.
+TEST_F(DecisionTest, StagingIsSkippedWhereverTheDriverDirectoryIsReachedFrom) {
+  struct Case {
+    std::string currentDir, argv0;
+    bool resolveFails, stages;
+    int exitCode, copies;
+  } cases[] = {
+      {kDriver + "\\", "setup", false, false, EXIT_INSTALLED, 4},
+      {kDriver + "\\", "SETUP.EXE", false, false, EXIT_INSTALLED, 4},
+      {kSys + "\\drivers\\", "tvx2\\setup", false, false, EXIT_INSTALLED, 4},
+      {kDriver + "\\", "..\\TVX2\\setup", false, false, EXIT_INSTALLED, 4},
+      {"C:\\", kDriver + "/setup", false, false, EXIT_INSTALLED, 4},
+      {"C:\\", kDriver + "\\\\setup", false, false, EXIT_INSTALLED, 4},
+      {kDriver + "\\", "C:setup", false, false, EXIT_INSTALLED, 4},
+      // Elsewhere (nothing to stage there), or unresolved: staged, onto itself in the last
+      // but one, where each file is held by the copy and is replaced at the restart by a copy
+      // of itself (staging results never decide the exit code).
+      {"C:\\", kSys + "\\drivers\\tvx\\setup", false, true, EXIT_INSTALLED, 4},
+      {kSys + "\\", "setup", false, true, EXIT_INSTALLED, 4},
+      {kDriver + "\\", "setup", true, true, EXIT_INSTALLED, 14},
+      {"C:\\", "c:\\windows\\SYSTEM32\\drivers\\TVX2\\setup", true, false, EXIT_INSTALLED, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.currentDir + " " + c.argv0 + (c.resolveFails ? " unresolved" : ""));
     sim::Reset();
     AttachWorkingCard();
-    RunMain({argv0, "-n"});
-    EXPECT_EQ(CountCallsBesideLog("CreateDirectoryA"), 1) << argv0;
+    for (const char* name : kPackage)
+      sim::AddFile(kDriver + "\\" + name, std::string("staged ") + name, 3000);
+    sim::M().files.currentDir = c.currentDir;
+    if (c.resolveFails) sim::InjectFault("GetFullPathNameA", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(RunMain({c.argv0, "-x"}), c.exitCode);
+    EXPECT_EQ(sim::CountCalls("GetFullPathNameA"), 1);
+    EXPECT_EQ(CountCallsBesideLog("CreateDirectoryA"), c.stages ? 1 : 0);
+    EXPECT_EQ(sim::CountCalls("CopyFileA"), c.copies);
+    EXPECT_EQ(sim::PendingMoves().size(), c.copies == 14 ? 5u : 0u);
+    EXPECT_EQ(sim::FileContents(kSys + "\\KTASPW.DLL"), "staged KTASPW.DLL");
   }
 }
 

@@ -257,12 +257,42 @@ TEST_F(LegacyTest, EnumerationFailureEndsThePassAndNameTooLongIsPassedOver) {
   std::string longName(600, 'a');
   sim::AddKey(Svc(longName));
   sim::AddKey(Svc("ktawdrsv\\" + longName));
-  sim::AddKey(Svc("ktawdrsv\\c1"));
+  sim::AddKey(Svc("ktawdrsv\\c1\\" + longName));  // an empty grandchild name too
   EXPECT_EQ(RemoveLegacyServices(), 0);
   EXPECT_TRUE(KeyExists(Svc(longName)));
-  EXPECT_EQ(SubkeysOf(Svc("ktawdrsv")), (Names{longName}));
+  EXPECT_EQ(SubkeysOf(Svc("ktawdrsv")), (Names{longName, "c1"}));
+  EXPECT_EQ(SubkeysOf(Svc("ktawdrsv\\c1")), (Names{longName}));
   for (const sim::CallRecord& c : CallsTo("RegOpenKeyExA")) EXPECT_NE(c.args[1], "");
   for (const sim::CallRecord& c : CallsTo("RegDeleteKeyA")) EXPECT_NE(c.args[1], "");
+}
+
+// Names that cannot be used as they were delivered are never opened or deleted: one with a
+// NUL in it (by name it reaches another key, compared without case), and one too long for
+// the buffer, which must not leave the name before it behind.
+TEST_F(LegacyTest, UnusableNamesReachNoOtherKey) {
+  const std::string hidden = std::string("ktawdrsv\0x", 10);
+  struct Case {
+    std::vector<std::string> keys;
+    const char* denied;       // opened with full access: refused
+    int legacyOpens;          // opens of "ktawdrsv" below the services key
+  } cases[] = {
+      {{"KTAWDRSV\\c1", hidden}, nullptr, 0},
+      {{"ktawdrsv\\c1", "ktawdrsv" + std::string(600, 'x')}, "ktawdrsv", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys[1].substr(0, 12));
+    sim::Reset();
+    for (const std::string& k : c.keys) sim::AddKey(Svc(k));
+    if (c.denied) sim::DenyKeyAccess(Svc(c.denied), KEY_SET_VALUE);
+    EXPECT_EQ(RemoveLegacyServices(), 0);
+    for (const std::string& k : c.keys) EXPECT_TRUE(KeyExists(Svc(k)));
+    EXPECT_EQ(sim::KeyDacl(Svc(c.keys[0])), sim::KeyDacl(SIM_SERVICES_PATH));
+    EXPECT_EQ(sim::CountCalls("RegDeleteKeyA"), 0);
+    int opens = 0;
+    for (const sim::CallRecord& call : CallsTo("RegOpenKeyExA"))
+      if (call.args[0] == SIM_SERVICES_PATH && call.args[1] == "ktawdrsv") opens++;
+    EXPECT_EQ(opens, c.legacyOpens);
+  }
 }
 
 class GrantTest : public LegacyTest {

@@ -103,8 +103,16 @@ TEST_F(MainTest, SourceDirFromProgramPath) {
   EXPECT_STREQ(SourceDir, "d:\\pkg\\");
   RunMain({"D:\\pkg\\setup.exe", "-n"});
   EXPECT_STREQ(SourceDir, "D:\\pkg\\");
+  // A drive with no directory part is that drive's current directory, not its root.
   RunMain({"D:setup.exe", "-n"});
-  EXPECT_STREQ(SourceDir, "D:");
+  EXPECT_STREQ(SourceDir, "D:.");
+  RunMain({"c:SETUP", "-n"});
+  EXPECT_STREQ(SourceDir, "c:.");
+  // Z: is a drive like any other.
+  sim::M().currentDrive = 26;
+  RunMain({"\\pkg\\setup", "-n"});
+  EXPECT_STREQ(SourceDir, "z:\\pkg\\");
+  sim::M().currentDrive = 4;
   RunMain({"pkg/sub\\setup", "-n"});
   EXPECT_STREQ(SourceDir, "pkg/sub\\");
   RunMain({"C:\\a/b/setup", "-n"});

@@ -214,11 +214,14 @@ TEST_F(ProbeTest, SizeQueryWithoutAUsableSizeNeverUsesAnEarlierInterfacesSize) {
 }
 
 TEST_F(ProbeTest, FailedAttributeReadIsNoMatch) {
-  AddHidInterface(kCard, 0x7A5C, 0x4001);
-  sim::InjectFault("HidD_GetAttributes", ERROR_GEN_FAILURE, kCard);
-  EXPECT_EQ(FindUsbServiceProcessor(), 0);
-  EXPECT_EQ(sim::CountCalls("CloseHandle"), 1);
-  ExpectAllReleased();
+  for (bool writes : {false, true}) {  // even when the failed read left the card's IDs
+    sim::Reset();
+    AddHidInterface(kCard, 0x7A5C, 0x4001).writesOnFault = writes;
+    sim::InjectFault("HidD_GetAttributes", ERROR_GEN_FAILURE, kCard);
+    EXPECT_EQ(FindUsbServiceProcessor(), 0) << writes;
+    EXPECT_EQ(sim::CountCalls("CloseHandle"), 1);
+    ExpectAllReleased();
+  }
 }
 
 }  // namespace

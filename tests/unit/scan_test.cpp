@@ -200,6 +200,17 @@ TEST_F(ScanTest, OneBufferServesAllDevicesUntilOneNeedsMoreRoom) {
   EXPECT_EQ(Capacities(), (std::vector<std::string>{"0", "100", "100", "40", "80", "80"}));
   EXPECT_EQ(M().devices.localAllocs, 2);
   ExpectAllReleased();
+
+  // A query that fails for another reason may still report a size: the next device is not
+  // offered more than the buffer holds.
+  SetUp();
+  AddDevice("A", {std::string(98, 'a')});                   // 100 bytes
+  AddDevice("B", {"ROOT\\B"}).sizeOnFault = 5000;
+  sim::InjectFault("SetupDiGetDeviceRegistryPropertyA", ERROR_INVALID_DATA, "B");
+  AddDevice("C", {std::string(298, 'c')});                  // 300
+  EXPECT_EQ(FindExistingDevice(), 0);
+  EXPECT_EQ(Capacities(), (std::vector<std::string>{"0", "100", "100", "100", "300"}));
+  ExpectAllReleased();
 }
 
 TEST_F(ScanTest, WalkStopsAtTheEndOfTheDataEvenWithoutATerminator) {

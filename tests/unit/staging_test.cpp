@@ -127,8 +127,16 @@ TEST_F(StagingTest, StagedFileInUseIsReplacedAtRestart) {
   sim::HoldOpen(std::string(DRIVER_DIR) + "KTASPSVC.EXE");
   StageDriverPackage();
   ASSERT_EQ(sim::PendingMoves().size(), 1u);
-  EXPECT_EQ(sim::PendingMoves()[0].source, "C:\\pkg\\KTASPSVC.EXE");
   EXPECT_EQ(sim::PendingMoves()[0].dest, std::string(DRIVER_DIR) + "KTASPSVC.EXE");
+  // After the restart the package is still whole, and the driver directory holds its five
+  // files and nothing else.
+  sim::ApplyPendingMoves();
+  EXPECT_EQ(sim::FileContents("C:\\pkg\\KTASPSVC.EXE"),
+            sim::FileContents(std::string(DRIVER_DIR) + "KTASPSVC.EXE"));
+  std::vector<std::string> left;
+  for (auto& kv : sim::M().files.entries)
+    if (kv.first.rfind(sim::Lower(DRIVER_DIR), 0) == 0) left.push_back(kv.second.path);
+  EXPECT_EQ(left.size(), 5u);
 }
 
 TEST_F(StagingTest, ToolRefreshCopiesBothToolsAndSurvivesAMissingOne) {
@@ -147,16 +155,28 @@ TEST_F(StagingTest, ToolRefreshCopiesBothToolsAndSurvivesAMissingOne) {
   EXPECT_EQ(finds[0].args[0], std::string(DRIVER_DIR) + "KTASPREM.EXE");
 }
 
+// An unreadable or too long system directory: nothing is staged or refreshed, not even
+// where an empty or the over-long system directory would lead.
 TEST_F(StagingTest, UnreadableSystemDirectoryPlacesNothing) {
-  strcpy(SourceDir, "C:\\pkg\\");
-  LayOutPackage("C:\\pkg\\");
-  LayOutPackage(DRIVER_DIR);
-  sim::M().systemDirFails = true;
-  StageDriverPackage();
-  RefreshServiceTools();
-  EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 0);
-  EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
-  EXPECT_FALSE(sim::DirectoryExists("C:\\drivers"));
+  const std::string tooLong = "C:\\" + std::string(SYSTEM_DIR_LIMIT - 3, 's');
+  for (bool fails : {true, false}) {
+    SCOPED_TRACE(fails);
+    sim::Reset();
+    strcpy(SourceDir, "C:\\pkg\\");
+    LayOutPackage("C:\\pkg\\");
+    LayOutPackage(DRIVER_DIR);
+    if (fails) {
+      sim::M().systemDirFails = true;
+      LayOutPackage("C:\\drivers\\tvx2\\");
+    } else {
+      sim::M().systemDir = tooLong;
+      LayOutPackage(tooLong + "\\drivers\\tvx2\\");
+    }
+    StageDriverPackage();
+    RefreshServiceTools();
+    EXPECT_EQ(sim::CountCalls("CreateDirectoryA"), 0);
+    EXPECT_EQ(sim::CountCalls("CopyFileA"), 0);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,74 @@
+"""The resources of the built package files, read from the files themselves: SETUP.EXE's
+manifest, and one version across the installer, the libraries and the tools."""
+import os
+import unittest
+import xml.etree.ElementTree as ET
+
+import pe
+from harness import DIST, PACKAGE, Prefix
+
+BUILD = os.environ.get("SETUP_BUILD", os.path.join(os.path.dirname(DIST), "build", "windows"))
+
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+COMPAT = "{urn:schemas-microsoft-com:compatibility.v1}"
+SUPPORTED_OS = {
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # Windows 8
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # Windows 8.1
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # Windows 10 and 11
+}
+
+
+class ResourcesTest(unittest.TestCase):
+    def test_setup_has_one_manifest_asking_for_administrators(self):
+        found = pe.manifests(os.path.join(DIST, "SETUP.EXE"))
+        # Exactly one: a second (the toolchain's default manifest) would leave Windows to
+        # pick one by language.
+        self.assertEqual([name for name, _, _ in found], [1])
+        root = ET.fromstring(found[0][2])
+        levels = root.findall(".//%srequestedExecutionLevel" % ASM_V3)
+        self.assertEqual([(e.get("level"), e.get("uiAccess")) for e in levels],
+                         [("requireAdministrator", "false")])
+        ids = [e.get("Id") for e in root.findall(".//%ssupportedOS" % COMPAT)]
+        self.assertEqual(sorted(ids), sorted(SUPPORTED_OS))
+        # The libraries and tools are started by others: no manifest of their own asks
+        # for anything.
+        for name in PACKAGE[1:]:
+            self.assertEqual(pe.manifests(os.path.join(DIST, name)), [], name)
+
+    def test_every_file_carries_the_installers_version(self):
+        setup = pe.version_info(os.path.join(DIST, "SETUP.EXE"))
+        version = setup["FileVersion"]
+        text = "%d.%d.%d.%d" % version
+        self.assertNotEqual(version, (0, 0, 0, 0))
+        self.assertEqual(setup["strings"]["OriginalFilename"], "SETUP.EXE")
+        self.assertEqual(setup["strings"]["FileDescription"], "TVX II host software installer")
+        for name in PACKAGE:
+            info = pe.version_info(os.path.join(DIST, name))
+            self.assertEqual((info["FileVersion"], info["ProductVersion"]), (version, version),
+                             name)
+            strings = info["strings"]
+            self.assertEqual((strings["FileVersion"], strings["ProductVersion"]), (text, text),
+                             name)
+            self.assertEqual((strings["ProductName"], strings["CompanyName"]),
+                             ("KTA Talvexa 2 host software", "KTA"), name)
+
+    def test_windows_reads_the_same_versions(self):
+        # GetFileVersionInfoA under Wine, on the files as built: a resource that the parser
+        # above accepts but Windows cannot read would fail here.
+        prefix = Prefix()
+        self.addCleanup(prefix.close)
+        paths = ["Z:" + os.path.join(DIST, name).replace("/", "\\") for name in PACKAGE]
+        rc, out = prefix.run("Z:" + os.path.join(BUILD, "tests", "file_version.exe")
+                             .replace("/", "\\"), paths, timeout=120)
+        expected = ""
+        for path, name in zip(paths, PACKAGE):
+            info = pe.version_info(os.path.join(DIST, name))
+            expected += "%s %s %s %s\r\n" % (path, "%d.%d.%d.%d" % info["FileVersion"],
+                                             "%d.%d.%d.%d" % info["ProductVersion"],
+                                             info["strings"]["ProductName"])
+        self.assertEqual((rc, out.decode("ascii")), (0, expected))
+
+
+if __name__ == "__main__":
+    unittest.main()

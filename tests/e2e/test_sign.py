@@ -1,0 +1,96 @@
+"""scripts/sign on a copy of the built package, with a throwaway self-signed code-signing
+certificate: every file gets an Authenticode signature that osslsigncode verifies."""
+import hashlib
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import pe
+from harness import DIST, PACKAGE, ROOT
+
+SIGN = os.path.join(ROOT, "scripts", "sign")
+
+
+def digests(folder):
+    out = {}
+    for name in sorted(os.listdir(folder)):
+        with open(os.path.join(folder, name), "rb") as f:
+            out[name] = hashlib.sha256(f.read()).hexdigest()
+    return out
+
+
+class SignTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        subprocess.run([os.path.join(ROOT, "scripts", "bootstrap")], check=True)
+        cls.work = tempfile.mkdtemp(prefix="setup-sign.")
+        cls.cert = os.path.join(cls.work, "cert.pem")
+        key = os.path.join(cls.work, "key.pem")
+        cls.pfx = os.path.join(cls.work, "cert.pfx")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=TVX II test signing", "-keyout", key, "-out", cls.cert,
+                        "-addext", "keyUsage=critical,digitalSignature",
+                        "-addext", "extendedKeyUsage=codeSigning"],
+                       check=True, capture_output=True)
+        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cls.cert,
+                        "-out", cls.pfx, "-passout", "pass:s3cret"], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def setUp(self):
+        self.dist = tempfile.mkdtemp(prefix="dist.", dir=self.work)
+        for name in PACKAGE:
+            shutil.copy2(os.path.join(DIST, name), self.dist)
+        self.original = digests(DIST)
+
+    def sign(self, **settings):
+        env = {k: v for k, v in os.environ.items() if not k.startswith("SIGN_")}
+        env.update(settings, TMPDIR=self.work)
+        return subprocess.run([SIGN, self.dist], env=env, capture_output=True, text=True)
+
+    def verify(self, name):
+        proc = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert,
+                               "-in", os.path.join(self.dist, name)],
+                              capture_output=True, text=True)
+        return proc.returncode, proc.stdout
+
+    def test_without_a_usable_certificate_nothing_is_signed(self):
+        unsigned = digests(self.dist)
+        for settings, rc, says in (({}, 2, "SIGN_PFX"),
+                                   ({"SIGN_PFX": self.pfx}, 2, "SIGN_PASSWORD"),
+                                   ({"SIGN_PFX": self.pfx + ".x", "SIGN_PASSWORD": ""}, 2,
+                                    "no such file"),
+                                   ({"SIGN_PFX": self.pfx, "SIGN_PASSWORD": "wrong"}, 1,
+                                    "could not be signed")):
+            proc = self.sign(**settings)
+            self.assertEqual(proc.returncode, rc, settings)
+            self.assertIn(says, proc.stderr, settings)
+            self.assertEqual(digests(self.dist), unsigned, settings)
+        # The password file went with the script's own temporary folder.
+        self.assertEqual([n for n in os.listdir(self.work) if n.startswith("sign.")], [])
+
+    def test_every_file_signed_and_verified(self):
+        for name in PACKAGE:
+            self.assertNotEqual(self.verify(name)[0], 0, name)  # unsigned: verify fails
+        for _ in range(2):  # signing again replaces the signature
+            proc = self.sign(SIGN_PFX=self.pfx, SIGN_PASSWORD="s3cret")
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+            self.assertIn("sign: 5 files signed", proc.stdout)
+            for name in PACKAGE:
+                rc, out = self.verify(name)
+                self.assertEqual(rc, 0, name + out)
+                self.assertIn("Signature verification: ok", out, name)
+                self.assertIn("Number of verified signatures: 1\n", out, name)
+                self.assertIn("Subject: /CN=TVX II test signing", out, name)
+                # The resources survive signing.
+                self.assertEqual(pe.version_info(os.path.join(self.dist, name))["FileVersion"],
+                                 pe.version_info(os.path.join(DIST, name))["FileVersion"])
+        self.assertEqual(digests(DIST), self.original)  # the build's own dist/ is untouched
+
+
+if __name__ == "__main__":
+    unittest.main()
