@@ -1,5 +1,5 @@
 // Installation actions: the guarded copy, package staging and tool refresh, legacy service
-// removal and the service-tool sequence.
+// removal, the service-tool sequence, and the removal of the installed software.
 #ifndef ACTIONS_ACTIONS_H
 #define ACTIONS_ACTIONS_H
 
@@ -47,5 +47,15 @@ int GrantAdminsFullControl(HKEY parent, const char* name);
 #define TOOL_POLL_MS 5000
 int RunServiceTool(const char* programName, const char* arguments);
 int InstallDriverSoftware(void);
+
+// Removal results.
+#define REMOVE_OK 0
+#define REMOVE_REBOOT 1
+#define REMOVE_FAILED 2
+
+// Removal of what the installation placed (remove.cpp): the service tool's remove run, then
+// the libraries and tools, the package files and the driver directory, each deleted now or,
+// when in use, at the next restart.
+int RemoveDriverSoftware(void);
 
 #endif

@@ -6,6 +6,7 @@
 
 #include "../platform/console.h"
 #include "../platform/win32.h"
+#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
 #include "../setup/text.h"
@@ -19,6 +20,12 @@ static void TracePaths(const char* sourcePath, const char* destPath) {
   if (!CopyTraceOn()) return;
   ConsolePrint("CopyFile source = >%s<\n", sourcePath);
   ConsolePrint("CopyFile dest = >%s<\n", destPath);
+}
+
+static void LogCopy(const char* sourcePath, const char* destPath, const char* outcome,
+                    DWORD error) {
+  LogEvent("copy \"%s\" to \"%s\": %s (error %lu)", sourcePath, destPath, outcome,
+           (unsigned long)error);
 }
 
 // Looks a path up and closes the search at once. Returns 1 when it exists; its last-write
@@ -50,10 +57,14 @@ static int ReplaceAtRestart(const char* sourcePath, const char* destPath) {
   if (cut) cut[1] = '\0';
   else CopyText(destDir, sizeof destDir, ".");
   char copyPath[MAX_PATH];
-  if (GetTempFileNameA(destDir, "tvx", 0, copyPath) == 0) return COPY_FAILED;
+  if (GetTempFileNameA(destDir, "tvx", 0, copyPath) == 0) {
+    LogCopy(sourcePath, destPath, "in use, and no copy could be made beside it", GetLastError());
+    return COPY_FAILED;
+  }
   if (CopyFileA(sourcePath, copyPath, FALSE) &&
       MoveFileExA(copyPath, destPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
     return COPY_PENDING_REBOOT;
+  LogCopy(sourcePath, destPath, "in use, and not scheduled for the restart", GetLastError());
   DeleteFileA(copyPath);
   return COPY_FAILED;
 }
@@ -67,10 +78,15 @@ int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sou
   fits &= CopyText(destPath, sizeof destPath, destDir);
   fits &= AppendText(destPath, sizeof destPath, destName);
   // A cut-off path would name some other file: touch nothing.
-  if (!fits) return COPY_FAILED;
+  if (!fits) {
+    LogEvent("copy \"%s%s\" to \"%s%s\": failed, path too long", sourceDir, sourceName, destDir,
+             destName);
+    return COPY_FAILED;
+  }
 
   TracePaths(sourcePath, destPath);
   if (!LookUpFile(sourcePath, NULL)) {
+    LogCopy(sourcePath, destPath, "failed, no source", GetLastError());
     TracePaths(sourcePath, destPath);
     return COPY_FAILED;
   }
@@ -86,20 +102,33 @@ int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sou
       char prompt[PROMPT_BUFFER_SIZE];
       CopyText(prompt, sizeof prompt,
                (ActiveMessages ? ActiveMessages : MessageTable)[MSG_COPY_ANYWAY]);
-      if (PromptYesNo(prompt, autoAnswer) == ANSWER_NO) return COPY_OK;
+      if (PromptYesNo(prompt, autoAnswer) == ANSWER_NO) {
+        LogCopy(sourcePath, destPath, "kept the newer destination, the user answered n", 0);
+        return COPY_OK;
+      }
     }
   }
 
-  if (CopyFileA(sourcePath, destPath, FALSE)) return COPY_OK;
+  if (CopyFileA(sourcePath, destPath, FALSE)) {
+    LogCopy(sourcePath, destPath, "copied", 0);
+    return COPY_OK;
+  }
 
   DWORD error = GetLastError();
   if (CopyTraceOn())
     ConsolePrint("CopyFile error on source file = >%s<, err = %x, %x, %x\n", sourcePath,
                  (unsigned)error, (unsigned)ERROR_SHARING_VIOLATION,
                  (unsigned)ERROR_LOCK_VIOLATION);
-  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return COPY_FAILED;
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
+    LogCopy(sourcePath, destPath, "failed", error);
+    return COPY_FAILED;
+  }
 
-  return ReplaceAtRestart(sourcePath, destPath);
+  // The destination is in use.
+  int replaced = ReplaceAtRestart(sourcePath, destPath);
+  if (replaced == COPY_PENDING_REBOOT)
+    LogCopy(sourcePath, destPath, "in use, scheduled for the restart", error);
+  return replaced;
 }
 
 int CopyDriverFile(const char* sourceDir, const char* destDir, const char* name,

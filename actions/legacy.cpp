@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "../platform/win32.h"
+#include "../setup/log.h"
 #include "actions.h"
 
 #define SERVICES_KEY "SYSTEM\\CurrentControlSet\\Services\\"
@@ -61,7 +62,14 @@ static int RemoveServiceKey(HKEY services, const char* name) {
   }
 
   // Without the access reset the key is left in place, and the children decide.
-  if (GrantAdminsFullControl(services, name) == 0) lastStatus = RegDeleteKeyA(services, name);
+  int accessReset = GrantAdminsFullControl(services, name) == 0;
+  LONG deleted = ERROR_SUCCESS;
+  if (accessReset) lastStatus = deleted = RegDeleteKeyA(services, name);
+  if (!accessReset)
+    LogEvent("legacy service key \"%s\": access not reset, not deleted", name);
+  else
+    LogEvent("legacy service key \"%s\": access reset, %s (error %ld)", name,
+             deleted == ERROR_SUCCESS ? "deleted" : "not deleted", (long)deleted);
   RegCloseKey(service);
   return lastStatus == ERROR_SUCCESS;
 }

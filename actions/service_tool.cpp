@@ -3,6 +3,7 @@
 
 #include "../platform/console.h"
 #include "../platform/win32.h"
+#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
 #include "../setup/text.h"
@@ -26,6 +27,23 @@ static void PauseForTool(HANDLE process) {
   if (WaitForSingleObject(process, TOOL_POLL_MS) == WAIT_FAILED) Sleep(TOOL_POLL_MS);
 }
 
+static void LogToolEnd(const char* commandLine, HANDLE process, int ended, DWORD ms) {
+  DWORD code = 0;
+  // The last pause may have seen it end.
+  if (!ended) ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  if (!ended) {
+    LogEvent("tool %s: started, still running after %lu.%03lu s, left running", commandLine,
+             (unsigned long)(ms / 1000), (unsigned long)(ms % 1000));
+  } else if (GetExitCodeProcess(process, &code)) {
+    LogEvent("tool %s: started, ended with exit code %lu after %lu.%03lu s", commandLine,
+             (unsigned long)code, (unsigned long)(ms / 1000), (unsigned long)(ms % 1000));
+  } else {
+    LogEvent("tool %s: started, ended after %lu.%03lu s, exit code unreadable (error %lu)",
+             commandLine, (unsigned long)(ms / 1000), (unsigned long)(ms % 1000),
+             (unsigned long)GetLastError());
+  }
+}
+
 int RunServiceTool(const char* programName, const char* arguments) {
   STARTUPINFOA startup;
   GetStartupInfoA(&startup);
@@ -47,22 +65,31 @@ int RunServiceTool(const char* programName, const char* arguments) {
              AppendText(commandLine, sizeof commandLine, programName) &&
              AppendText(commandLine, sizeof commandLine, "\" ") &&
              AppendText(commandLine, sizeof commandLine, arguments);
-  if (!fits) return 0;  // never start a cut-off command line
+  if (!fits) {  // never start a cut-off command line
+    LogEvent("tool %s %s: not started, command line too long", programName, arguments);
+    return 0;
+  }
 
   PROCESS_INFORMATION process;
   memset(&process, 0, sizeof process);
   if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NEW_CONSOLE, NULL, NULL,
-                      &startup, &process))
+                      &startup, &process)) {
+    LogEvent("tool %s: not started (error %lu)", commandLine, (unsigned long)GetLastError());
     return 0;
+  }
+  // Timed for the log only, and only when there is one.
+  DWORD startTicks = LogIsOn() ? GetTickCount() : 0;
 
   if (ShowMessages) ConsolePrint("\n");
+  int ended = 0;
   for (int poll = 0; poll < TOOL_POLL_LIMIT; poll++) {
-    if (ToolHasEnded(process.hProcess)) break;
+    if ((ended = ToolHasEnded(process.hProcess)) != 0) break;
     if (ShowMessages) ConsolePrint(".");
     PauseForTool(process.hProcess);
   }
   // A tool still running now is left to run on.
   if (ShowMessages) ConsolePrint("\n");
+  if (LogIsOn()) LogToolEnd(commandLine, process.hProcess, ended, GetTickCount() - startTicks);
 
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);

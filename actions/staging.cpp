@@ -1,6 +1,7 @@
 // The package file set, the directory strings built from the system directory, staging of
 // the package into the driver directory and the refresh of the two service tools.
 #include "../platform/win32.h"
+#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
 #include "../setup/text.h"
@@ -46,6 +47,7 @@ void StageDriverPackage(void) {
 
   char stagingSource[PATH_BUFFER_SIZE];
   JoinDir(stagingSource, SourceDir, "\\");
+  LogEvent("staging the package from \"%s\" into \"%s\"", stagingSource, driverDir);
   for (int i = 0; i < 5; i++)
     CopyDriverFile(stagingSource, driverDir, MessageTable[PackageFiles[i]], Unattended);
 }
@@ -57,6 +59,7 @@ void RefreshServiceTools(void) {
   char systemDirSep[PATH_BUFFER_SIZE];
   BuildDriverDir(driverDir, systemDir);
   BuildSystemDirWithSeparator(systemDirSep, systemDir);
+  LogEvent("refreshing the service tools from the driver directory");
   CopyDriverFile(driverDir, systemDirSep, MessageTable[MSG_FILE_REMOTE_TOOL], Unattended);
   CopyDriverFile(driverDir, systemDirSep, MessageTable[MSG_FILE_SERVICE_TOOL], Unattended);
 }

@@ -3,6 +3,7 @@
 
 #include "../platform/console.h"
 #include "../platform/win32.h"
+#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
 #include "detect.h"
@@ -47,6 +48,7 @@ int FindExistingDevice(void) {
 
   HDEVINFO set = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
   if (set == INVALID_HANDLE_VALUE) {
+    LogEvent("device scan: no device set (error %lu), answer 0", (unsigned long)GetLastError());
     if (DebugTrace == 1) TracePause("FindExistingDevice - SetupDiGetClassDevs failed \n", SCAN_PAUSE_LINE);
     return 0;
   }
@@ -54,7 +56,8 @@ int FindExistingDevice(void) {
   SP_DEVINFO_DATA device;
   device.cbSize = sizeof device;
   int failed = 0;
-  for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); index++) {
+  DWORD index = 0;
+  for (; SetupDiEnumDeviceInfo(set, index, &device); index++) {
     DWORD type = 0;
     BOOL read = FALSE;
     for (;;) {
@@ -96,6 +99,11 @@ int FindExistingDevice(void) {
   int answer = 0;
   if (!failed)
     answer = SeenPciId || ((SeenUsbId4001 || SeenUsbId4003) && !SeenUsbId4004);
+  LogEvent("device scan: %lu devices examined%s; seen:%s%s%s%s%s; answer %d",
+           (unsigned long)(failed ? index + 1 : index), failed ? ", ended by an unknown failure" : "",
+           SeenUsbId4001 ? " USB 4001" : "", SeenUsbId4003 ? " USB 4003" : "",
+           SeenUsbId4004 ? " USB 4004" : "", SeenPciId ? " PCI" : "",
+           SeenUsbId4001 || SeenUsbId4003 || SeenUsbId4004 || SeenPciId ? "" : " none", answer);
   if (buffer) LocalFree(buffer);
   SetupDiDestroyDeviceInfoList(set);
   return answer;

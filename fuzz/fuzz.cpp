@@ -63,8 +63,18 @@ void RequirePathsWhole() {
   bool sysUsable = !sim::M().systemDirFails && !sys.empty() && sys.size() < SYSTEM_DIR_LIMIT;
   std::vector<std::string> dirs = {std::string(SourceDir) + "\\", sys + "\\drivers\\tvx2\\",
                                    sys + "\\", sys + "\\..\\sysWOW64\\"};
+  // The run log's file, its older generation and its folders are paths of its own.
+  std::string log;
+  for (const sim::CallRecord& c : sim::M().calls)
+    if (c.op == "CreateFileA" && c.args[1] == sim::Hex(FILE_APPEND_DATA)) log = c.args[0];
   for (const sim::CallRecord& c : sim::M().calls) {
     std::vector<std::string> paths;
+    bool logPath = !log.empty() && (c.args[0] == log || (c.op == "CreateDirectoryA" &&
+                                                        log.compare(0, c.args[0].size(), c.args[0]) == 0));
+    if (logPath) {
+      Require(log.size() < PATH_BUFFER_SIZE, "a log path of 520 bytes or more:", log);
+      continue;
+    }
     if (c.op == "CreateProcessA") {
       Require(sysUsable, "a program started without a usable system directory:", c.args[1]);
       std::string start = "\"" + sys + "\\";
@@ -77,6 +87,7 @@ void RequirePathsWhole() {
       continue;
     }
     if (c.op == "CopyFileA" || c.op == "MoveFileExA") paths = {c.args[0], c.args[1]};
+    if (c.op == "MoveFileExA" && c.args[1] == "NULL") paths = {c.args[0]};  // a deletion
     if (c.op == "FindFirstFileA" || c.op == "SetFileAttributesA") paths = {c.args[0]};
     for (const std::string& p : paths) {
       Require(p.size() < PATH_BUFFER_SIZE, "a path of 520 bytes or more:", p);

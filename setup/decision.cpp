@@ -6,6 +6,7 @@
 #include "../platform/win32.h"
 #include "../detect/detect.h"
 #include "decision.h"
+#include "log.h"
 #include "messages.h"
 #include "setup.h"
 #include "text.h"
@@ -31,18 +32,33 @@ static int StartedFromDriverDir(const char* systemDir) {
 }
 
 static void StageUnlessInDriverDir(const char* systemDir) {
-  if (!StartedFromDriverDir(systemDir)) StageDriverPackage();
+  if (!StartedFromDriverDir(systemDir))
+    StageDriverPackage();
+  else
+    LogEvent("staging skipped: started from the driver directory");
+}
+
+static int InstallAndLog(void) {
+  int result = InstallDriverSoftware();
+  LogEvent("installation sequence result %d (%s)", result,
+           result == INSTALL_OK ? "complete" : result == INSTALL_REBOOT ? "restart needed" : "failed");
+  return result;
 }
 
 int DecideInstallation(const char* systemDir, int detectOnly) {
-  if (FindUsbServiceProcessor()) {
+  int usbWorks = FindUsbServiceProcessor();
+  LogEvent("HID probe: %s", ForceCode == 'U' ? "skipped, -FU counts the card as found"
+                            : usbWorks       ? "the card's HID interface answers"
+                                             : "no HID interface of the card");
+  if (usbWorks) {
+    LogEvent("decision: the card's USB function works, %s", detectOnly ? "detect only" : "installing");
     if (detectOnly) {
       PutMessage(MSG_COMPLETE);
       return EXIT_INSTALLED;
     }
     StageUnlessInDriverDir(systemDir);
     if (DebugTrace == 1) TracePause("Found USB SP.\n");
-    int result = InstallDriverSoftware();
+    int result = InstallAndLog();
     if (result == INSTALL_REBOOT) {
       PutMessage(MSG_COMPLETE);
       PutMessage(MSG_REBOOT);
@@ -57,6 +73,7 @@ int DecideInstallation(const char* systemDir, int detectOnly) {
   }
 
   if (!FindExistingDevice()) {
+    LogEvent("decision: no device of the card, nothing installed");
     if (DebugTrace == 1) TracePause("Didn't find USB SP.\n");
     PutMessage(MSG_DEVICE_NOT_FOUND);
     PutMessage(MSG_FAILED);
@@ -65,10 +82,12 @@ int DecideInstallation(const char* systemDir, int detectOnly) {
 
   // The card is there but its USB function is not: install anyway, and say how to repair
   // the connection. A needed restart is not reported on this path.
+  LogEvent("decision: the card is present without its USB function, %s",
+           detectOnly ? "detect only" : "installing anyway");
   if (DebugTrace == 1) TracePause("Found Vorrin but NO DRIVER.\n");
   if (!detectOnly) {
     StageUnlessInDriverDir(systemDir);
-    if (InstallDriverSoftware() == INSTALL_FAILED) {
+    if (InstallAndLog() == INSTALL_FAILED) {
       PutMessage(MSG_FAILED);
       return EXIT_FAILED;
     }

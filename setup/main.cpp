@@ -2,13 +2,16 @@
 // closing pause.
 #include <string.h>
 
+#include "../actions/actions.h"
 #include "../platform/console.h"
 #include "../platform/win32.h"
 #include "decision.h"
+#include "log.h"
 #include "messages.h"
 #include "setup.h"
 #include "text.h"
 #include "usage.h"
+#include "version.h"
 
 int Unattended = 0;
 char ForceCode = 0;
@@ -60,18 +63,78 @@ static int ResolveSourceDir(const char* programPath) {
   return 1;
 }
 
+// "/LOG:<file>" or "-LOG:<file>", in any case: the file name as typed, or null.
+static const char* LogOption(const char* arg) {
+  if ((arg[0] == '/' || arg[0] == '-') && CompareTextNoCase(arg + 1, "LOG:", 4) == 0)
+    return arg + 5;
+  return 0;
+}
+
+// The command line for the log, from the arguments as typed: an argument with a blank in it
+// is quoted. A line too long for the buffer is cut.
+static void AppendArgument(char* line, size_t size, const char* arg) {
+  int quote = strchr(arg, ' ') != 0 || arg[0] == '\0';
+  if (line[0]) AppendText(line, size, " ");
+  if (quote) AppendText(line, size, "\"");
+  AppendText(line, size, arg);
+  if (quote) AppendText(line, size, "\"");
+}
+
+static const char* ExitMeaning(int result, int removal, int detectOnly) {
+  switch (result) {
+    case EXIT_INSTALLED:
+      return removal ? "removed" : detectOnly ? "the card's USB function works" : "installed";
+    case EXIT_REBOOT_REQUIRED:
+      return removal ? "removed once the machine restarts" : "installed, a restart is needed";
+    case EXIT_FAILED: return "failed";
+    case EXIT_DEVICE_NOT_FOUND: return "no device of the card";
+    case EXIT_DEVICE_NOT_READY:
+      return detectOnly ? "the card is present but its USB function is not working"
+                        : "installed, but the card's USB function is not working";
+  }
+  return "unknown";
+}
+
+// The removal and its outcome in messages and the exit code.
+static int RemoveAndReport(void) {
+  PutMessage(MSG_REMOVING);
+  int removed = RemoveDriverSoftware();
+  if (removed == REMOVE_FAILED) {
+    PutMessage(MSG_FAILED);
+    return EXIT_FAILED;
+  }
+  PutMessage(MSG_REMOVED);
+  if (removed == REMOVE_REBOOT) {
+    PutMessage(MSG_REMOVAL_REBOOT);
+    return EXIT_REBOOT_REQUIRED;
+  }
+  return EXIT_INSTALLED;
+}
+
 int Main(int argc, char** argv) {
   // Nothing of an earlier run in the same process carries over.
   ResetRunState();
   int DetectOnly = 0;
+  int Remove = 0;
+  char logPath[PATH_BUFFER_SIZE] = "";
+  int logNamed = 0, logNameFits = 1;
+  char commandLine[LOG_LINE_SIZE] = "";
+  if (argc > 0 && argv[0]) AppendArgument(commandLine, sizeof commandLine, argv[0]);
 
   for (int i = 1; i < argc; i++) {
     char* arg = argv[i];
+    AppendArgument(commandLine, sizeof commandLine, arg);
+    // Taken before the upper-casing, so that the log's name keeps its case.
+    if (const char* name = LogOption(arg)) {
+      logNamed = 1;
+      logNameFits = CopyText(logPath, sizeof logPath, name);
+    }
     UpperText(arg);
     if (IsOption(arg, "?")) {
       PrintUsage();
       return EXIT_INSTALLED;
     }
+    if (IsOption(arg, "U")) Remove = 1;
     if (IsOption(arg, "X") || IsOption(arg, "Q")) Unattended = 1;
     if (IsOption(arg, "D")) DebugTrace = 1;
     if (IsOption(arg, "H")) {
@@ -101,19 +164,39 @@ int Main(int argc, char** argv) {
   int result;
   char systemDir[PATH_BUFFER_SIZE];
   UINT systemDirLen = GetSystemDirectoryA(systemDir, sizeof systemDir);
-  if (systemDirLen == 0 || systemDirLen >= SYSTEM_DIR_LIMIT) {
+  int systemDirUsable = systemDirLen > 0 && systemDirLen < SYSTEM_DIR_LIMIT;
+
+  // A log name too long for its buffer writes no log rather than some other file's.
+  if (logNameFits) LogOpen(logNamed ? logPath : 0);
+  LogEvent("start: version %s; command line: %s; options:%s%s%s%s%s%s%s; SourceDir \"%s\"; "
+           "system directory \"%s\"%s",
+           SETUP_VERSION, commandLine, Unattended ? " unattended" : "",
+           ShowMessages ? "" : " no-messages", DebugTrace ? " debug" : "",
+           DetectOnly ? " detect-only" : "", ForceCode == 'U' ? " force-U" : "",
+           Remove ? " remove" : "", logNamed ? " log-named" : "", SourceDir,
+           systemDirUsable ? systemDir : "", systemDirUsable ? "" : " (unusable)");
+  if (Remove && DetectOnly) LogEvent("removal not done: -H detects only");
+
+  if (!systemDirUsable) {
     if (DebugTrace == 1) TracePause("Main - GetSystemDirectory failed.\n");
     PutMessage(MSG_FAILED);
     result = EXIT_FAILED;
+  } else if (Remove && !DetectOnly) {
+    result = RemoveAndReport();
   } else if (!sourceDirFits && !DetectOnly) {
     // Staging from a cut-off path would copy the wrong files: stop before touching any. A
     // detect-only run stages nothing, so it goes on.
+    LogEvent("source directory too long: nothing staged or installed");
     if (DebugTrace == 1) TracePause("Main - source directory too long.\n");
     PutMessage(MSG_FAILED);
     result = EXIT_FAILED;
   } else {
     result = DecideInstallation(systemDir, DetectOnly);
   }
+
+  LogEvent("outcome: exit code %d, %s", result,
+           ExitMeaning(result, Remove && !DetectOnly, DetectOnly));
+  LogClose();
 
   if (Unattended == 0) {
     ConsolePrint("%s", ActiveMessages[MSG_PRESS_ANY_KEY]);

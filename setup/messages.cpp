@@ -54,6 +54,9 @@ const char* const MessageTable[MESSAGE_COUNT] = {
     /* 90 */ "KTASPW32.DLL",
     /* 91 */ "KTASPREM.EXE",
     /* 92 */ "KTASPSVC.EXE",
+    /* 93 */ "Removing the KTA TVX II software\n\r",
+    /* 94 */ "Removal complete\n\r",
+    /* 95 */ "Reboot the machine to finish the removal. \n\r",
 };
 
 const char* const* ActiveMessages = 0;

@@ -3,7 +3,7 @@
 #ifndef SETUP_MESSAGES_H
 #define SETUP_MESSAGES_H
 
-#define MESSAGE_COUNT 93
+#define MESSAGE_COUNT 96
 
 // Catalogue numbers used by name elsewhere.
 #define MSG_KEYWORD_NO 0
@@ -30,6 +30,9 @@
 #define MSG_FILE_LIBRARY32 90
 #define MSG_FILE_REMOTE_TOOL 91
 #define MSG_FILE_SERVICE_TOOL 92
+#define MSG_REMOVING 93
+#define MSG_REMOVED 94
+#define MSG_REMOVAL_REBOOT 95
 
 // The pause lines of the debug traces: the installation decision's and the device scan's.
 #define PAUSE_LINE "Press ENTER to continue\n"

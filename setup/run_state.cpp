@@ -1,5 +1,6 @@
 // The run state at its start values, for hosts that run the installer more than once.
 #include "../detect/detect.h"
+#include "log.h"
 #include "messages.h"
 #include "setup.h"
 
@@ -12,4 +13,5 @@ void ResetRunState(void) {
   KeyPending = 0;
   ActiveMessages = MessageTable;
   SeenUsbId4001 = SeenUsbId4003 = SeenUsbId4004 = SeenPciId = 0;
+  LogForget();
 }

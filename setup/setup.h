@@ -21,8 +21,8 @@ extern char ForceCode;
 extern char SourceDir[SOURCE_DIR_SIZE];
 
 int Main(int argc, char** argv);
-// Puts the run state, the output switches, the pending key and the device-seen flags back to
-// their start values, with the catalogue in use: as a fresh process has them. For hosts that
+// Puts the run state, the output switches, the pending key, the device-seen flags and the run
+// log back to their start values, with the catalogue in use: as a fresh process has them. For hosts that
 // run Main more than once in one process (tests, sweeps, fuzzers).
 void ResetRunState(void);
 

@@ -10,6 +10,8 @@
 using namespace sim;
 
 HANDLE OpenHidPath(LPCSTR path, DWORD access, DWORD share, DWORD disposition);  // devices.cpp
+HANDLE OpenFilePath(const std::string& full, DWORD access, DWORD share,
+                    DWORD disposition);  // files.cpp
 
 int ConsoleVPrint(const char* format, va_list args) {
   va_list copy;
@@ -62,6 +64,16 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       return INVALID_HANDLE_VALUE;
     }
     return NewHandle(HandleKind::Console, 0, "CONIN$", dwDesiredAccess);
+  }
+  // Paths of the file system go to the files; device paths (\\?\...) to the HID interfaces.
+  std::string full = lpFileName ? FullPath(lpFileName) : std::string();
+  if (!full.empty()) {
+    // The file functions' ANSI name limit (device paths, \\?\..., have none).
+    if (strlen(lpFileName) >= MAX_PATH) {
+      M().lastError = ERROR_FILENAME_EXCED_RANGE;
+      return INVALID_HANDLE_VALUE;
+    }
+    return OpenFilePath(full, dwDesiredAccess, dwShareMode, dwCreationDisposition);
   }
   return OpenHidPath(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition);
 }

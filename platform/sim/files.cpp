@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "machine.h"
 #include "sim_win32.h"
 
@@ -124,6 +126,12 @@ static void MoveEntry(const std::string& fromFull, const std::string& toFull) {
   for (auto& m : moved) entries[m.first] = m.second;
 }
 
+static bool HasChildren(const std::string& full) {
+  std::string prefix = Lower(full) + "\\";
+  auto it = M().files.entries.lower_bound(prefix);
+  return it != M().files.entries.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+}
+
 void InitFiles() {
   AddDirectory("C:\\WINDOWS\\system32\\drivers");
   AddDirectory("C:\\WINDOWS\\SysWOW64");
@@ -182,6 +190,8 @@ void ApplyPendingMoves() {
     FileEntry* source = Lookup(m.source);
     if (!source) continue;
     if (m.dest.empty()) {
+      // A directory that still holds anything is not deleted.
+      if (source->isDirectory && HasChildren(m.source)) continue;
       f.entries.erase(Lower(m.source));
       continue;
     }
@@ -456,6 +466,91 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttribu
   return TRUE;
 }
 
+namespace {
+
+const DWORD READ_RIGHTS = GENERIC_READ | GENERIC_ALL | FILE_READ_DATA;
+const DWORD WRITE_RIGHTS = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
+
+// Whether an opener asking for `access` and sharing `share` clashes with the installer's own
+// open handles on the same file: each must let the other do what it does.
+bool ClashesWithOpenHandles(const std::string& full, DWORD access, DWORD share) {
+  for (const HandleEntry& h : M().handles) {
+    if (!h.open || h.kind != HandleKind::File || !EqualNoCase(h.name, full)) continue;
+    if (((access & READ_RIGHTS) && !(h.share & FILE_SHARE_READ)) ||
+        ((access & WRITE_RIGHTS) && !(h.share & FILE_SHARE_WRITE)) ||
+        ((access & DELETE) && !(h.share & FILE_SHARE_DELETE)) ||
+        ((h.access & READ_RIGHTS) && !(share & FILE_SHARE_READ)) ||
+        ((h.access & WRITE_RIGHTS) && !(share & FILE_SHARE_WRITE)) ||
+        ((h.access & DELETE) && !(share & FILE_SHARE_DELETE)))
+      return true;
+  }
+  return false;
+}
+
+HANDLE FailHandle(DWORD error) {
+  M().lastError = error;
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+// CreateFileA of a path in the file system (console.cpp dispatches here): files only, with the
+// dispositions, sharing and denials that Windows applies.
+HANDLE OpenFilePath(const std::string& full, DWORD access, DWORD share, DWORD disposition) {
+  FileEntry* e = Lookup(full);
+  if (e && e->isDirectory) return FailHandle(ERROR_ACCESS_DENIED);
+  if (!e) {
+    if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
+      return FailHandle(MissingError(full));
+    if (DWORD error = CreateError(full)) return FailHandle(error);
+    FileEntry created;
+    created.path = full;
+    created.lastWriteTime = 0;
+    M().files.entries[Lower(full)] = created;
+    e = Lookup(full);
+    M().lastError = 0;
+  } else {
+    if (disposition == CREATE_NEW) return FailHandle(ERROR_FILE_EXISTS);
+    if (e->accessDenied) return FailHandle(ERROR_ACCESS_DENIED);
+    if ((access & WRITE_RIGHTS) && (e->attributes & FILE_ATTRIBUTE_READONLY))
+      return FailHandle(ERROR_ACCESS_DENIED);
+    if (e->hold == Hold::NoSharing || ClashesWithOpenHandles(full, access, share))
+      return FailHandle(ERROR_SHARING_VIOLATION);
+    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->contents.clear();
+    // Opening an existing file where one may be created says so in the last error.
+    M().lastError =
+        (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
+  }
+  HANDLE h = NewHandle(HandleKind::File, 0, e->path, access);
+  FindHandle(h, HandleKind::File)->share = share;
+  return h;
+}
+
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+  SIM_RECORD("WriteFile", {Ptr(hFile), Ptr(lpBuffer), Dec(nNumberOfBytesToWrite),
+                       Ptr(lpNumberOfBytesWritten), Ptr(lpOverlapped)});
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+  HandleEntry* h = FindHandle(hFile, HandleKind::File);
+  if (!h) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted("WriteFile", h->name)) return FALSE;
+  if (!(h->access & WRITE_RIGHTS)) return Fail(ERROR_ACCESS_DENIED);
+  FileEntry* e = Lookup(h->name);
+  if (!e) return Fail(ERROR_INVALID_HANDLE);
+  if (e->hold == Hold::Locked) return Fail(ERROR_LOCK_VIOLATION);
+  const char* bytes = (const char*)lpBuffer;
+  // A handle with append access alone writes at the end of the file, whatever others wrote.
+  bool appendOnly = (h->access & FILE_APPEND_DATA) &&
+                    !(h->access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA));
+  uint64_t at = appendOnly ? e->contents.size() : h->position;
+  if (at > e->contents.size()) e->contents.resize(at, '\0');
+  e->contents.replace(at, std::min<uint64_t>(nNumberOfBytesToWrite, e->contents.size() - at),
+                      bytes, nNumberOfBytesToWrite);
+  h->position = at + nNumberOfBytesToWrite;
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+  return TRUE;
+}
+
 UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
                       LPSTR lpTempFileName) {
   SIM_RECORD("GetTempFileNameA",
@@ -498,12 +593,29 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
   if (TooLong(lpFileName, MAX_PATH, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
   std::string full = FullPath(lpFileName);
-  if (full.empty()) return Fail(ERROR_PATH_NOT_FOUND);
   FileEntry* e = Lookup(full);
-  if (!e) return Fail(MissingError(full));
+  if (!e) return Fail(full.empty() ? ERROR_PATH_NOT_FOUND : MissingError(full));
   if (e->isDirectory || e->accessDenied || (e->attributes & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED);
-  if (e->hold != Hold::None) return Fail(ERROR_SHARING_VIOLATION);
+  if (e->hold != Hold::None || ClashesWithOpenHandles(full, DELETE, 0))
+    return Fail(ERROR_SHARING_VIOLATION);
+  M().files.entries.erase(Lower(full));
+  return TRUE;
+}
+
+BOOL RemoveDirectoryA(LPCSTR lpPathName) {
+  SIM_RECORD("RemoveDirectoryA", {Str(lpPathName)});
+  if (Faulted("RemoveDirectoryA", lpPathName ? lpPathName : "")) return FALSE;
+  if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
+  if (TooLong(lpPathName, MAX_PATH, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
+  std::string full = FullPath(lpPathName);
+  FileEntry* e = Lookup(full);
+  if (!e) return Fail(full.empty() ? ERROR_PATH_NOT_FOUND : MissingError(full));
+  if (!e->isDirectory) return Fail(ERROR_DIRECTORY);
+  if (e->accessDenied) return Fail(ERROR_ACCESS_DENIED);
+  if (HasChildren(full)) return Fail(ERROR_DIR_NOT_EMPTY);
+  // The current directory is held open by the process itself.
+  if (EqualNoCase(FullPath(M().files.currentDir), full)) return Fail(ERROR_SHARING_VIOLATION);
   M().files.entries.erase(Lower(full));
   return TRUE;
 }

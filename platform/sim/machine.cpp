@@ -64,7 +64,8 @@ static bool NamesSomething(const char* op) {
   static const char* const kOps[] = {"FindFirstFileA", "SetFileAttributesA", "CopyFileA",
                                      "MoveFileExA", "CreateDirectoryA", "CreateFileA",
                                      "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA",
-                                     "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA"};
+                                     "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA",
+                                     "RemoveDirectoryA"};
   for (const char* name : kOps)
     if (strcmp(op, name) == 0) return true;
   return false;
@@ -115,6 +116,7 @@ static const char* KindName(HandleKind kind) {
     case HandleKind::Thread: return "thread";
     case HandleKind::Key: return "key";
     case HandleKind::Heap: return "heap";
+    case HandleKind::File: return "file";
   }
   return "?";
 }

@@ -36,7 +36,7 @@ struct Fault {
   int times;
 };
 
-enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap };
+enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File };
 
 struct HandleEntry {
   HandleKind kind;
@@ -44,6 +44,8 @@ struct HandleEntry {
   std::string name;  // what it was opened by, for messages
   DWORD access;
   bool open;
+  DWORD share = 0;        // files: what this opener lets others do
+  uint64_t position = 0;  // files: where the next write goes unless appending
 };
 
 struct ConsoleModel {
@@ -70,9 +72,13 @@ struct Runaway {};
 struct Machine {
   std::string systemDir = "C:\\WINDOWS\\system32";
   bool systemDirFails = false;
+  std::string windowsDir = "C:\\WINDOWS";  // what GetSystemWindowsDirectoryA gives
+  DWORD processId = 4242;
   int currentDrive = 3;  // 1 = A:, 3 = C:
   DWORD lastError = 0;
   uint64_t clockMs = 0;  // virtual time; Sleep and waits advance it
+  // The local time at clockMs 0; GetLocalTime adds the virtual time to it.
+  SYSTEMTIME startTime = {2026, 3, 1, 9, 8, 30, 0, 0};  // Monday 9 March 2026, 08:30
 
   ConsoleModel console;
   FilesModel files;

@@ -73,6 +73,8 @@ typedef void* HDEVINFO;
 #define ERROR_HANDLE_EOF 38L
 #define ERROR_HANDLE_DISK_FULL 39L
 #define ERROR_FILE_EXISTS 80L
+#define ERROR_DISK_FULL 112L
+#define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_BUFFER_OVERFLOW 111L
 #define ERROR_DISK_FULL 112L
@@ -102,6 +104,9 @@ typedef void* HDEVINFO;
 #define GENERIC_WRITE 0x40000000UL
 #define GENERIC_EXECUTE 0x20000000UL
 #define GENERIC_ALL 0x10000000UL
+#define FILE_READ_DATA 0x0001UL
+#define FILE_WRITE_DATA 0x0002UL
+#define FILE_APPEND_DATA 0x0004UL
 #define FILE_SHARE_READ 0x00000001UL
 #define FILE_SHARE_WRITE 0x00000002UL
 #define FILE_SHARE_DELETE 0x00000004UL
@@ -127,6 +132,20 @@ typedef struct _FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 } FILETIME, *PFILETIME, *LPFILETIME;
+
+typedef struct _SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+} SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
+
+// Only ever passed as NULL: the installer does no overlapped input or output.
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
 typedef struct _SECURITY_ATTRIBUTES {
   DWORD nLength;

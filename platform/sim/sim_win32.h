@@ -12,8 +12,13 @@ DWORD GetLastError(void);
 void SetLastError(DWORD dwErrCode);
 BOOL CloseHandle(HANDLE hObject);
 void Sleep(DWORD dwMilliseconds);
+UINT GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+void GetLocalTime(LPSYSTEMTIME lpSystemTime);
+DWORD GetCurrentProcessId(void);
+DWORD GetTickCount(void);
 
-// console.cpp (CreateFileA dispatches "CONIN$" here and device paths to devices.cpp)
+// console.cpp (CreateFileA dispatches "CONIN$" here, file paths to files.cpp and device paths
+// to devices.cpp)
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -35,6 +40,9 @@ UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
 BOOL DeleteFileA(LPCSTR lpFileName);
 DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
                        LPSTR* lpFilePart);
+BOOL RemoveDirectoryA(LPCSTR lpPathName);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 
 // devices.cpp
 void HidD_GetHidGuid(LPGUID HidGuid);

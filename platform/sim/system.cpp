@@ -39,3 +39,40 @@ void Sleep(DWORD dwMilliseconds) {
   SIM_RECORD("Sleep", {Dec(dwMilliseconds)});
   M().clockMs += dwMilliseconds;
 }
+
+UINT GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+  SIM_RECORD("GetSystemWindowsDirectoryA", {Ptr(lpBuffer), Dec(uSize)});
+  if (Faulted("GetSystemWindowsDirectoryA")) return 0;
+  const std::string& dir = M().windowsDir;
+  if (dir.size() + 1 > uSize) return (UINT)(dir.size() + 1);
+  memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
+  return (UINT)dir.size();
+}
+
+// The start time moved on by the virtual clock, within the day and across days of the month.
+void GetLocalTime(LPSYSTEMTIME lpSystemTime) {
+  SIM_RECORD("GetLocalTime", {Ptr(lpSystemTime)});
+  const SYSTEMTIME& s = M().startTime;
+  uint64_t ms = M().clockMs + s.wMilliseconds +
+                1000ull * (s.wSecond + 60ull * (s.wMinute + 60ull * s.wHour));
+  uint64_t days = ms / 86400000ull;
+  ms %= 86400000ull;
+  SYSTEMTIME t = s;
+  t.wDay = (WORD)(s.wDay + days);
+  t.wDayOfWeek = (WORD)((s.wDayOfWeek + days) % 7);
+  t.wHour = (WORD)(ms / 3600000);
+  t.wMinute = (WORD)(ms / 60000 % 60);
+  t.wSecond = (WORD)(ms / 1000 % 60);
+  t.wMilliseconds = (WORD)(ms % 1000);
+  *lpSystemTime = t;
+}
+
+DWORD GetCurrentProcessId(void) {
+  SIM_RECORD("GetCurrentProcessId", {});
+  return M().processId;
+}
+
+DWORD GetTickCount(void) {
+  SIM_RECORD("GetTickCount", {});
+  return (DWORD)M().clockMs;  // wraps after 49.7 days, as on Windows
+}

@@ -56,6 +56,18 @@ void UpgradeFromDriverDirectory() {
     sim::AddFile(kSys + "drivers\\tvx2\\" + name, Bytes(name), kPackageTime);
 }
 
+// An installed machine, its library in use: what a removal finds.
+void Installed() {
+  AddPackage();
+  for (const char* name : kPackage)
+    sim::AddFile(kSys + "drivers\\tvx2\\" + name, Bytes(name), kPackageTime);
+  for (const char* name : {"KTASPW.DLL", "KTASPREM.EXE", "KTASPSVC.EXE"})
+    sim::AddFile(kSys + name, Bytes(name), kPackageTime);
+  sim::AddProgram(kSys + "KTASPSVC.EXE", 4000);
+  sim::AddFile(kWow + "KTASPW.DLL", Bytes("KTASPW32.DLL"), kPackageTime);
+  sim::HoldOpen(kSys + "KTASPW.DLL");
+}
+
 void CardByPciIdOnly() {
   AddPackage();
   sim::AddDevice("PCI\\VEN_1002&DEV_5159\\3&1", {"PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00",
@@ -84,6 +96,8 @@ const std::vector<MachineCase>& Machines() {
        {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-X"}, true},
       {"card by PCI ID only", CardByPciIdOnly, {"D:\\pkg\\setup.exe", "-X"},
        {"D:\\pkg\\setup.exe", "-X"}, true},
+      {"removal", Installed, {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U"},
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U", "-X"}, true},
       {"detect-only", DetectOnly, {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"},
        false},
   };
@@ -106,6 +120,10 @@ RunRules Rules(const MachineCase& machine) {
   }
   r.sources[sim::Lower(kWow + "KTASPW.DLL")] = Bytes("KTASPW32.DLL");
   r.placements.push_back(sim::Lower(kWow + "KTASPW.DLL"));
+  for (const std::string& a : machine.args) r.removal |= sim::EqualNoCase(a, "-U");
+  r.removes = r.placements;
+  for (const char* name : kPackage) r.removes.push_back(driver + sim::Lower(name));
+  r.logs = {"c:\\windows\\logs\\tvx2\\setup.log", "c:\\windows\\logs\\tvx2\\setup.log.1"};
   return r;
 }
 

@@ -51,6 +51,29 @@ static std::string Shown(const std::string& bytes) {
   return out + (bytes.size() > 60 ? "..." : "");
 }
 
+std::vector<std::string> TakeOutLogs(const RunRules& rules, Snapshot* snapshot) {
+  std::vector<std::string> problems;
+  for (const std::string& log : rules.logs) {
+    auto it = snapshot->files.find(log);
+    if (it == snapshot->files.end()) continue;
+    const std::string& text = it->second.contents;
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find("\r\n", start);
+      bool whole = end != std::string::npos && end - start <= 1024;
+      for (size_t i = start; whole && i < end; i++)
+        whole = text[i] >= ' ' && text[i] < 0x7F;
+      if (!whole) {
+        problems.push_back(log + " holds a broken line: \"" + Shown(text.substr(start)) + "\"");
+        break;
+      }
+      start = end + 2;
+    }
+    snapshot->files.erase(it);
+  }
+  return problems;
+}
+
 std::vector<std::string> Differences(const Snapshot& expected, const Snapshot& actual) {
   std::vector<std::string> out;
   for (const auto& e : expected.files) {
@@ -96,6 +119,19 @@ static bool ReplacementRecorded(const std::string& destLower, const std::string&
   return false;
 }
 
+static bool Listed(const std::vector<std::string>& list, const std::string& item) {
+  for (const std::string& l : list)
+    if (l == item) return true;
+  return false;
+}
+
+// A deletion recorded for the restart: a move with no destination.
+static bool DeletionRecorded(const std::string& pathLower) {
+  for (const sim::PendingMove& m : sim::PendingMoves())
+    if (m.dest.empty() && sim::Lower(m.source) == pathLower) return true;
+  return false;
+}
+
 // A copy that the restart moves onto a destination: it holds that destination's source.
 static bool IsRecordedReplacement(const RunRules& rules, const std::string& pathLower,
                                   const std::string& bytes) {
@@ -122,6 +158,7 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
 
   // Every file holds its earlier bytes or its source's, or its replacement is recorded.
   Snapshot after = TakeSnapshot();
+  for (const std::string& p : TakeOutLogs(rules, &after)) v.push_back(p);
   for (const auto& b : before.files) {
     if (b.second.contents == "<dir>") continue;
     auto a = after.files.find(b.first);
@@ -131,6 +168,8 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                (source != rules.sources.end() && a->second.contents == source->second));
     if (!ok && source != rules.sources.end() && ReplacementRecorded(b.first, source->second))
       ok = true;
+    // A removal deletes the package's files, now or at the restart.
+    if (!ok && rules.removal && a == after.files.end() && Listed(rules.removes, b.first)) ok = true;
     if (!ok)
       v.push_back(b.first + (a == after.files.end() ? " lost" : " holds \"" +
                                                                     Shown(a->second.contents) + "\""));
@@ -145,7 +184,12 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
 
   // A run that reports the software installed has placed every file, or recorded it.
   bool reportsInstalled = code == 0 || code == 1 || code == 16;
-  if (rules.installs && reportsInstalled && !outcome.runaway) {
+  if (rules.removal && (code == 0 || code == 1) && !outcome.runaway) {
+    for (const std::string& path : rules.removes)
+      if (after.files.count(path) && !DeletionRecorded(path))
+        v.push_back("exit code " + std::to_string(code) + " but " + path + " not removed");
+  }
+  if (rules.installs && !rules.removal && reportsInstalled && !outcome.runaway) {
     for (const std::string& dest : rules.placements) {
       const std::string& bytes = rules.sources.at(dest);
       auto a = after.files.find(dest);
@@ -180,14 +224,19 @@ static const char* const kTracePrefixes[] = {
     "Main - ", "Found USB SP.", "Didn't find USB SP.", "Found Vorrin but NO DRIVER.",
     "FindExistingDevice - ", "CopyFile source = >", "CopyFile dest = >",
     "CopyFile error on source file = >", "lpBuffer = >", "lpBuffr2 = >",
+    "DeleteFile error on file = >",
     "Press ENTER to continue"};
 
 bool OutputIsKnownText(const std::string& out, std::string* rest) {
   std::vector<std::string> texts = {"Skipping hardware detection - forcing Vorrin.\n",
                                     "Invalid force code!\n", ".", "\n", UsageText};
-  for (int n : {MSG_BANNER, MSG_COMPLETE, MSG_FAILED, MSG_REBOOT, MSG_PRESS_ANY_KEY,
-                MSG_COPY_ANYWAY, MSG_DEVICE_NOT_FOUND, MSG_DEVICE_NOT_READY})
-    texts.push_back(MessageTable[n]);
+  // Every message of the catalogue but the prompt keywords, the date warning (below) and the
+  // fixed names, which are never printed.
+  for (int n = 0; n < MESSAGE_COUNT; n++) {
+    bool printed = n > MSG_KEYWORD_CANCEL && n != MSG_OLDER_THAN &&
+                   (n < MSG_ID_USB_4001 || n > MSG_FILE_SERVICE_TOOL);
+    if (printed && MessageTable[n][0]) texts.push_back(MessageTable[n]);
+  }
   size_t pos = 0;
   while (pos < out.size()) {
     size_t taken = 0;

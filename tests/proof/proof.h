@@ -50,9 +50,16 @@ struct RunRules {
   uint64_t timeLimitMs;    // the virtual time a run may take at most
   std::map<std::string, std::string> sources;
   std::vector<std::string> placements;  // the four destinations of the installation
+  bool removal = false;                 // the run removes the software (-U)
+  std::vector<std::string> removes;     // what a removal deletes, or has deleted at the restart
+  std::vector<std::string> logs;        // the run log and its older generation
 };
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome);
+// Takes the run logs out of a snapshot (their lines differ from run to run by design), and
+// says what is wrong with them: every line whole, printable ASCII, ended by CR LF.
+std::vector<std::string> TakeOutLogs(const RunRules& rules, Snapshot* snapshot);
+
 
 // Whether the output is made only of catalogue texts, the force option's texts, the usage
 // text, debug traces, progress dots and line feeds. On failure, *rest is where it stops making sense.

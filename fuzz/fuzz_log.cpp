@@ -1,0 +1,102 @@
+// The run log's inputs: the name given with -LOG: (the input up to its first NUL byte; empty
+// for the default log), what the log already holds (the next part; a first byte of 0x80 or
+// more makes it larger than the rotation limit) and the Windows directory that the default log
+// goes below (the rest; empty for C:\WINDOWS). A run with the log must do and print exactly
+// what the same run with -LOG:NUL does, and append only whole printable lines to its log.
+#include <string.h>
+
+#include "fuzz.h"
+
+namespace {
+
+const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
+                                "KTASPSVC.EXE"};
+
+bool NameWindowsCanHold(const std::string& name) {
+  for (char c : name)
+    if ((unsigned char)c < ' ' || strchr("\"<>|?*", c)) return false;
+  return true;
+}
+
+// A first installation; the log, where it goes, already holds `existing`.
+void Arrange(const std::string& windowsDir, const std::string& logFile,
+             const std::string& existing) {
+  fuzz::Begin();
+  if (!windowsDir.empty()) sim::M().windowsDir = windowsDir;
+  for (const char* name : kPackage) sim::AddFile(std::string("D:\\pkg\\") + name, name, 2000);
+  if (!logFile.empty()) sim::AddFile(logFile, existing, 1000);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<std::string> parts = fuzz::Split(data, size, '\0');
+  if (parts.size() != 3 || parts[0].size() > 600 || parts[2].size() > 300) return -1;
+  const std::string& name = parts[0];
+  const std::string& windowsDir = parts[2];
+  if (!NameWindowsCanHold(name) || !NameWindowsCanHold(windowsDir)) return -1;
+  std::string existing = parts[1];
+  if (!existing.empty() && (unsigned char)existing[0] >= 0x80)
+    existing = std::string(1024 * 1024 + 1, 'x');
+  std::string logFile = sim::FullPath(
+      name.empty() ? (windowsDir.empty() ? "C:\\WINDOWS" : windowsDir) + "\\Logs\\TVX2\\setup.log"
+                   : name);
+  std::vector<std::string> args = {"D:\\pkg\\setup.exe", "-FU", "-X"};
+
+  // Without the log.
+  Arrange(windowsDir, logFile, existing);
+  args.push_back("-LOG:NUL");
+  proof::Outcome quiet = proof::RunInstaller(args);
+  fuzz::RequireReleased(quiet);
+  std::string quietOutput = sim::Output();
+  proof::Snapshot withoutLog = proof::TakeSnapshot();
+
+  // With it.
+  Arrange(windowsDir, logFile, existing);
+  args.pop_back();
+  if (!name.empty()) args.push_back("-LOG:" + name);
+  proof::Outcome logged = proof::RunInstaller(args);
+  fuzz::RequireReleased(logged);
+  fuzz::RequirePathsWhole();
+  fuzz::Require(logged.exitCode == quiet.exitCode, "the log changed the exit code");
+  fuzz::Require(sim::Output() == quietOutput, "the log changed the output:", sim::Output());
+
+  proof::Snapshot withLog = proof::TakeSnapshot();
+  std::string lower = sim::Lower(logFile);
+  std::string written;
+  if (!logFile.empty() && withLog.files.count(lower)) {
+    written = withLog.files[lower].contents;
+    std::string older = withLog.files.count(lower + ".1") ? withLog.files[lower + ".1"].contents
+                                                           : std::string();
+    bool rotated = existing.size() > 1024 * 1024 && older == existing;
+    if (!rotated) {
+      fuzz::Require(written.compare(0, existing.size(), existing) == 0,
+                    "the log lost what it held:", logFile);
+      written = written.substr(existing.size());
+    }
+    withLog.files.erase(lower);
+    withLog.files.erase(lower + ".1");
+    withoutLog.files.erase(lower);
+    withoutLog.files.erase(lower + ".1");
+  }
+  // The log's folders may be new; nothing else may differ.
+  for (auto it = withLog.files.begin(); it != withLog.files.end();) {
+    bool folder = it->second.contents == "<dir>" && !withoutLog.files.count(it->first) &&
+                  lower.compare(0, it->first.size(), it->first) == 0;
+    it = folder ? withLog.files.erase(it) : std::next(it);
+  }
+  std::vector<std::string> differences = proof::Differences(withoutLog, withLog);
+  fuzz::Require(differences.empty(), "the log changed the machine:",
+                differences.empty() ? "" : differences[0]);
+  size_t start = 0;
+  while (start < written.size()) {
+    size_t end = written.find("\r\n", start);
+    fuzz::Require(end != std::string::npos && end - start <= 1024, "a broken log line:",
+                  written.substr(start));
+    for (size_t i = start; i < end; i++)
+      fuzz::Require(written[i] >= ' ' && written[i] < 0x7F, "an unprintable log line:",
+                    written.substr(start, end - start));
+    start = end + 2;
+  }
+  return 0;
+}

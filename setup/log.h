@@ -1,0 +1,30 @@
+// The run log: one line for each event of a run, appended to a file that outlives the run, so
+// that an unattended run leaves more behind than its exit code. Writing it never prints and
+// never changes a result: a log that cannot be opened or written is skipped.
+#ifndef SETUP_LOG_H
+#define SETUP_LOG_H
+
+#define LOG_LINE_SIZE 1024
+// A log larger than this at the start of a run is first renamed to "<log>.1".
+#define LOG_ROTATE_BYTES (1024UL * 1024UL)
+#define LOG_DEFAULT_TAIL "\\Logs\\TVX2\\setup.log"
+#define LOG_NONE "NUL"
+
+// Opens the log for this run: the file named, or with a null or empty path the default one
+// below the Windows directory; missing folders are created. LOG_NONE (any case) opens none.
+void LogOpen(const char* path);
+void LogClose(void);
+// No log open, as in a fresh process; a handle left by a run that was stopped short is
+// forgotten, not closed (see ResetRunState).
+void LogForget(void);
+// 1 while a log is open: callers that need extra platform calls for an event ask first.
+int LogIsOn(void);
+// Writes one event, printf-style, as one line: the local time to the millisecond and the
+// process id, then the text, cut to LOG_LINE_SIZE and made printable ASCII.
+void LogEvent(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+#endif

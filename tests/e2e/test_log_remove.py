@@ -1,0 +1,159 @@
+"""The run log and removal (-U) of the real SETUP.EXE under Wine."""
+import os
+import re
+import shutil
+import subprocess
+import unittest
+
+from harness import BANNER, WINE, PrefixTest
+from test_install import BUILD, COMPLETE, FORCING, REBOOT, STATE_KEY, TOOL_WAIT
+
+REMOVING = b"Removing the KTA TVX II software\r\n\r"
+REMOVED = b"Removal complete\r\n\r"
+RESTART = b"Reboot the machine to finish the removal. \r\n\r"
+LOG = "C:\\windows\\Logs\\TVX2\\setup.log"
+LINE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\d+) (.*)")
+SYS = "C:\\windows\\system32\\"
+DRIVER = SYS + "drivers\\tvx2\\"
+PLACED = ["KTASPW.DLL", "KTASPREM.EXE", "KTASPSVC.EXE"]
+
+
+class LogRemoveTest(PrefixTest):
+    def setUp(self):
+        super().setUp()
+        self.prefix.lay_out_package()
+
+    def events(self, win_path=LOG):
+        """The events of the log, checked line by line: CR LF, ASCII, time and process id."""
+        with open(self.prefix.unix(win_path), "rb") as f:
+            data = f.read()
+        self.assertTrue(data.endswith(b"\r\n"), data[-80:])
+        events = []
+        for line in data[:-2].split(b"\r\n"):
+            text = line.decode("ascii")
+            match = LINE.fullmatch(text)
+            self.assertIsNotNone(match, text)
+            events.append(match.group(2))
+        return events
+
+    def assert_events_in_order(self, events, wanted):
+        at = 0
+        for w in wanted:
+            while at < len(events) and not events[at].startswith(w):
+                at += 1
+            self.assertLess(at, len(events), "no %r in order in\n%s" % (w, "\n".join(events)))
+
+    def hold(self, win_path):
+        """Leaves a process behind that holds the file open without sharing for a minute."""
+        holder = self.prefix.unix("C:\\holder.exe")
+        shutil.copy(os.path.join(BUILD, "tests", "tool_double.exe"), holder)
+        with open(holder + ".plan", "w") as f:
+            f.write("hold %s 60000\nexit 0\n" % win_path)
+        # Without pipes: the holder left behind would keep them open, and the run waiting.
+        rc = subprocess.run([WINE, "C:\\holder.exe"], env=self.prefix.env, cwd=self.prefix.work,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            timeout=60).returncode
+        self.assertEqual(rc, 0)
+
+    def install(self):
+        rc, out = self.prefix.run_setup(["-FU", "-X"])
+        self.assertEqual(rc, 0, out)
+
+    def test_log_of_an_installation_with_a_file_in_use(self):
+        self.install()
+        self.hold(SYS + "KTASPW.DLL")
+        rc, out = self.prefix.run_setup(["-FU", "-X"])
+        self.assertEqual(rc, 1)
+        self.assertIsNotNone(re.fullmatch(re.escape(FORCING + BANNER) + TOOL_WAIT + TOOL_WAIT +
+                                          re.escape(COMPLETE + REBOOT), out, re.S), out)
+        events = self.events()
+        starts = [e for e in events if e.startswith("start: ")]
+        self.assertEqual(len(starts), 2)  # both runs, appended
+        self.assertEqual(starts[1], "start: version 2.1.0.0; command line: C:\\pkg\\SETUP.EXE "
+                         "-FU -X; options: unattended force-U; SourceDir \"C:\\pkg\\\"; "
+                         "system directory \"C:\\windows\\system32\"")
+        self.assert_events_in_order(events[events.index(starts[1]):], [
+            "HID probe: skipped, -FU counts the card as found",
+            "decision: the card's USB function works, installing",
+            "staging the package from \"C:\\pkg\\\\\" into \"%s\"" % DRIVER,
+            "copy \"C:\\pkg\\\\KTASPSVC.EXE\" to \"%sKTASPSVC.EXE\": copied" % DRIVER,
+            "tool \"%sktaspsvc.exe\" -remove: started, ended with exit code 0 after " % SYS,
+            "copy \"%sKTASPW.DLL\" to \"%sKTASPW.DLL\": in use, scheduled for the restart "
+            "(error 32)" % (DRIVER, SYS),
+            "tool \"%sktaspsvc.exe\" -install -TVX2: started, ended with exit code 0" % SYS,
+            "installation sequence result 1 (restart needed)",
+            "outcome: exit code 1, installed, a restart is needed"])
+        # One process id for each run's lines.
+        with open(self.prefix.unix(LOG), "rb") as f:
+            pids = {LINE.fullmatch(l.decode()).group(1) for l in f.read().split(b"\r\n") if l}
+        self.assertEqual(len(pids), 2)
+
+    def test_silent_run_that_fails_a_placement_names_the_file_and_error_in_its_log(self):
+        os.makedirs(self.prefix.unix(SYS + "KTASPREM.EXE"))  # a folder where the tool should go
+        os.utime(self.prefix.unix(SYS + "KTASPREM.EXE"), (0, 0))
+        rc, out = self.prefix.run_setup(["-N", "-FU", "/LOG:C:\\Deploy\\Logs\\TVX-Setup.Log"])
+        self.assertEqual((rc, out), (2, b""))
+        # The log named keeps its case; the default one is not written.
+        self.assertIn("TVX-Setup.Log", os.listdir(self.prefix.unix("C:\\Deploy\\Logs")))
+        self.assertFalse(os.path.exists(self.prefix.unix(LOG)))
+        events = self.events("C:\\Deploy\\Logs\\TVX-Setup.Log")
+        self.assert_events_in_order(events, [
+            "start: version 2.1.0.0; command line: C:\\pkg\\SETUP.EXE -N -FU "
+            "/LOG:C:\\Deploy\\Logs\\TVX-Setup.Log; options: unattended no-messages force-U",
+            "copy \"%sKTASPREM.EXE\" to \"%sKTASPREM.EXE\": failed (error 5)" % (DRIVER, SYS),
+            "installation sequence result 2 (failed)",
+            "outcome: exit code 2, failed"])
+
+    def test_runs_at_once_keep_their_lines_whole(self):
+        """Four detect-only runs started together append to one log: every line stays whole."""
+        runs = [subprocess.Popen([WINE, "C:\\pkg\\SETUP.EXE", "-N", "-H"], env=self.prefix.env,
+                                 cwd=self.prefix.unix("C:\\pkg"), stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL) for _ in range(4)]
+        self.assertEqual([run.wait(timeout=120) for run in runs], [8] * 4)
+        events = self.events()  # each line checked whole
+        self.assertEqual(len(events), 4 * 5)
+        self.assertEqual(sum(e.startswith("outcome: exit code 8") for e in events), 4)
+
+    def test_removal_of_an_installed_machine(self):
+        self.install()
+        self.assertIsNotNone(self.prefix.reg_query(STATE_KEY))
+        rc, out = self.prefix.run_setup(["-U", "-X"])
+        self.assertEqual(rc, 0)
+        self.assertIsNotNone(re.fullmatch(re.escape(BANNER + REMOVING) + TOOL_WAIT +
+                                          re.escape(REMOVED), out, re.S), out)
+        for name in PLACED:
+            self.assertFalse(os.path.exists(self.prefix.unix(SYS + name)), name)
+        self.assertFalse(os.path.exists(self.prefix.unix("C:\\windows\\syswow64\\KTASPW.DLL")))
+        self.assertFalse(os.path.exists(self.prefix.unix(DRIVER)))
+        self.assertIsNone(self.prefix.reg_query(STATE_KEY))  # the service tool's -remove ran
+        self.assertEqual(self.prefix.pending_renames(), [])
+        events = self.events()
+        self.assert_events_in_order(events, [
+            "start: version 2.1.0.0; command line: C:\\pkg\\SETUP.EXE -U -X; options: "
+            "unattended remove;",
+            "removal: the service tool's remove run, then the files",
+            "tool \"%sktaspsvc.exe\" -remove: started, ended with exit code 0" % SYS,
+            "delete \"%sKTASPW.DLL\": deleted" % SYS,
+            "delete \"%sKTASPSVC.EXE\": deleted" % DRIVER,
+            "remove directory \"%s\": removed" % DRIVER[:-1],
+            "removal result 0", "outcome: exit code 0, removed"])
+        # Removing again finds nothing and succeeds.
+        rc, out = self.prefix.run_setup(["-U", "-X"])
+        self.assertEqual((rc, out), (0, BANNER + REMOVING + REMOVED))
+
+    def test_removal_with_a_file_in_use_waits_for_the_restart(self):
+        self.install()
+        self.hold(SYS + "KTASPW.DLL")
+        rc, out = self.prefix.run_setup(["-U", "-X"])
+        self.assertEqual(rc, 1)
+        self.assertIsNotNone(re.fullmatch(re.escape(BANNER + REMOVING) + TOOL_WAIT +
+                                          re.escape(REMOVED + RESTART), out, re.S), out)
+        self.assertTrue(os.path.exists(self.prefix.unix(SYS + "KTASPW.DLL")))
+        self.assertFalse(os.path.exists(self.prefix.unix(SYS + "KTASPSVC.EXE")))
+        self.assertEqual(self.prefix.pending_renames(), [("\\??\\" + SYS + "KTASPW.DLL", "")])
+        self.assertIn("delete \"%sKTASPW.DLL\": error 32, deleted at the restart" % SYS,
+                      self.events())
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,349 @@
+// The run log: its lines and events, where it goes, its rotation, and that a log which cannot be
+// opened or written changes nothing a run prints, returns or does.
+#include <regex>
+#include <sstream>
+
+#include "setup/log.h"
+#include "sim_test.h"
+
+namespace {
+
+const std::string kSys = "C:\\WINDOWS\\system32";
+const std::string kDriver = kSys + "\\drivers\\tvx2\\";
+const std::string kLog = "C:\\WINDOWS\\Logs\\TVX2\\setup.log";
+const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
+                                "KTASPSVC.EXE"};
+
+// The machines of the table tests: each arranges the simulated machine for one kind of run.
+struct Machine {
+  const char* name;
+  void (*arrange)();
+  std::vector<std::string> args;
+};
+
+void NoCard() {}
+void Package() {
+  for (const char* name : kPackage) sim::AddFile(std::string("C:\\pkg\\") + name, name, 2000);
+}
+void CardWithoutUsb() {
+  Package();
+  sim::AddDevice("PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00\\4&1a2b&0&0008",
+                 {"PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00"});
+}
+void LibraryInUse() {
+  Package();
+  sim::AddFile(kSys + "\\KTASPW.DLL", "old", 1000);
+  sim::HoldOpen(kSys + "\\KTASPW.DLL");
+  sim::AddProgram(kSys + "\\ktaspsvc.exe", 7000);
+  sim::AddKey(SIM_SERVICES_PATH "\\ktawdrsv");
+}
+void PlacementRefused() {
+  Package();
+  sim::AddFile(kSys + "\\KTASPREM.EXE", "old", 1000);
+  sim::DenyAccess(kSys + "\\KTASPREM.EXE");
+}
+void Installed() {
+  for (const char* name : kPackage) sim::AddFile(kDriver + name, name, 2000);
+  sim::AddFile(kSys + "\\KTASPW.DLL", "lib", 2000);
+  sim::AddProgram(kSys + "\\KTASPSVC.EXE", 0);
+}
+
+const std::vector<Machine>& Machines() {
+  static const std::vector<Machine> machines = {
+      {"no card, attended", NoCard, {"C:\\pkg\\setup.exe"}},
+      {"card without USB", CardWithoutUsb, {"C:\\pkg\\setup.exe", "-x"}},
+      {"library in use", LibraryInUse, {"C:\\pkg\\setup.exe", "-fu", "-x"}},
+      {"placement refused, silent", PlacementRefused, {"C:\\pkg\\setup.exe", "-N", "-FU"}},
+      {"removal", Installed, {"C:\\pkg\\setup.exe", "-u", "-x"}},
+      {"detect only", CardWithoutUsb, {"C:\\pkg\\setup.exe", "/h"}},
+  };
+  return machines;
+}
+
+std::vector<std::string> Lines(const std::string& log) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(log.substr(start, end - start));
+  EXPECT_EQ(start, log.size()) << "the log does not end with a line end";
+  return lines;
+}
+
+// The event texts, without the time and process id, which every line must begin with.
+std::vector<std::string> Events(const std::string& log) {
+  static const std::regex head(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} 4242 )");
+  std::vector<std::string> events;
+  for (const std::string& line : Lines(log)) {
+    EXPECT_TRUE(std::regex_search(line, head, std::regex_constants::match_continuous)) << line;
+    EXPECT_LT(line.size() + 2, (size_t)LOG_LINE_SIZE + 1) << line;
+    for (char c : line) EXPECT_TRUE(c >= ' ' && c <= '~') << line;
+    events.push_back(line.size() > 29 ? line.substr(29) : line);
+  }
+  return events;
+}
+
+using LogTest = SimTest;
+
+TEST_F(LogTest, InstallationWithAFileInUseRecordsEveryStepInOrder) {
+  LibraryInUse();
+  sim::AddFile(kSys + "\\ktawdrsv.exe", "watchdog", 0);
+  ASSERT_EQ(RunMain({"C:\\pkg\\setup.exe", "-fu", "-x"}), EXIT_REBOOT_REQUIRED);
+  std::string log = sim::FileContents(kLog);
+  std::vector<std::string> events = Events(log);
+  // The first line at the machine's clock; later ones after the tools' run times.
+  EXPECT_EQ(log.substr(0, 29), "2026-03-09 08:30:00.000 4242 ");
+  const std::vector<std::string> expected = {
+      "start: version 2.1.0.0; command line: C:\\pkg\\setup.exe -fu -x; options: unattended "
+      "force-U; SourceDir \"C:\\pkg\\\"; system directory \"C:\\WINDOWS\\system32\"",
+      "HID probe: skipped, -FU counts the card as found",
+      "decision: the card's USB function works, installing",
+      "staging the package from \"C:\\pkg\\\\\" into \"" + kDriver + "\"",
+      "copy \"C:\\pkg\\\\SETUP.EXE\" to \"" + kDriver + "SETUP.EXE\": copied (error 0)",
+      "copy \"C:\\pkg\\\\KTASPW.DLL\" to \"" + kDriver + "KTASPW.DLL\": copied (error 0)",
+      "copy \"C:\\pkg\\\\KTASPW32.DLL\" to \"" + kDriver + "KTASPW32.DLL\": copied (error 0)",
+      "copy \"C:\\pkg\\\\KTASPREM.EXE\" to \"" + kDriver + "KTASPREM.EXE\": copied (error 0)",
+      "copy \"C:\\pkg\\\\KTASPSVC.EXE\" to \"" + kDriver + "KTASPSVC.EXE\": copied (error 0)",
+      "tool \"" + kSys + "\\ktawdrsv.exe\" -remove: started, ended with exit code 0 after 0.000 s",
+      "refreshing the service tools from the driver directory",
+      "copy \"" + kDriver + "KTASPREM.EXE\" to \"" + kSys + "\\KTASPREM.EXE\": copied (error 0)",
+      "copy \"" + kDriver + "KTASPSVC.EXE\" to \"" + kSys + "\\KTASPSVC.EXE\": copied (error 0)",
+      "legacy service key \"ktawdrsv\": access reset, deleted (error 0)",
+      "tool \"" + kSys + "\\ktaspsvc.exe\" -remove: started, ended with exit code 0 after 7.000 s",
+      "refreshing the service tools from the driver directory",
+      "copy \"" + kDriver + "KTASPREM.EXE\" to \"" + kSys + "\\KTASPREM.EXE\": copied (error 0)",
+      "copy \"" + kDriver + "KTASPSVC.EXE\" to \"" + kSys + "\\KTASPSVC.EXE\": copied (error 0)",
+      "copy \"" + kDriver + "KTASPW.DLL\" to \"" + kSys +
+          "\\KTASPW.DLL\": in use, scheduled for the restart (error 32)",
+      "copy \"" + kDriver + "KTASPREM.EXE\" to \"" + kSys + "\\KTASPREM.EXE\": copied (error 0)",
+      "copy \"" + kDriver + "KTASPSVC.EXE\" to \"" + kSys + "\\KTASPSVC.EXE\": copied (error 0)",
+      "copy \"" + kDriver + "KTASPW32.DLL\" to \"" + kSys +
+          "\\..\\sysWOW64\\KTASPW.DLL\": copied (error 0)",
+      "tool \"" + kSys + "\\ktaspsvc.exe\" -install -TVX2: started, ended with exit code 0 after "
+      "7.000 s",
+      "installation sequence result 1 (restart needed)",
+      "outcome: exit code 1, installed, a restart is needed",
+  };
+  EXPECT_EQ(events, expected);
+  EXPECT_EQ(log.substr(log.rfind("\r\n", log.size() - 3) + 2, 23), "2026-03-09 08:30:14.000");
+  // One append-only handle for the run, one write for each line, and nothing left open.
+  auto opens = sim::CallsTo("CreateFileA");
+  ASSERT_EQ(opens.size(), 2u);  // the first finds no folder
+  for (const sim::CallRecord& open : opens)
+    EXPECT_EQ(open.args, (std::vector<std::string>{kLog, "0x4", "0x3", "NULL", "4", "0x80",
+                                                   "NULL"}));
+  EXPECT_EQ(sim::CountCalls("WriteFile"), (int)expected.size());
+  EXPECT_EQ(sim::OpenHandles(), 0);
+}
+
+TEST_F(LogTest, EveryKindOfRunLogsItsPathAndOutcome) {
+  struct Case {
+    const char* name;
+    void (*arrange)();
+    std::vector<std::string> args;
+    std::string answers;              // standard input
+    std::vector<std::string> wanted;  // events that must be there, in this order
+  } cases[] = {
+      {"no card", NoCard, {"C:\\pkg\\setup.exe"}, "",
+       {"HID probe: no HID interface of the card",
+        "device scan: 0 devices examined; seen: none; answer 0",
+        "decision: no device of the card, nothing installed",
+        "outcome: exit code 8, no device of the card"}},
+      {"card without USB", CardWithoutUsb, {"C:\\pkg\\setup.exe", "-x"}, "",
+       {"device scan: 1 devices examined; seen: PCI; answer 1",
+        "decision: the card is present without its USB function, installing anyway",
+        "outcome: exit code 16, installed, but the card's USB function is not working"}},
+      {"working card, detect only",
+       [] { sim::AddHidInterface("\\\\?\\hid#vid_7a5c&pid_4003#1", 0x7A5C, 0x4003); },
+       {"C:\\pkg\\setup.exe", "-h"}, "",
+       {"HID probe: the card's HID interface answers",
+        "decision: the card's USB function works, detect only",
+        "outcome: exit code 0, the card's USB function works"}},
+      {"placement refused, silent", PlacementRefused, {"C:\\pkg\\setup.exe", "-N", "-FU"}, "",
+       {"start: version 2.1.0.0; command line: C:\\pkg\\setup.exe -N -FU; options: "
+        "unattended no-messages force-U;",
+        "copy \"" + kDriver + "KTASPREM.EXE\" to \"" + kSys + "\\KTASPREM.EXE\": failed (error 5)",
+        "installation sequence result 2 (failed)", "outcome: exit code 2, failed"}},
+      {"newer file kept after n",
+       [] {
+         Package();
+         sim::AddFile(kSys + "\\KTASPW.DLL", "newer", 9000);
+       },
+       {"C:\\pkg\\setup.exe", "-fu"}, "n\n",
+       {"copy \"" + kDriver + "KTASPW.DLL\" to \"" + kSys +
+        "\\KTASPW.DLL\": kept the newer destination, the user answered n (error 0)",
+        "outcome: exit code 0, installed"}},
+      {"tool never ends, legacy key keeps its access",
+       [] {
+         Package();
+         sim::AddNeverEndingProgram(kSys + "\\ktaspsvc.exe");
+         sim::AddKey(SIM_SERVICES_PATH "\\ktawdrex");
+         sim::InjectFault("RegSetKeySecurity", ERROR_ACCESS_DENIED);
+       },
+       {"C:\\pkg\\setup.exe", "-fu", "-q"}, "",
+       {"legacy service key \"ktawdrex\": access not reset, not deleted",
+        "tool \"" + kSys + "\\ktaspsvc.exe\" -remove: started, still running after 300.000 s, "
+        "left running",
+        "outcome: exit code 1, installed, a restart is needed"}},
+      {"system directory unusable", [] { sim::M().systemDirFails = true; },
+       {"C:\\pkg\\setup.exe", "-U", "-x"}, "",
+       {"start: version 2.1.0.0; command line: C:\\pkg\\setup.exe -U -x; options: unattended "
+        "remove; SourceDir \"C:\\pkg\\\"; system directory \"\" (unusable)",
+        "outcome: exit code 2, failed"}},
+  };
+  for (const Case& c : cases) {
+    sim::Reset();
+    ResetRunState();
+    c.arrange();
+    sim::SetStdin(c.answers);
+    sim::PressKey(' ');
+    RunMain(c.args);
+    std::vector<std::string> events = Events(sim::FileContents(kLog));
+    size_t at = 0;
+    for (const std::string& w : c.wanted) {
+      while (at < events.size() && events[at].compare(0, w.size(), w) != 0) at++;
+      EXPECT_LT(at, events.size()) << c.name << ": no \"" << w << "\" in order";
+    }
+  }
+}
+
+TEST_F(LogTest, WhereTheLogGoes) {
+  struct Case {
+    std::string option;  // "" for none
+    std::string file;    // the log written, in the spelling it was created with; "" for none
+  } cases[] = {
+      {"", kLog},
+      {"/LOG:C:\\Temp\\Deploy\\TVX-Setup.Log", "C:\\Temp\\Deploy\\TVX-Setup.Log"},
+      {"-log:c:\\ops\\MixedCase.txt", "c:\\ops\\MixedCase.txt"},
+      {"/Log:", kLog},
+      {"/LOG:NUL", ""},
+      {"-log:nul", ""},
+      {"/LOG:C:\\" + std::string(600, 'x'), ""},  // longer than a path: none rather than a cut one
+  };
+  for (const Case& c : cases) {
+    sim::Reset();
+    ResetRunState();
+    std::vector<std::string> args = {"setup", "-x"};
+    if (!c.option.empty()) args.push_back(c.option);
+    EXPECT_EQ(RunMain(args), EXIT_DEVICE_NOT_FOUND) << c.option;
+    if (c.file.empty()) {
+      EXPECT_EQ(sim::CountCalls("CreateFileA"), 0) << c.option;
+      EXPECT_EQ(sim::CountCalls("WriteFile"), 0) << c.option;
+      EXPECT_FALSE(sim::DirectoryExists("C:\\WINDOWS\\Logs")) << c.option;
+      continue;
+    }
+    auto entry = sim::M().files.entries.find(sim::Lower(c.file));
+    ASSERT_NE(entry, sim::M().files.entries.end()) << c.option;
+    EXPECT_EQ(entry->second.path, c.file);
+    EXPECT_EQ(Events(entry->second.contents).back(), "outcome: exit code 8, no device of the card");
+    if (c.file != kLog) EXPECT_FALSE(sim::FileExists(kLog)) << c.option;
+  }
+}
+
+TEST_F(LogTest, RunsAppendAndALogOverOneMebibyteIsRotatedFirst) {
+  struct Case {
+    size_t before;    // bytes in the log before the run
+    bool rotated;
+  } cases[] = {{0, false}, {LOG_ROTATE_BYTES, false}, {LOG_ROTATE_BYTES + 1, true}};
+  for (const Case& c : cases) {
+    sim::Reset();
+    ResetRunState();
+    std::string before(c.before, 'o');
+    if (c.before) sim::AddFile(kLog, before, 0);
+    sim::AddFile(kLog + ".1", "older", 0);
+    RunMain({"setup", "-x"});
+    std::string log = sim::FileContents(kLog);
+    if (c.rotated) {
+      EXPECT_TRUE(sim::FileContents(kLog + ".1") == before);
+      EXPECT_EQ(log.compare(0, 23, "2026-03-09 08:30:00.000"), 0);
+      auto moves = sim::CallsTo("MoveFileExA");
+      ASSERT_EQ(moves.size(), 1u);
+      EXPECT_EQ(moves[0].args, (std::vector<std::string>{kLog, kLog + ".1", "0x1"}));
+    } else {
+      EXPECT_EQ(sim::FileContents(kLog + ".1"), "older") << c.before;
+      EXPECT_TRUE(log.compare(0, c.before, before) == 0) << c.before;
+      EXPECT_EQ(sim::CountCalls("MoveFileExA"), 0);
+    }
+    // A second run appends its lines after the first one's, or rotates what has now grown
+    // past the limit.
+    size_t first = log.size();
+    ResetRunState();
+    RunMain({"setup", "-x"});
+    std::string after = sim::FileContents(kLog);
+    if (first <= LOG_ROTATE_BYTES) {
+      EXPECT_TRUE(after.compare(0, first, log) == 0) << c.before;
+      EXPECT_GT(after.size(), first + 100) << c.before;
+    } else {
+      EXPECT_TRUE(sim::FileContents(kLog + ".1") == log) << c.before;
+      EXPECT_LT(after.size(), 1000u) << c.before;
+    }
+  }
+}
+
+// Whatever goes wrong with the log, a run prints, returns and does the same as with /LOG:NUL.
+TEST_F(LogTest, ALogThatCannotBeOpenedOrWrittenChangesNothing) {
+  struct Failure {
+    const char* name;
+    void (*arrange)();
+  } failures[] = {
+      {"open denied", [] { sim::InjectFault("CreateFileA", ERROR_ACCESS_DENIED, kLog); }},
+      {"first write fails", [] { sim::InjectFault("WriteFile", ERROR_DISK_FULL); }},
+      {"a later write fails", [] { sim::InjectFault("WriteFile", ERROR_DISK_FULL, "", -1, 2); }},
+      {"no Windows directory", [] { sim::InjectFault("GetSystemWindowsDirectoryA", 5); }},
+      {"folders refused",
+       [] { sim::InjectFault("CreateDirectoryA", ERROR_ACCESS_DENIED, "C:\\WINDOWS\\Logs"); }},
+      {"log held by another program",
+       [] {
+         sim::AddFile(kLog, "x", 0);
+         sim::HoldOpen(kLog);
+       }},
+      {"log locked", [] {
+         sim::AddFile(kLog, "x", 0);
+         sim::HoldOpen(kLog, true);
+       }},
+      {"log is a folder", [] { sim::AddDirectory(kLog); }},
+      {"log read-only", [] { sim::AddFile(kLog, "x", 0, FILE_ATTRIBUTE_READONLY); }},
+  };
+  for (const Machine& m : Machines()) {
+    sim::Reset();
+    ResetRunState();
+    m.arrange();
+    std::vector<std::string> args = m.args;
+    args.push_back("/LOG:NUL");
+    int wantCode = RunMain(args);
+    std::string wantOut = Out();
+    size_t wantProcesses = sim::M().process.processes.size();
+    auto wantMoves = sim::PendingMoves().size();
+    for (const Failure& f : failures) {
+      sim::Reset();
+      ResetRunState();
+      m.arrange();
+      f.arrange();
+      EXPECT_EQ(RunMain(m.args), wantCode) << m.name << ", " << f.name;
+      EXPECT_EQ(Out(), wantOut) << m.name << ", " << f.name;
+      EXPECT_EQ(sim::M().process.processes.size(), wantProcesses) << m.name << ", " << f.name;
+      EXPECT_EQ(sim::PendingMoves().size(), wantMoves) << m.name << ", " << f.name;
+      EXPECT_EQ(sim::OpenHandles(), 0) << m.name << ", " << f.name;
+      // A failed write ends the log for the run: no more attempts.
+      auto writes = sim::CallsTo("WriteFile");
+      if (std::string(f.name) == "first write fails") EXPECT_EQ(writes.size(), 1u) << m.name;
+    }
+  }
+}
+
+TEST_F(LogTest, RunsThatStopAtTheOptionsWriteNothing) {
+  EXPECT_EQ(RunMain({"setup", "-FX", "/LOG:C:\\x.log"}), EXIT_INSTALLED);
+  EXPECT_EQ(sim::CountCalls("CreateFileA"), 0);
+  EXPECT_EQ(sim::CountCalls("GetSystemWindowsDirectoryA"), 0);
+  EXPECT_FALSE(sim::FileExists("C:\\x.log"));
+}
+
+TEST_F(LogTest, LinesAreBoundedAndPrintableAscii) {
+  std::string longArg = "-" + std::string(3000, 'z');
+  RunMain({"setup", "-x", "caf\xe9\tname", longArg});
+  std::vector<std::string> events = Events(sim::FileContents(kLog));  // checks each line
+  ASSERT_FALSE(events.empty());
+  EXPECT_NE(events[0].find("caf??name"), std::string::npos) << events[0];
+  EXPECT_EQ(events.back(), "outcome: exit code 8, no device of the card");
+}
+
+}  // namespace
