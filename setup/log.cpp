@@ -6,7 +6,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../actions/actions.h"
 #include "../platform/win32.h"
+#include "messages.h"
 #include "setup.h"
 #include "text.h"
 
@@ -59,6 +61,18 @@ static HANDLE OpenForAppend(const char* path) {
                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
+static int IsPackageFileName(const char* path) {
+  const char* name = path;
+  for (const char* p = path; *p; p++)
+    if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+  for (int i = 0; i < 5; i++) {
+    const char* packageName = MessageTable[PackageFiles[i]];
+    size_t length = strlen(packageName);
+    if (strlen(name) == length && CompareTextNoCase(name, packageName, length) == 0) return 1;
+  }
+  return 0;
+}
+
 void LogOpen(const char* path) {
   LogClose();
   char file[PATH_BUFFER_SIZE];
@@ -69,6 +83,9 @@ void LogOpen(const char* path) {
     if (strlen(path) == noneLength && CompareTextNoCase(path, LOG_NONE, noneLength) == 0) return;
     // A cut-off name would be some other file.
     if (!CopyText(file, sizeof file, path)) return;
+    // Nor may the log be one of the package's files, wherever: it would be rotated away or
+    // written into, and then staged or placed as the package's own.
+    if (IsPackageFileName(file)) return;
   }
   RotateLog(file);
   HANDLE handle = OpenForAppend(file);

@@ -69,7 +69,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   std::string full = lpFileName ? FullPath(lpFileName) : std::string();
   if (!full.empty()) {
     // The file functions' ANSI name limit (device paths, \\?\..., have none).
-    if (strlen(lpFileName) >= MAX_PATH) {
+    if (strlen(lpFileName) > MAX_PATH) {
       M().lastError = ERROR_FILENAME_EXCED_RANGE;
       return INVALID_HANDLE_VALUE;
     }

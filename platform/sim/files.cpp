@@ -272,8 +272,9 @@ static bool Matches(const char* name, const char* pattern) {
 }
 
 // The path-length limit of the functions that take ANSI names: those that convert the name
-// into the thread's fixed buffer refuse MAX_PATH characters or more with 206; the copy and
-// move functions take longer names but Windows cannot resolve them (3; Wine can).
+// into the thread's fixed buffer (MAX_PATH characters and a NUL) refuse a longer one with 206;
+// the copy and move functions take longer names but Windows cannot resolve one of MAX_PATH
+// characters or more (3; Wine can).
 static bool TooLong(const char* path, size_t limit, DWORD error) {
   if (!path || strlen(path) < limit) return false;
   M().lastError = error;
@@ -287,7 +288,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     M().lastError = ERROR_INVALID_PARAMETER;
     return INVALID_HANDLE_VALUE;
   }
-  if (TooLong(lpFileName, MAX_PATH, ERROR_FILENAME_EXCED_RANGE)) return INVALID_HANDLE_VALUE;
+  if (TooLong(lpFileName, MAX_PATH + 1, ERROR_FILENAME_EXCED_RANGE)) return INVALID_HANDLE_VALUE;
   std::string name = lpFileName;
   if (name.empty() || name.back() == '\\' || name.back() == '/') {
     M().lastError = ERROR_FILE_NOT_FOUND;
@@ -346,7 +347,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
   SIM_RECORD("SetFileAttributesA", {Str(lpFileName), Hex(dwFileAttributes)});
   if (Faulted("SetFileAttributesA", lpFileName ? lpFileName : "")) return FALSE;
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
-  if (TooLong(lpFileName, MAX_PATH, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
+  if (TooLong(lpFileName, MAX_PATH + 1, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
   std::string full = FullPath(lpFileName);
   FileEntry* e = Lookup(full);
   if (!e) return Fail(full.empty() ? ERROR_PATH_NOT_FOUND : MissingError(full));
@@ -591,7 +592,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
   SIM_RECORD("DeleteFileA", {Str(lpFileName)});
   if (Faulted("DeleteFileA", lpFileName ? lpFileName : "")) return FALSE;
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
-  if (TooLong(lpFileName, MAX_PATH, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
+  if (TooLong(lpFileName, MAX_PATH + 1, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
   std::string full = FullPath(lpFileName);
   FileEntry* e = Lookup(full);
   if (!e) return Fail(full.empty() ? ERROR_PATH_NOT_FOUND : MissingError(full));
@@ -607,7 +608,7 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
   SIM_RECORD("RemoveDirectoryA", {Str(lpPathName)});
   if (Faulted("RemoveDirectoryA", lpPathName ? lpPathName : "")) return FALSE;
   if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
-  if (TooLong(lpPathName, MAX_PATH, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
+  if (TooLong(lpPathName, MAX_PATH + 1, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
   std::string full = FullPath(lpPathName);
   FileEntry* e = Lookup(full);
   if (!e) return Fail(full.empty() ? ERROR_PATH_NOT_FOUND : MissingError(full));
@@ -625,7 +626,7 @@ DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
   SIM_RECORD("GetFullPathNameA", {Str(lpFileName), Dec(nBufferLength), Ptr(lpBuffer)});
   if (Faulted("GetFullPathNameA", lpFileName ? lpFileName : "")) return 0;
   if (!lpFileName || !lpFileName[0]) return Fail(ERROR_INVALID_NAME);
-  if (TooLong(lpFileName, MAX_PATH, ERROR_FILENAME_EXCED_RANGE)) return 0;
+  if (TooLong(lpFileName, MAX_PATH + 1, ERROR_FILENAME_EXCED_RANGE)) return 0;
   std::string full = FullPath(lpFileName);
   if (full.empty()) return Fail(ERROR_INVALID_NAME);  // forms the model does not resolve
   // A trailing separator stays, as Windows keeps it.

@@ -120,12 +120,12 @@ TEST_F(FilesApiTest, AppendsAndDeletionsMatchWindows) {
   EXPECT_TRUE(RemoveDirectoryA((dir + "sub").c_str()));
 }
 
-// The functions that convert an ANSI name into the thread's fixed buffer refuse a name of
-// MAX_PATH characters or more. (Copies and moves to such names fail with 3 on Windows; Wine
-// has no limit there, so that case is tested on the simulated machine only.)
-TEST_F(FilesApiTest, NamesOfMaxPathOrMoreAreRefused) {
+// The functions that convert an ANSI name into the thread's fixed buffer refuse a name longer
+// than MAX_PATH characters. (Copies and moves to names of MAX_PATH characters fail with 3 on
+// Windows; Wine has no limit there, so that case is tested on the simulated machine only.)
+TEST_F(FilesApiTest, NamesLongerThanMaxPathAreRefused) {
   std::string dir = FixtureScratchDir();
-  std::string name = dir + std::string(MAX_PATH - dir.size(), 'n');  // exactly MAX_PATH
+  std::string name = dir + std::string(MAX_PATH + 1 - dir.size(), 'n');  // MAX_PATH + 1
   WIN32_FIND_DATAA data;
   SetLastError(0);
   EXPECT_EQ(FindFirstFileA(name.c_str(), &data), INVALID_HANDLE_VALUE);

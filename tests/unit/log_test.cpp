@@ -218,6 +218,9 @@ TEST_F(LogTest, WhereTheLogGoes) {
       {"/LOG:NUL", ""},
       {"-log:nul", ""},
       {"/LOG:C:\\" + std::string(600, 'x'), ""},  // longer than a path: none rather than a cut one
+      // A package file's name, wherever: it would be rotated away, written into and placed.
+      {"/LOG:D:\\pkg\\KTASPREM.EXE", ""},
+      {"-log:ktaspw.dll", ""},
   };
   for (const Case& c : cases) {
     sim::Reset();
