@@ -12,15 +12,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Begin();
   const std::string services = SIM_SERVICES_PATH;
   sim::AddKey(services + "\\Tcpip\\Parameters");
-  for (const std::string& spec : names) {
-    if (spec.empty() || spec.find('\\') != std::string::npos) continue;
-    std::string key = services + "\\" + spec.substr(1);
+  for (const std::string& entry : names) {
+    if (entry.empty() || entry.find('\\') != std::string::npos) continue;
+    std::string key = services + "\\" + entry.substr(1);
     sim::AddKey(key);
-    int children = spec[0] & 3;
+    int children = entry[0] & 3;
     for (int c = 0; c < children; c++) {
       std::string child = key + "\\c" + std::to_string(c);
       sim::AddKey(child);
-      if (spec[0] & 4) sim::AddKey(child + "\\g");
+      if (entry[0] & 4) sim::AddKey(child + "\\g");
     }
   }
   sim::KeyList keys = sim::AllKeys();
