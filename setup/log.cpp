@@ -56,8 +56,11 @@ static void CreateLogFolders(const char* path) {
   }
 }
 
+// Read access too, which a byte-range lock needs; without write access the handle still only
+// appends.
 static HANDLE OpenForAppend(const char* path) {
-  return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+  return CreateFileA(path, FILE_READ_DATA | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     NULL,
                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
@@ -96,6 +99,23 @@ void LogOpen(const char* path) {
   LogFile = handle;
 }
 
+// Windows puts each write through an append-only handle at the end of the file as one piece,
+// but not every implementation of the interface does (Wine finds the end, then writes): two
+// runs at once could write over each other's line. Writers therefore take turns by an
+// exclusive lock on one byte far past the end of any log, which keeps nobody from reading it.
+// A lock that stays busy or cannot be taken is not waited for: the line is written anyway.
+static int LockLog(OVERLAPPED* at) {
+  memset(at, 0, sizeof *at);
+  at->OffsetHigh = LOG_LOCK_OFFSET_HIGH;
+  for (int tries = 0; tries < LOG_LOCK_TRIES; tries++) {
+    if (LockFileEx(LogFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, at))
+      return 1;
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return 0;
+    Sleep(LOG_LOCK_WAIT_MS);
+  }
+  return 0;
+}
+
 void LogEvent(const char* format, ...) {
   if (LogFile == INVALID_HANDLE_VALUE) return;
   SYSTEMTIME now;
@@ -120,7 +140,11 @@ void LogEvent(const char* format, ...) {
   line[length++] = '\r';
   line[length++] = '\n';
   DWORD written = 0;
-  if (!WriteFile(LogFile, line, (DWORD)length, &written, NULL) || written != length) {
+  OVERLAPPED lockAt;
+  int locked = LockLog(&lockAt);
+  BOOL wrote = WriteFile(LogFile, line, (DWORD)length, &written, NULL);
+  if (locked) UnlockFileEx(LogFile, 0, 1, 0, &lockAt);
+  if (!wrote || written != length) {
     // A log that cannot be written is given up for the rest of the run.
     LogClose();
   }

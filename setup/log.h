@@ -9,6 +9,11 @@
 #define LOG_ROTATE_BYTES (1024UL * 1024UL)
 #define LOG_DEFAULT_TAIL "\\Logs\\TVX2\\setup.log"
 #define LOG_NONE "NUL"
+// Writers take turns through a lock on one byte at this high offset (2^62): tried this many
+// times, this many milliseconds apart, before a line is written without it.
+#define LOG_LOCK_OFFSET_HIGH 0x40000000UL
+#define LOG_LOCK_TRIES 50
+#define LOG_LOCK_WAIT_MS 10
 
 // Opens the log for this run: the file named, or with a null or empty path the default one
 // below the Windows directory; missing folders are created. LOG_NONE (any case) opens none.

@@ -552,6 +552,62 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   return TRUE;
 }
 
+static uint64_t LockOffset(const OVERLAPPED* at) {
+  return ((uint64_t)at->OffsetHigh << 32) | at->Offset;
+}
+
+// Byte-range locks belong to a handle: a range another open handle of the file has locked
+// (exclusively, or shared when this one asks for an exclusive lock) cannot be locked again,
+// by any handle, until it is unlocked or its handle closed.
+BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBytesToLockLow,
+                DWORD nNumberOfBytesToLockHigh, LPOVERLAPPED lpOverlapped) {
+  SIM_RECORD("LockFileEx", {Ptr(hFile), Hex(dwFlags), Dec(dwReserved),
+                        Dec(nNumberOfBytesToLockLow), Dec(nNumberOfBytesToLockHigh),
+                        Ptr(lpOverlapped)});
+  HandleEntry* h = FindHandle(hFile, HandleKind::File);
+  if (!h) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted("LockFileEx", h->name)) return FALSE;
+  if (!lpOverlapped || dwReserved != 0) return Fail(ERROR_INVALID_PARAMETER);
+  if (!(h->access & (READ_RIGHTS | GENERIC_WRITE | FILE_WRITE_DATA)))
+    return Fail(ERROR_ACCESS_DENIED);
+  uint64_t start = LockOffset(lpOverlapped);
+  uint64_t length = ((uint64_t)nNumberOfBytesToLockHigh << 32) | nNumberOfBytesToLockLow;
+  bool exclusive = (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) != 0;
+  std::string owner = h->name;
+  for (const HandleEntry& other : M().handles) {
+    if (!other.open || other.kind != HandleKind::File || !EqualNoCase(other.name, owner)) continue;
+    for (const FileLock& l : other.locks) {
+      bool overlaps = start < l.start + l.length && l.start < start + length;
+      if (overlaps && (exclusive || l.exclusive)) {
+        // Without LOCKFILE_FAIL_IMMEDIATELY Windows would wait here; nothing in the simulated
+        // machine can unlock meanwhile, so it says so instead of hanging.
+        return Fail(ERROR_LOCK_VIOLATION);
+      }
+    }
+  }
+  FindHandle(hFile, HandleKind::File)->locks.push_back(FileLock{start, length, exclusive});
+  return TRUE;
+}
+
+BOOL UnlockFileEx(HANDLE hFile, DWORD dwReserved, DWORD nNumberOfBytesToUnlockLow,
+                  DWORD nNumberOfBytesToUnlockHigh, LPOVERLAPPED lpOverlapped) {
+  SIM_RECORD("UnlockFileEx", {Ptr(hFile), Dec(dwReserved), Dec(nNumberOfBytesToUnlockLow),
+                          Dec(nNumberOfBytesToUnlockHigh), Ptr(lpOverlapped)});
+  HandleEntry* h = FindHandle(hFile, HandleKind::File);
+  if (!h) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted("UnlockFileEx", h->name)) return FALSE;
+  if (!lpOverlapped || dwReserved != 0) return Fail(ERROR_INVALID_PARAMETER);
+  uint64_t start = LockOffset(lpOverlapped);
+  uint64_t length = ((uint64_t)nNumberOfBytesToUnlockHigh << 32) | nNumberOfBytesToUnlockLow;
+  for (size_t i = 0; i < h->locks.size(); i++) {
+    if (h->locks[i].start == start && h->locks[i].length == length) {
+      h->locks.erase(h->locks.begin() + (long)i);
+      return TRUE;
+    }
+  }
+  return Fail(ERROR_NOT_LOCKED);
+}
+
 UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
                       LPSTR lpTempFileName) {
   SIM_RECORD("GetTempFileNameA",

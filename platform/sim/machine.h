@@ -38,6 +38,13 @@ struct Fault {
 
 enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File };
 
+// A byte range locked through one handle of a file; a closed handle holds none.
+struct FileLock {
+  uint64_t start;
+  uint64_t length;
+  bool exclusive;
+};
+
 struct HandleEntry {
   HandleKind kind;
   int64_t id;        // the object inside its area's model
@@ -46,6 +53,7 @@ struct HandleEntry {
   bool open;
   DWORD share = 0;        // files: what this opener lets others do
   uint64_t position = 0;  // files: where the next write goes unless appending
+  std::vector<FileLock> locks;  // files: the byte ranges this handle has locked
 };
 
 struct ConsoleModel {

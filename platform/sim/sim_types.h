@@ -70,6 +70,7 @@ typedef void* HDEVINFO;
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_LOCK_VIOLATION 33L
+#define ERROR_NOT_LOCKED 158L
 #define ERROR_HANDLE_EOF 38L
 #define ERROR_HANDLE_DISK_FULL 39L
 #define ERROR_FILE_EXISTS 80L
@@ -144,8 +145,18 @@ typedef struct _SYSTEMTIME {
   WORD wMilliseconds;
 } SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
 
-// Only ever passed as NULL: the installer does no overlapped input or output.
-typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+// Passed as NULL to WriteFile; LockFileEx and UnlockFileEx take the locked range's offset
+// from it.
+typedef struct _OVERLAPPED {
+  ULONG_PTR Internal;
+  ULONG_PTR InternalHigh;
+  DWORD Offset;
+  DWORD OffsetHigh;
+  HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+
+#define LOCKFILE_FAIL_IMMEDIATELY 0x00000001UL
+#define LOCKFILE_EXCLUSIVE_LOCK 0x00000002UL
 
 typedef struct _SECURITY_ATTRIBUTES {
   DWORD nLength;

@@ -39,9 +39,13 @@ Each run appends its record to %%SystemRoot%%\\Logs\\TVX2\\setup.log unless
 
 
 def tree(top):
-    """Every file and folder below top, with the size and time of each file."""
+    """Every file and folder below top, with the size and time of each file; Wine's own
+    setup-information caches (windows/inf/*.pnf), which Wine's device manager writes in the
+    background after a prefix's first start, are left out."""
     out = {}
     for folder, dirs, files in os.walk(top):
+        if os.path.relpath(folder, top).lower() == os.path.join("windows", "inf"):
+            files = [name for name in files if not name.lower().endswith(".pnf")]
         for name in dirs:
             out[os.path.relpath(os.path.join(folder, name), top)] = None
         for name in files:

@@ -67,14 +67,27 @@ TEST_F(FilesApiTest, AppendsAndDeletionsMatchWindows) {
   std::string dir = FixtureScratchDir();
   std::string log = dir + "run.log";
   auto openLog = [](const std::string& path) {
-    return CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    return CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
   };
   HANDLE first = openLog(log);
   HANDLE second = openLog(log);
   ASSERT_NE(first, INVALID_HANDLE_VALUE);
   ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  // Writers take turns through a lock on one byte far past the end: while one handle holds it,
+  // the other's lock fails at once, and writing and reading are not held up by it.
+  OVERLAPPED pastEnd = {};
+  pastEnd.OffsetHigh = 0x40000000;
+  const DWORD turn = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+  EXPECT_TRUE(LockFileEx(first, turn, 0, 1, 0, &pastEnd));
+  EXPECT_FALSE(LockFileEx(second, turn, 0, 1, 0, &pastEnd));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_LOCK_VIOLATION);
   DWORD written = 0;
+  EXPECT_TRUE(WriteFile(second, "", 0, &written, NULL));
+  EXPECT_TRUE(UnlockFileEx(first, 0, 1, 0, &pastEnd));
+  EXPECT_TRUE(LockFileEx(second, turn, 0, 1, 0, &pastEnd));
+  EXPECT_TRUE(UnlockFileEx(second, 0, 1, 0, &pastEnd));
   for (auto write : {std::make_pair(first, "one\r\n"), std::make_pair(second, "two\r\n"),
                      std::make_pair(first, "three\r\n")}) {
     EXPECT_TRUE(WriteFile(write.first, write.second, (DWORD)strlen(write.second), &written, NULL));

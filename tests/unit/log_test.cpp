@@ -3,6 +3,7 @@
 #include <regex>
 #include <sstream>
 
+#include "platform/win32.h"
 #include "setup/log.h"
 #include "sim_test.h"
 
@@ -129,9 +130,18 @@ TEST_F(LogTest, InstallationWithAFileInUseRecordsEveryStepInOrder) {
   auto opens = sim::CallsTo("CreateFileA");
   ASSERT_EQ(opens.size(), 2u);  // the first finds no folder
   for (const sim::CallRecord& open : opens)
-    EXPECT_EQ(open.args, (std::vector<std::string>{kLog, "0x4", "0x3", "NULL", "4", "0x80",
+    EXPECT_EQ(open.args, (std::vector<std::string>{kLog, "0x5", "0x3", "NULL", "4", "0x80",
                                                    "NULL"}));
   EXPECT_EQ(sim::CountCalls("WriteFile"), (int)expected.size());
+  // Each write between the lock of the byte at 2^62 and its unlock.
+  std::vector<std::string> order;
+  for (const sim::CallRecord& c : sim::M().calls)
+    if (c.op == "LockFileEx" || c.op == "WriteFile" || c.op == "UnlockFileEx") order.push_back(c.op);
+  const char* const turn[] = {"LockFileEx", "WriteFile", "UnlockFileEx"};
+  for (size_t i = 0; i < order.size(); i++) EXPECT_EQ(order[i], turn[i % 3]) << i;
+  EXPECT_EQ(order.size(), 3 * expected.size());
+  EXPECT_EQ(sim::CallsTo("LockFileEx").at(0).args,
+            (std::vector<std::string>{"ptr", "0x3", "0", "1", "0", "ptr"}));
   EXPECT_EQ(sim::OpenHandles(), 0);
 }
 
@@ -330,6 +340,54 @@ TEST_F(LogTest, ALogThatCannotBeOpenedOrWrittenChangesNothing) {
       auto writes = sim::CallsTo("WriteFile");
       if (std::string(f.name) == "first write fails") EXPECT_EQ(writes.size(), 1u) << m.name;
     }
+  }
+}
+
+// Writers take turns through a lock; a lock held too long or refused does not cost a line,
+// and the wait for a busy one is bounded.
+TEST_F(LogTest, ALockThatIsBusyOrRefusedStillLeavesEveryLine) {
+  const std::vector<std::string> args = {"C:\\pkg\\setup.exe", "-fu", "-x"};
+  LibraryInUse();
+  int wantCode = RunMain(args);
+  std::string wantOut = Out();
+  std::vector<std::string> wantEvents = Events(sim::FileContents(kLog));
+  struct Case {
+    const char* name;
+    void (*arrange)();
+    int locksPerLine;   // attempts before each write
+    int sleepsPerLine;  // waits between them
+  } cases[] = {
+      {"lock free", [] {}, 1, 0},
+      {"lock held by another run",
+       [] {
+         sim::AddFile(kLog, "", 0);
+         HANDLE other = CreateFileA(kLog.c_str(), FILE_READ_DATA | FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS, 0, NULL);
+         OVERLAPPED at = {};
+         at.OffsetHigh = LOG_LOCK_OFFSET_HIGH;
+         ASSERT_TRUE(LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                                0, &at));
+       },
+       LOG_LOCK_TRIES, LOG_LOCK_TRIES},
+      {"lock refused", [] { sim::InjectFault("LockFileEx", ERROR_ACCESS_DENIED); }, 1, 0},
+  };
+  for (const Case& c : cases) {
+    sim::Reset();
+    ResetRunState();
+    LibraryInUse();
+    c.arrange();
+    sim::M().calls.clear();
+    uint64_t start = sim::M().clockMs;
+    EXPECT_EQ(RunMain(args), wantCode) << c.name;
+    EXPECT_EQ(Out(), wantOut) << c.name;
+    EXPECT_EQ(Events(sim::FileContents(kLog)), wantEvents) << c.name;
+    int lines = (int)wantEvents.size();
+    EXPECT_EQ(sim::CountCalls("LockFileEx"), lines * c.locksPerLine) << c.name;
+    int sleeps = 0;
+    for (const sim::CallRecord& call : sim::CallsTo("Sleep"))
+      sleeps += call.args.at(0) == std::to_string(LOG_LOCK_WAIT_MS);
+    EXPECT_EQ(sleeps, lines * c.sleepsPerLine) << c.name;
+    EXPECT_GE(sim::M().clockMs - start, (uint64_t)(lines * c.sleepsPerLine * LOG_LOCK_WAIT_MS));
   }
 }
 
