@@ -66,7 +66,8 @@ void RequirePathsWhole() {
   // The run log's file, its older generation and its folders are paths of its own.
   std::string log;
   for (const sim::CallRecord& c : sim::M().calls)
-    if (c.op == "CreateFileA" && c.args[1] == sim::Hex(FILE_APPEND_DATA)) log = c.args[0];
+    if (c.op == "CreateFileA" && (std::stoul(c.args[1], nullptr, 16) & FILE_APPEND_DATA))
+      log = c.args[0];
   for (const sim::CallRecord& c : sim::M().calls) {
     std::vector<std::string> paths;
     bool logPath = !log.empty() && (c.args[0] == log || (c.op == "CreateDirectoryA" &&
