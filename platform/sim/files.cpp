@@ -105,8 +105,9 @@ static bool Fail(DWORD error) {
   return false;
 }
 
-// Moves an entry, with everything below it when it is a directory, to a new full path.
-static void MoveEntry(const std::string& fromFull, const std::string& toFull) {
+// Moves an entry, with everything below it when it is a directory, to a new full path. The
+// paths are taken by value: callers pass an entry's own path, which the move erases.
+static void MoveEntry(const std::string fromFull, const std::string toFull) {
   auto& entries = M().files.entries;
   std::string fromKey = Lower(fromFull);
   std::vector<std::pair<std::string, FileEntry>> moved;

@@ -90,6 +90,14 @@ TEST_F(FilesModelTest, DelayedMovesAreRecordedAndCarriedOutAtRestart) {
   EXPECT_EQ(sim::FileContents("C:\\d\\F"), "new");
   EXPECT_FALSE(sim::FileExists("C:\\s\\F"));
   EXPECT_TRUE(sim::PendingMoves().empty());
+  // A folder moves with everything below it, now and at the restart.
+  sim::AddFile("C:\\f\\a", "a", 1);
+  sim::AddFile("C:\\f\\sub\\b", "b", 1);
+  EXPECT_TRUE(MoveFileExA("C:\\f", "C:\\g", 0));
+  EXPECT_TRUE(MoveFileExA("C:\\g", "C:\\h", MOVEFILE_DELAY_UNTIL_REBOOT));
+  sim::ApplyPendingMoves();
+  EXPECT_EQ(sim::FileContents("C:\\h\\a") + sim::FileContents("C:\\h\\sub\\b"), "ab");
+  EXPECT_FALSE(sim::DirectoryExists("C:\\f") || sim::DirectoryExists("C:\\g"));
 }
 
 TEST_F(FilesModelTest, CreateDirectoryMakesOnlyTheLastComponent) {
