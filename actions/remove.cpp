@@ -79,6 +79,11 @@ static int RemoveDriverDirectory(const char* dir, int filesLeftForRestart) {
   return DeleteAtRestart(dir, error);
 }
 
+// The removal's result is its worst step: a failure outweighs a restart, a restart success.
+static void FoldStep(int* result, int step) {
+  if (step > *result) *result = step;
+}
+
 int RemoveDriverSoftware(void) {
   LogEvent("removal: the service tool's remove run, then the files");
   RunServiceTool("ktaspsvc.exe", "-remove");
@@ -100,20 +105,17 @@ int RemoveDriverSoftware(void) {
   int result = REMOVE_OK;
   const int fromSystemDir[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
   for (int i = 0; i < 3; i++) {
-    int step = DeleteInstalledFile(systemDirSep, MessageTable[fromSystemDir[i]]);
-    if (step > result) result = step;
+    FoldStep(&result, DeleteInstalledFile(systemDirSep, MessageTable[fromSystemDir[i]]));
   }
-  int step = DeleteInstalledFile(wow64Dir, MessageTable[MSG_FILE_LIBRARY]);
-  if (step > result) result = step;
+  FoldStep(&result, DeleteInstalledFile(wow64Dir, MessageTable[MSG_FILE_LIBRARY]));
 
   int leftForRestart = 0;
   for (int i = 0; i < 5; i++) {
-    step = DeleteInstalledFile(driverDir, MessageTable[PackageFiles[i]]);
+    int step = DeleteInstalledFile(driverDir, MessageTable[PackageFiles[i]]);
     if (step == REMOVE_REBOOT) leftForRestart = 1;
-    if (step > result) result = step;
+    FoldStep(&result, step);
   }
-  step = RemoveDriverDirectory(driverDirName, leftForRestart);
-  if (step > result) result = step;
+  FoldStep(&result, RemoveDriverDirectory(driverDirName, leftForRestart));
   LogEvent("removal result %d", result);
   return result;
 }

@@ -553,9 +553,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   return TRUE;
 }
 
-static uint64_t LockOffset(const OVERLAPPED* at) {
-  return ((uint64_t)at->OffsetHigh << 32) | at->Offset;
-}
+static uint64_t Join64(DWORD high, DWORD low) { return ((uint64_t)high << 32) | low; }
 
 // Byte-range locks belong to a handle: a range another open handle of the file has locked
 // (exclusively, or shared when this one asks for an exclusive lock) cannot be locked again,
@@ -571,8 +569,8 @@ BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBy
   if (!lpOverlapped || dwReserved != 0) return Fail(ERROR_INVALID_PARAMETER);
   if (!(h->access & (READ_RIGHTS | GENERIC_WRITE | FILE_WRITE_DATA)))
     return Fail(ERROR_ACCESS_DENIED);
-  uint64_t start = LockOffset(lpOverlapped);
-  uint64_t length = ((uint64_t)nNumberOfBytesToLockHigh << 32) | nNumberOfBytesToLockLow;
+  uint64_t start = Join64(lpOverlapped->OffsetHigh, lpOverlapped->Offset);
+  uint64_t length = Join64(nNumberOfBytesToLockHigh, nNumberOfBytesToLockLow);
   bool exclusive = (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) != 0;
   std::string owner = h->name;
   for (const HandleEntry& other : M().handles) {
@@ -598,8 +596,8 @@ BOOL UnlockFileEx(HANDLE hFile, DWORD dwReserved, DWORD nNumberOfBytesToUnlockLo
   if (!h) return Fail(ERROR_INVALID_HANDLE);
   if (Faulted("UnlockFileEx", h->name)) return FALSE;
   if (!lpOverlapped || dwReserved != 0) return Fail(ERROR_INVALID_PARAMETER);
-  uint64_t start = LockOffset(lpOverlapped);
-  uint64_t length = ((uint64_t)nNumberOfBytesToUnlockHigh << 32) | nNumberOfBytesToUnlockLow;
+  uint64_t start = Join64(lpOverlapped->OffsetHigh, lpOverlapped->Offset);
+  uint64_t length = Join64(nNumberOfBytesToUnlockHigh, nNumberOfBytesToUnlockLow);
   for (size_t i = 0; i < h->locks.size(); i++) {
     if (h->locks[i].start == start && h->locks[i].length == length) {
       h->locks.erase(h->locks.begin() + (long)i);
