@@ -1,0 +1,222 @@
+"""The Ansible example: the README shows the playbook as it stands, and Ansible's own tools
+(ansible-playbook, ansible-lint, ansible-doc) accept it. Runs offline, with a home and settings
+of its own so that no user's configuration or collections take part."""
+import json
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import yaml
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+PLAYBOOK = os.path.join(ROOT, "examples", "ansible", "tvx2.yml")
+README = os.path.join(ROOT, "README.md")
+
+# Keys that hold lists of tasks, in plays and in blocks.
+TASK_LISTS = ("pre_tasks", "tasks", "post_tasks", "handlers", "block", "rescue", "always")
+
+
+def offline_prefix():
+    """unshare --net where it works (root), so the tools cannot reach the network."""
+    try:
+        if subprocess.run(["unshare", "--net", "true"], capture_output=True).returncode == 0:
+            return ["unshare", "--net"]
+    except OSError:
+        pass
+    return []
+
+
+class Tools:
+    """The Ansible tools run with a fixed environment: only PATH and a UTF-8 locale are taken
+    from the caller; home, configuration, collections and caches are a fresh folder."""
+
+    def __init__(self):
+        self.home = tempfile.mkdtemp(prefix="tvx2-ansible-")
+        config = os.path.join(self.home, "ansible.cfg")
+        open(config, "w").close()
+        self.inventory = os.path.join(self.home, "hosts")
+        with open(self.inventory, "w") as f:
+            f.write("[tvx2_servers]\nserver1\n")
+        self.env = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "LANG": "C.UTF-8",
+            "LC_ALL": "C.UTF-8",
+            "HOME": self.home,
+            "XDG_CACHE_HOME": os.path.join(self.home, "cache"),
+            "XDG_CONFIG_HOME": os.path.join(self.home, "config"),
+            "ANSIBLE_CONFIG": config,
+            # Only the collections Debian's packages install (found on Python's path).
+            "ANSIBLE_COLLECTIONS_PATH": os.path.join(self.home, "collections"),
+            "ANSIBLE_ROLES_PATH": os.path.join(self.home, "roles"),
+            "ANSIBLE_LOCAL_TEMP": os.path.join(self.home, "tmp"),
+            "ANSIBLE_NOCOLOR": "1",
+            "NO_COLOR": "1",
+        }
+        self.prefix = offline_prefix()
+
+    def run(self, *args, cwd=None):
+        return subprocess.run(self.prefix + list(args), cwd=cwd or self.home, env=self.env,
+                              capture_output=True, text=True)
+
+    def doc(self, *names, kind="module"):
+        r = self.run("ansible-doc", "-t", kind, "-j", *names)
+        if r.returncode != 0:
+            raise AssertionError("ansible-doc %s failed:\n%s%s" % (names, r.stdout, r.stderr))
+        return json.loads(r.stdout)
+
+    def close(self):
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+def tasks_of(node):
+    """Every task in plays, blocks and handlers, blocks themselves left out."""
+    for key in TASK_LISTS:
+        for task in node.get(key) or []:
+            if any(k in task for k in ("block", "rescue", "always")):
+                yield from tasks_of(task)
+            else:
+                yield task
+
+
+def type_error(value, spec):
+    """Why the value does not fit an option of ansible-doc's spec, or None."""
+    if isinstance(value, str) and "{{" in value:
+        return None  # a template: its type is known only when it runs
+    kind = spec.get("type", "str")
+    if kind == "raw":
+        return None
+    if kind in ("str", "path"):
+        ok = isinstance(value, str)
+    elif kind == "int":
+        ok = isinstance(value, int) and not isinstance(value, bool)
+    elif kind == "float":
+        ok = isinstance(value, (int, float)) and not isinstance(value, bool)
+    elif kind == "bool":
+        ok = isinstance(value, bool)
+    elif kind == "dict":
+        ok = isinstance(value, dict)
+    elif kind == "list":
+        if not isinstance(value, list):
+            return "is not a list"
+        for item in value:
+            why = type_error(item, {"type": spec.get("elements", "raw")})
+            if why:
+                return "has an element %r that %s" % (item, why)
+        ok = True
+    else:
+        return "has type %s, which this check does not know" % kind
+    if not ok:
+        return "is not of type %s" % kind
+    if "choices" in spec and value not in spec["choices"]:
+        return "is not one of %s" % spec["choices"]
+    return None
+
+
+def option_faults(plays, keywords, docs):
+    """Each task's module options checked against the module's documentation."""
+    faults = []
+    for play in plays:
+        for task in tasks_of(play):
+            modules = [k for k in task if k not in keywords]
+            if len(modules) != 1:
+                faults.append("%r: not one module but %s" % (task.get("name"), modules))
+                continue
+            module = modules[0]
+            if module not in docs:
+                faults.append("%r: ansible-doc knows no module %s" % (task.get("name"), module))
+                continue
+            options = docs[module]["doc"].get("options") or {}
+            names = {}
+            for name, spec in options.items():
+                for alias in [name] + (spec.get("aliases") or []):
+                    names[alias] = spec
+            given = task[module] or {}
+            for opt, value in given.items():
+                if opt not in names:
+                    faults.append("%s: no option %s" % (module, opt))
+                    continue
+                why = type_error(value, names[opt])
+                if why:
+                    faults.append("%s: %s=%r %s" % (module, opt, value, why))
+            for name, spec in options.items():
+                if spec.get("required") and not any(
+                        a in given for a in [name] + (spec.get("aliases") or [])):
+                    faults.append("%s: required option %s missing" % (module, name))
+    return faults
+
+
+def modules_used(plays, keywords):
+    return sorted({k for play in plays for task in tasks_of(play) for k in task
+                   if k not in keywords})
+
+
+class AnsibleExample(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tools = Tools()
+        with open(PLAYBOOK, encoding="utf-8") as f:
+            cls.text = f.read()
+        cls.plays = yaml.safe_load(cls.text)
+        cls.keywords = set(cls.tools.doc("-l", kind="keyword"))
+        cls.docs = cls.tools.doc(*modules_used(cls.plays, cls.keywords))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tools.close()
+
+    def test_readme_shows_the_playbook_as_it_stands(self):
+        with open(README, encoding="utf-8") as f:
+            readme = f.read()
+        section = readme.split("\n## Deployment agents\n", 1)[1].split("\n## ", 1)[0]
+        blocks = re.findall(r"^```yaml\n(.*?)^```$", section, re.M | re.S)
+        self.assertEqual(len(blocks), 1, "one yaml block in the Deployment agents section")
+        self.assertEqual(blocks[0], self.text)
+
+    def test_ansible_playbook_syntax_check_passes(self):
+        r = self.tools.run("ansible-playbook", "--syntax-check", "-i", self.tools.inventory,
+                           PLAYBOOK)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+
+    def test_ansible_lint_finds_nothing_with_the_production_profile(self):
+        # Run from the repository, where ansible-lint lints the file (outside its project
+        # folder it would count the file out and pass on 0 files).
+        r = self.tools.run("ansible-lint", "--offline", "--profile", "production", "--nocolor",
+                           "-p", os.path.relpath(PLAYBOOK, ROOT), cwd=ROOT)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertIn("on 1 files", r.stderr)
+
+    def test_every_module_option_is_documented_with_its_type_and_choices(self):
+        self.assertEqual(modules_used(self.plays, self.keywords),
+                         ["ansible.windows.win_package", "ansible.windows.win_reboot"])
+        self.assertEqual(option_faults(self.plays, self.keywords, self.docs), [])
+
+    def test_the_option_check_finds_a_fault_in_each_row(self):
+        rows = [
+            ("product_id: TVX2HostSoftware", "product_code: TVX2HostSoftware",
+             "ansible.windows.win_package: no option product_code"),
+            ("expected_return_code: [0, 1, 16]", "expected_return_code: [0, one, 16]",
+             "ansible.windows.win_package: expected_return_code=[0, 'one', 16] has an element "
+             "'one' that is not of type int"),
+            ("expected_return_code: [0, 1]", "expected_return_code: 0",
+             "ansible.windows.win_package: expected_return_code=0 is not a list"),
+            ("state: absent", "state: removed",
+             "ansible.windows.win_package: state='removed' is not one of ['absent', 'present']"),
+            ("chdir: C:\\Deploy\\tvx2", "chdir: [C:\\Deploy\\tvx2]",
+             "ansible.windows.win_package: chdir=['C:\\\\Deploy\\\\tvx2'] is not of type path"),
+            ("ansible.windows.win_reboot:\n          when: tvx2_install",
+             "ansible.windows.win_reboot:\n            reboot_timeout: soon\n"
+             "          when: tvx2_install",
+             "ansible.windows.win_reboot: reboot_timeout='soon' is not of type float"),
+        ]
+        for old, new, fault in rows:
+            with self.subTest(new=new):
+                self.assertIn(old, self.text)
+                plays = yaml.safe_load(self.text.replace(old, new, 1))
+                self.assertEqual(option_faults(plays, self.keywords, self.docs), [fault])
+
+
+if __name__ == "__main__":
+    unittest.main()
