@@ -215,7 +215,136 @@ class AnsibleExample(unittest.TestCase):
             with self.subTest(new=new):
                 self.assertIn(old, self.text)
                 plays = yaml.safe_load(self.text.replace(old, new, 1))
-                self.assertEqual(option_faults(plays, self.keywords, self.docs), [fault])
+                self.assertIn(fault, option_faults(plays, self.keywords, self.docs))
+
+
+# Stand-ins for the two Windows modules, found before Debian's collection: each call is
+# recorded, and win_package answers with the next exit code of a queue (hosts run one at a
+# time, in inventory order), failing as the real one does for a code it was not told to expect.
+FAKE_WIN_PACKAGE = """
+import json, os
+from ansible.module_utils.basic import AnsibleModule
+m = AnsibleModule(dict(path={}, chdir={}, arguments={"type": "raw"}, product_id={},
+                       expected_return_code={"type": "list", "elements": "int",
+                                             "default": [0, 3010]},
+                       state={"default": "present"}))
+d = os.environ["TVX2_FAKE"]
+with open(os.path.join(d, "codes")) as f:
+    codes = f.read().split()
+with open(os.path.join(d, "codes"), "w") as f:
+    f.write(" ".join(codes[1:]))
+with open(os.path.join(d, "calls"), "a") as f:
+    f.write(json.dumps({k: v for k, v in m.params.items() if v is not None}, sort_keys=True)
+            + "\\n")
+rc = int(codes[0])
+if rc not in m.params["expected_return_code"]:
+    m.fail_json(msg="unexpected rc", rc=rc)
+# As the real one, it says "not failed" itself: Ansible takes any other rc for a failure.
+m.exit_json(changed=True, failed=False, rc=rc, reboot_required=rc == 3010)
+"""
+FAKE_WIN_REBOOT = """
+import os
+from ansible.module_utils.basic import AnsibleModule
+m = AnsibleModule({})
+with open(os.path.join(os.environ["TVX2_FAKE"], "calls"), "a") as f:
+    f.write("reboot\\n")
+m.exit_json(changed=True)
+"""
+
+
+class PlaybookRuns(unittest.TestCase):
+    maxDiff = None
+    """The playbook's own logic run on local stand-in hosts: which exit codes fail the task,
+    which restart the server, which are retried, and what each call hands win_package."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tools = Tools()
+        home = cls.tools.home
+        modules = os.path.join(home, "collections", "ansible_collections", "ansible", "windows",
+                               "plugins", "modules")
+        os.makedirs(modules)
+        for name, text in (("win_package", FAKE_WIN_PACKAGE), ("win_reboot", FAKE_WIN_REBOOT)):
+            with open(os.path.join(modules, name + ".py"), "w") as f:
+                f.write(text)
+        with open(PLAYBOOK, encoding="utf-8") as f:
+            text = f.read()
+        # The retries' minute apart would only slow the test.
+        assert text.count("delay: 60\n") == 2
+        cls.playbook = os.path.join(home, "tvx2.yml")
+        with open(cls.playbook, "w") as f:
+            f.write(text.replace("delay: 60\n", "delay: 0\n"))
+        cls.tools.env.update(TVX2_FAKE=home, ANSIBLE_STDOUT_CALLBACK="ansible.posix.json",
+                             ANSIBLE_FORKS="1", ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tools.close()
+
+    def play(self, hosts, codes, *extra):
+        """Runs the playbook on the hosts; returns each task's outcome per host and the calls."""
+        home = self.tools.home
+        with open(os.path.join(home, "codes"), "w") as f:
+            f.write(" ".join(str(c) for c in codes))
+        with open(os.path.join(home, "calls"), "w"):
+            pass
+        inventory = os.path.join(home, "stand-ins")
+        with open(inventory, "w") as f:
+            f.write("[tvx2_servers]\n" + "".join(
+                h + " ansible_connection=local\n" for h in hosts))
+        r = self.tools.run("ansible-playbook", "-i", inventory, self.playbook, *extra)
+        self.assertIn(r.returncode, (0, 2), r.stdout + r.stderr)
+        outcome = {}
+        for task in json.loads(r.stdout)["plays"][0]["tasks"]:
+            for host, res in task["hosts"].items():
+                state = ("skipped" if res.get("skipped") else
+                         "failed" if res.get("failed") else "ok")
+                if "rc" in res:
+                    state += " rc %d" % res["rc"]
+                outcome.setdefault(host, []).append((task["task"]["name"], state))
+        with open(os.path.join(home, "calls")) as f:
+            calls = [line if line == "reboot\n" else json.loads(line) for line in f]
+        with open(os.path.join(home, "codes")) as f:
+            self.assertEqual(f.read(), "", "every exit code served")
+        return outcome, calls
+
+    def test_installation_by_exit_code(self):
+        # Four tries in all for the one that stays busy (the calls say so; Ansible's own
+        # "attempts" counts one less when the retries run out).
+        hosts = ["rc1", "rc16", "rc8", "busy-then-0", "busy-always"]
+        outcome, calls = self.play(hosts, [1, 16, 8, 1618, 0, 1618, 1618, 1618, 1618])
+        install, reboot = "Run SETUP.EXE -N from the package folder", \
+            "Restart when the installer asks for it"
+        removal = [("Run the uninstall entry's quiet command", "skipped"),
+                   ("Restart when the removal asks for it", "skipped")]
+        self.assertEqual(outcome, {
+            "rc1": [(install, "ok rc 1"), (reboot, "ok")] + removal,
+            "rc16": [(install, "ok rc 16"), (reboot, "skipped")] + removal,
+            "rc8": [(install, "failed rc 8")],
+            "busy-then-0": [(install, "ok rc 0"), (reboot, "skipped")] + removal,
+            "busy-always": [(install, "failed rc 1618")],
+        })
+        package = {"path": "C:\\Deploy\\tvx2\\SETUP.EXE", "chdir": "C:\\Deploy\\tvx2",
+                   "arguments": "-N", "product_id": "TVX2HostSoftware",
+                   "expected_return_code": [0, 1, 16], "state": "present"}
+        self.assertEqual(calls, [package] * 9 + ["reboot\n"])
+
+    def test_removal_by_exit_code(self):
+        outcome, calls = self.play(["rc0", "rc2", "busy-then-1"], [0, 2, 1618, 1],
+                                   "-e", "tvx2_state=absent")
+        install = [("Run SETUP.EXE -N from the package folder", "skipped"),
+                   ("Restart when the installer asks for it", "skipped")]
+        remove, reboot = "Run the uninstall entry's quiet command", \
+            "Restart when the removal asks for it"
+        self.assertEqual(outcome, {
+            "rc0": install + [(remove, "ok rc 0"), (reboot, "skipped")],
+            "rc2": install + [(remove, "failed rc 2")],
+            "busy-then-1": install + [(remove, "ok rc 1"), (reboot, "ok")],
+        })
+        # No path and no arguments: win_package runs the entry's QuietUninstallString as it is.
+        entry = {"product_id": "TVX2HostSoftware", "expected_return_code": [0, 1],
+                 "state": "absent"}
+        self.assertEqual(calls, [entry] * 4 + ["reboot\n"])
 
 
 if __name__ == "__main__":
