@@ -57,9 +57,19 @@ class Tools:
         }
         self.prefix = offline_prefix()
 
+    def start(self, *args, cwd=None, **env):
+        """Starts a tool; finish() waits for it. The slow ones run side by side."""
+        return subprocess.Popen(self.prefix + list(args), cwd=cwd or self.home,
+                                env=dict(self.env, **env), stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+
+    @staticmethod
+    def finish(process):
+        out, err = process.communicate()
+        return subprocess.CompletedProcess(process.args, process.returncode, out, err)
+
     def run(self, *args, cwd=None):
-        return subprocess.run(self.prefix + list(args), cwd=cwd or self.home, env=self.env,
-                              capture_output=True, text=True)
+        return self.finish(self.start(*args, cwd=cwd))
 
     def doc(self, *names, kind="module"):
         r = self.run("ansible-doc", "-t", kind, "-j", *names)
@@ -155,16 +165,28 @@ def modules_used(plays, keywords):
 
 class AnsibleExample(unittest.TestCase):
     @classmethod
-    def setUpClass(cls):
+    def begin(cls):
         cls.tools = Tools()
         with open(PLAYBOOK, encoding="utf-8") as f:
             cls.text = f.read()
         cls.plays = yaml.safe_load(cls.text)
+        # Run from the repository, where ansible-lint lints the file (outside its project
+        # folder it would count the file out and pass on 0 files).
+        cls.lint = cls.tools.start("ansible-lint", "--offline", "--profile", "production",
+                                   "--nocolor", "-p", os.path.relpath(PLAYBOOK, ROOT), cwd=ROOT)
+        cls.syntax = cls.tools.start("ansible-playbook", "--syntax-check",
+                                     "-i", cls.tools.inventory, PLAYBOOK)
+
+    @classmethod
+    def setUpClass(cls):
+        # After setUpModule has started the slow tools of both classes.
         cls.keywords = set(cls.tools.doc("-l", kind="keyword"))
         cls.docs = cls.tools.doc(*modules_used(cls.plays, cls.keywords))
 
     @classmethod
-    def tearDownClass(cls):
+    def end(cls):
+        for process in (cls.lint, cls.syntax):
+            Tools.finish(process)
         cls.tools.close()
 
     def test_readme_shows_the_playbook_as_it_stands(self):
@@ -176,15 +198,11 @@ class AnsibleExample(unittest.TestCase):
         self.assertEqual(blocks[0], self.text)
 
     def test_ansible_playbook_syntax_check_passes(self):
-        r = self.tools.run("ansible-playbook", "--syntax-check", "-i", self.tools.inventory,
-                           PLAYBOOK)
+        r = Tools.finish(self.syntax)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
 
     def test_ansible_lint_finds_nothing_with_the_production_profile(self):
-        # Run from the repository, where ansible-lint lints the file (outside its project
-        # folder it would count the file out and pass on 0 files).
-        r = self.tools.run("ansible-lint", "--offline", "--profile", "production", "--nocolor",
-                           "-p", os.path.relpath(PLAYBOOK, ROOT), cwd=ROOT)
+        r = Tools.finish(self.lint)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         self.assertIn("on 1 files", r.stderr)
 
@@ -192,6 +210,10 @@ class AnsibleExample(unittest.TestCase):
         self.assertEqual(modules_used(self.plays, self.keywords),
                          ["ansible.windows.win_package", "ansible.windows.win_reboot"])
         self.assertEqual(option_faults(self.plays, self.keywords, self.docs), [])
+        # The removal relies on this: with no path, the entry's quiet command is what runs.
+        notes = self.docs["ansible.windows.win_package"]["doc"].get("notes", [])
+        self.assertTrue(any("path is not set" in n and "QuietUninstallString" in n
+                            for n in notes), notes)
 
     def test_the_option_check_finds_a_fault_in_each_row(self):
         rows = [
@@ -253,12 +275,14 @@ m.exit_json(changed=True)
 
 
 class PlaybookRuns(unittest.TestCase):
-    maxDiff = None
     """The playbook's own logic run on local stand-in hosts: which exit codes fail the task,
     which restart the server, which are retried, and what each call hands win_package."""
+    maxDiff = None
+    INSTALL = "Run SETUP.EXE -N from the package folder", "Restart when the installer asks for it"
+    REMOVE = "Run the uninstall entry's quiet command", "Restart when the removal asks for it"
 
     @classmethod
-    def setUpClass(cls):
+    def begin(cls):
         cls.tools = Tools()
         home = cls.tools.home
         modules = os.path.join(home, "collections", "ansible_collections", "ansible", "windows",
@@ -274,25 +298,40 @@ class PlaybookRuns(unittest.TestCase):
         cls.playbook = os.path.join(home, "tvx2.yml")
         with open(cls.playbook, "w") as f:
             f.write(text.replace("delay: 60\n", "delay: 0\n"))
-        cls.tools.env.update(TVX2_FAKE=home, ANSIBLE_STDOUT_CALLBACK="ansible.posix.json",
-                             ANSIBLE_FORKS="1", ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3")
+        cls.tools.env.update(ANSIBLE_STDOUT_CALLBACK="ansible.posix.json", ANSIBLE_FORKS="1",
+                             ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3")
+        cls.runs = {
+            "install": cls.start("install", ["rc1", "rc16", "rc8", "busy-then-0", "busy-always"],
+                                 [1, 16, 8, 1618, 0, 1618, 1618, 1618, 1618]),
+            "remove": cls.start("remove", ["rc0", "rc2", "busy-then-1"], [0, 2, 1618, 1],
+                                "-e", "tvx2_state=absent"),
+        }
 
     @classmethod
-    def tearDownClass(cls):
+    def end(cls):
+        for process, _ in cls.runs.values():
+            Tools.finish(process)
         cls.tools.close()
 
-    def play(self, hosts, codes, *extra):
-        """Runs the playbook on the hosts; returns each task's outcome per host and the calls."""
-        home = self.tools.home
-        with open(os.path.join(home, "codes"), "w") as f:
+    @classmethod
+    def start(cls, name, hosts, codes, *extra):
+        """Starts the playbook on the hosts, which take the exit codes in turn."""
+        fake = os.path.join(cls.tools.home, name)
+        os.mkdir(fake)
+        with open(os.path.join(fake, "codes"), "w") as f:
             f.write(" ".join(str(c) for c in codes))
-        with open(os.path.join(home, "calls"), "w"):
-            pass
-        inventory = os.path.join(home, "stand-ins")
+        open(os.path.join(fake, "calls"), "w").close()
+        inventory = os.path.join(fake, "hosts")
         with open(inventory, "w") as f:
             f.write("[tvx2_servers]\n" + "".join(
                 h + " ansible_connection=local\n" for h in hosts))
-        r = self.tools.run("ansible-playbook", "-i", inventory, self.playbook, *extra)
+        return cls.tools.start("ansible-playbook", "-i", inventory, cls.playbook, *extra,
+                               TVX2_FAKE=fake), fake
+
+    def outcome(self, name):
+        """Each task's outcome per host, and the calls the modules saw."""
+        process, fake = self.runs[name]
+        r = Tools.finish(process)
         self.assertIn(r.returncode, (0, 2), r.stdout + r.stderr)
         outcome = {}
         for task in json.loads(r.stdout)["plays"][0]["tasks"]:
@@ -302,21 +341,16 @@ class PlaybookRuns(unittest.TestCase):
                 if "rc" in res:
                     state += " rc %d" % res["rc"]
                 outcome.setdefault(host, []).append((task["task"]["name"], state))
-        with open(os.path.join(home, "calls")) as f:
+        with open(os.path.join(fake, "calls")) as f:
             calls = [line if line == "reboot\n" else json.loads(line) for line in f]
-        with open(os.path.join(home, "codes")) as f:
+        with open(os.path.join(fake, "codes")) as f:
             self.assertEqual(f.read(), "", "every exit code served")
         return outcome, calls
 
     def test_installation_by_exit_code(self):
-        # Four tries in all for the one that stays busy (the calls say so; Ansible's own
-        # "attempts" counts one less when the retries run out).
-        hosts = ["rc1", "rc16", "rc8", "busy-then-0", "busy-always"]
-        outcome, calls = self.play(hosts, [1, 16, 8, 1618, 0, 1618, 1618, 1618, 1618])
-        install, reboot = "Run SETUP.EXE -N from the package folder", \
-            "Restart when the installer asks for it"
-        removal = [("Run the uninstall entry's quiet command", "skipped"),
-                   ("Restart when the removal asks for it", "skipped")]
+        outcome, calls = self.outcome("install")
+        install, reboot = self.INSTALL
+        removal = [(task, "skipped") for task in self.REMOVE]
         self.assertEqual(outcome, {
             "rc1": [(install, "ok rc 1"), (reboot, "ok")] + removal,
             "rc16": [(install, "ok rc 16"), (reboot, "skipped")] + removal,
@@ -324,27 +358,37 @@ class PlaybookRuns(unittest.TestCase):
             "busy-then-0": [(install, "ok rc 0"), (reboot, "skipped")] + removal,
             "busy-always": [(install, "failed rc 1618")],
         })
+        # Four tries in all for the one that stays busy (the calls say so; Ansible's own
+        # "attempts" counts one less when the retries run out).
         package = {"path": "C:\\Deploy\\tvx2\\SETUP.EXE", "chdir": "C:\\Deploy\\tvx2",
                    "arguments": "-N", "product_id": "TVX2HostSoftware",
                    "expected_return_code": [0, 1, 16], "state": "present"}
         self.assertEqual(calls, [package] * 9 + ["reboot\n"])
 
     def test_removal_by_exit_code(self):
-        outcome, calls = self.play(["rc0", "rc2", "busy-then-1"], [0, 2, 1618, 1],
-                                   "-e", "tvx2_state=absent")
-        install = [("Run SETUP.EXE -N from the package folder", "skipped"),
-                   ("Restart when the installer asks for it", "skipped")]
-        remove, reboot = "Run the uninstall entry's quiet command", \
-            "Restart when the removal asks for it"
+        outcome, calls = self.outcome("remove")
+        installation = [(task, "skipped") for task in self.INSTALL]
+        remove, reboot = self.REMOVE
         self.assertEqual(outcome, {
-            "rc0": install + [(remove, "ok rc 0"), (reboot, "skipped")],
-            "rc2": install + [(remove, "failed rc 2")],
-            "busy-then-1": install + [(remove, "ok rc 1"), (reboot, "ok")],
+            "rc0": installation + [(remove, "ok rc 0"), (reboot, "skipped")],
+            "rc2": installation + [(remove, "failed rc 2")],
+            "busy-then-1": installation + [(remove, "ok rc 1"), (reboot, "ok")],
         })
         # No path and no arguments: win_package runs the entry's QuietUninstallString as it is.
         entry = {"product_id": "TVX2HostSoftware", "expected_return_code": [0, 1],
                  "state": "absent"}
         self.assertEqual(calls, [entry] * 4 + ["reboot\n"])
+
+
+def setUpModule():
+    # Both start their tools at once: ansible-lint and the playbook runs take the longest.
+    AnsibleExample.begin()
+    PlaybookRuns.begin()
+
+
+def tearDownModule():
+    AnsibleExample.end()
+    PlaybookRuns.end()
 
 
 if __name__ == "__main__":
