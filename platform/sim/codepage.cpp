@@ -58,7 +58,8 @@ static std::string Convert(const std::u16string& text, UINT codePage, bool noBes
       }
       continue;
     }
-    if (pair) i++;  // one character, one default character
+    // A character beyond the Basic Multilingual Plane is two units, and two default
+    // characters (as Wine writes it).
     int fit = noBestFit || surrogate ? -1 : BestFit1252(c);
     if (c <= 0xFF) {
       out += (char)c;
