@@ -103,9 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t end = written.find("\r\n", start);
     fuzz::Require(end != std::string::npos && end - start <= 1024, "a broken log line:",
                   written.substr(start));
-    for (size_t i = start; i < end; i++)
-      fuzz::Require(written[i] >= ' ' && written[i] < 0x7F, "an unprintable log line:",
-                    written.substr(start, end - start));
+    fuzz::Require(proof::LegibleLogLine(written.substr(start, end - start)),
+                  "an illegible log line:", written.substr(start, end - start));
     start = end + 2;
   }
   return 0;

@@ -1,6 +1,9 @@
 // Main with an arbitrary argument vector (argv[0] included) and system directory: the input
 // is the system directory, then the arguments, each ended by a NUL byte. The package lies in
 // D:\pkg and C:\pkg, the card works, and a legacy service and another service are there.
+// When what follows the last NUL begins with 'W' (code page 1252) or 'U' (UTF-8), the
+// arguments are read as UTF-8 into a wide command line, which the run is started with: its
+// argv is what the code page makes of it, best fit included.
 #include <string.h>
 
 #include "fuzz.h"
@@ -27,9 +30,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::KeyList keys = sim::AllKeys();
 
   std::vector<std::string> args(parts.begin() + 1, parts.end());
+  char mode = parts.back().empty() ? 0 : parts.back()[0];
   args.pop_back();  // what follows the last NUL is no argument
   if (args.empty()) return -1;
-  proof::Outcome outcome = proof::RunInstaller(args);
+  proof::Outcome outcome;
+  bool beyondCodePage = false;
+  if (mode == 'W' || mode == 'U') {
+    if (mode == 'U') sim::M().ansiCodePage = CP_UTF8;
+    std::u16string line;
+    for (size_t i = 0; i < args.size(); i++) {
+      bool quote = args[i].empty() || args[i].find_first_of(" \t") != std::string::npos;
+      line += std::u16string(i ? u" " : u"") + (quote ? u"\"" : u"") + sim::FromUtf8(args[i]) +
+              (quote ? u"\"" : u"");
+    }
+    for (char16_t c : line) beyondCodePage |= mode == 'W' && c > 0xFF;
+    outcome = proof::RunInstallerW(line);
+  } else {
+    outcome = proof::RunInstaller(args);
+  }
   fuzz::RequireReleased(outcome);
   int code = outcome.exitCode;
   fuzz::Require(code == 0 || code == 1 || code == 2 || code == 8 || code == 16, "exit code");
@@ -37,5 +55,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::RequireKeysKept(keys);
   std::string rest;
   fuzz::Require(proof::OutputIsKnownText(sim::Output(), &rest), "unknown output:", rest);
+  // A line that code page 1252 cannot hold as typed changes nothing and opens no file named
+  // on it: the one file it may open is the default log (and the console, for the pause).
+  if (beyondCodePage) {
+    // Only /? and an invalid force code end sooner, with 0, before they touch anything.
+    fuzz::Require(code == 2 || (code == 0 && sim::M().calls.empty()),
+                  "a command line beyond the code page did not stop");
+    std::string defaultLog = sim::M().windowsDir + "\\Logs\\TVX2\\setup.log";
+    for (const sim::CallRecord& c : sim::M().calls) {
+      bool logCall = (c.op == "CreateFileA" || c.op == "FindFirstFileA" ||
+                      c.op == "CreateDirectoryA" || c.op == "MoveFileExA") &&
+                     (defaultLog.compare(0, c.args[0].size(), c.args[0]) == 0 ||
+                      c.args[0] == defaultLog + ".1") ||
+                     (c.op == "CreateFileA" && c.args[0] == "CONIN$");
+      fuzz::Require(logCall, "a command line beyond the code page reached", c.op + " " +
+                    (c.args.empty() ? "" : c.args[0]));
+    }
+  }
   return 0;
 }

@@ -116,6 +116,59 @@ static int LockLog(OVERLAPPED* at) {
   return 0;
 }
 
+// The length of the well-formed UTF-8 sequence at s (at most `left` bytes), with its
+// character; 0 for an overlong form, a surrogate, a character past U+10FFFF or a cut sequence.
+static size_t Utf8Sequence(const unsigned char* s, size_t left, unsigned long* character) {
+  size_t length;
+  unsigned long c, least;
+  if (s[0] >= 0xC2 && s[0] <= 0xDF) {
+    length = 2, c = s[0] & 0x1Fu, least = 0x80;
+  } else if (s[0] >= 0xE0 && s[0] <= 0xEF) {
+    length = 3, c = s[0] & 0x0Fu, least = 0x800;
+  } else if (s[0] >= 0xF0 && s[0] <= 0xF4) {
+    length = 4, c = s[0] & 0x07u, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (length > left) return 0;
+  for (size_t i = 1; i < length; i++) {
+    if ((s[i] & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (s[i] & 0x3Fu);
+  }
+  if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  *character = c;
+  return length;
+}
+
+// Characters that would make a line read as something else: the C1 controls, the line and
+// paragraph separators, and the bidirectional marks, embeddings, overrides and isolates,
+// which reorder what follows them.
+static int Misleading(unsigned long c) {
+  return c <= 0x9F || c == 0x061C || c == 0x200E || c == 0x200F ||
+         (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// One event, one line, as a reader sees it: printable ASCII and well-formed UTF-8 (a folder's
+// name as the UTF-8 code page reads it) stay; line ends, control characters, misleading
+// characters and every other byte show as '?', one for each byte.
+static void ShowLegibly(char* line, size_t length) {
+  unsigned char* bytes = (unsigned char*)line;
+  for (size_t i = 0; i < length;) {
+    unsigned long c = 0;
+    size_t sequence = 0;
+    if (bytes[i] >= ' ' && bytes[i] <= '~') {
+      i++;
+      continue;
+    }
+    if (bytes[i] >= 0x80) sequence = Utf8Sequence(bytes + i, length - i, &c);
+    if (sequence > 0 && !Misleading(c)) {
+      i += sequence;
+      continue;
+    }
+    line[i++] = '?';
+  }
+}
+
 void LogEvent(const char* format, ...) {
   if (LogFile == INVALID_HANDLE_VALUE) return;
   SYSTEMTIME now;
@@ -133,10 +186,7 @@ void LogEvent(const char* format, ...) {
   vsnprintf(line + used, room - (size_t)used, format, args);
   va_end(args);
   size_t length = strlen(line);
-  // One event, one line, ASCII: line ends, control characters and the bytes of other code
-  // pages in a path or an argument show as '?'.
-  for (size_t i = 0; i < length; i++)
-    if ((unsigned char)line[i] < ' ' || (unsigned char)line[i] > '~') line[i] = '?';
+  ShowLegibly(line, length);
   line[length++] = '\r';
   line[length++] = '\n';
   DWORD written = 0;

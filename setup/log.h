@@ -25,7 +25,7 @@ void LogForget(void);
 // 1 while a log is open: callers that need extra platform calls for an event ask first.
 int LogIsOn(void);
 // Writes one event, printf-style, as one line: the local time to the millisecond and the
-// process id, then the text, cut to LOG_LINE_SIZE and made printable ASCII.
+// process id, then the text, cut to LOG_LINE_SIZE, in printable ASCII and well-formed UTF-8.
 void LogEvent(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))

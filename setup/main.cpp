@@ -156,6 +156,10 @@ int Main(int argc, char** argv) {
     }
   }
 
+  // Before anything is changed or opened by a name from the command line: a name read in
+  // the wrong code page is some other file's, so such a run does nothing but say so.
+  unsigned codePage = 0;
+  int readable = CommandLineReadable(&codePage);
   int sourceDirFits = ResolveSourceDir(argc > 0 ? argv[0] : 0);
 
   ActiveMessages = MessageTable;
@@ -166,8 +170,13 @@ int Main(int argc, char** argv) {
   UINT systemDirLen = GetSystemDirectoryA(systemDir, sizeof systemDir);
   int systemDirUsable = systemDirLen > 0 && systemDirLen < SYSTEM_DIR_LIMIT;
 
-  // A log name too long for its buffer writes no log rather than some other file's.
-  if (logNameFits) LogOpen(logNamed ? logPath : 0);
+  // A log name too long for its buffer writes no log rather than some other file's. A name
+  // from an unreadable command line is not trusted either: that run's lines go to the default
+  // log, where its refusal is looked for.
+  if (!readable)
+    LogOpen(0);
+  else if (logNameFits)
+    LogOpen(logNamed ? logPath : 0);
   LogEvent("start: version %s; command line: %s; options:%s%s%s%s%s%s%s; SourceDir \"%s\"; "
            "system directory \"%s\"%s",
            SETUP_VERSION, commandLine, Unattended ? " unattended" : "",
@@ -177,7 +186,13 @@ int Main(int argc, char** argv) {
            systemDirUsable ? systemDir : "", systemDirUsable ? "" : " (unusable)");
   if (Remove && DetectOnly) LogEvent("removal not done: -H detects only");
 
-  if (!systemDirUsable) {
+  if (!readable) {
+    LogEvent("command line not readable in code page %u: nothing done", codePage);
+    if (DebugTrace == 1) TracePause("Main - command line not readable in the code page.\n");
+    PutMessage(MSG_CODE_PAGE);
+    PutMessage(MSG_FAILED);
+    result = EXIT_FAILED;
+  } else if (!systemDirUsable) {
     if (DebugTrace == 1) TracePause("Main - GetSystemDirectory failed.\n");
     PutMessage(MSG_FAILED);
     result = EXIT_FAILED;

@@ -57,6 +57,9 @@ const char* const MessageTable[MESSAGE_COUNT] = {
     /* 93 */ "Removing the KTA TVX II software\n\r",
     /* 94 */ "Removal complete\n\r",
     /* 95 */ "Reboot the machine to finish the removal. \n\r",
+    /* 96 */ "The name of the package folder, or an argument, cannot be read in this system's\n"
+        "code page. Copy the package to a folder whose name it can read, and run SETUP.EXE\n"
+        "from there.\n",
 };
 
 const char* const* ActiveMessages = 0;

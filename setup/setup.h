@@ -21,6 +21,9 @@ extern char ForceCode;
 extern char SourceDir[SOURCE_DIR_SIZE];
 
 int Main(int argc, char** argv);
+// 1 when the arguments are the command line as typed: the ANSI code page is UTF-8, or the
+// wide command line converts to it exactly. *codePage is the ANSI code page.
+int CommandLineReadable(unsigned* codePage);
 // Puts the run state, the output switches, the pending key, the device-seen flags and the run
 // log back to their start values, with the catalogue in use: as a fresh process has them. For hosts that
 // run Main more than once in one process (tests, sweeps, fuzzers).

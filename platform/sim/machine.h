@@ -82,6 +82,11 @@ struct Machine {
   bool systemDirFails = false;
   std::string windowsDir = "C:\\WINDOWS";  // what GetSystemWindowsDirectoryA gives
   DWORD processId = 4242;
+  // The ANSI code page GetACP answers (1252 or 65001), and the command line GetCommandLineW
+  // gives: the start-up code's argv is that line converted to the code page, best fit
+  // included (see ArgumentsOf).
+  UINT ansiCodePage = 1252;
+  std::u16string commandLine;
   int currentDrive = 3;  // 1 = A:, 3 = C:
   DWORD lastError = 0;
   uint64_t clockMs = 0;  // virtual time; Sleep and waits advance it
@@ -143,6 +148,23 @@ int CountCalls(const std::string& op);
 int OpenHandles();
 int OpenHandles(HandleKind kind);
 const std::string& Output();
+
+// The code pages. ToCodePage converts as WideCharToMultiByte does, without a call recorded:
+// 1252 holds U+0000..U+00FF and writes a few more characters by best fit (full-width ASCII
+// as ASCII, some accented capitals without their accent) unless `noBestFit`; any other
+// character becomes '?' and sets *usedDefault. 65001 is UTF-8, a lone surrogate as U+FFFD.
+std::string ToCodePage(const std::u16string& text, UINT codePage, bool noBestFit,
+                       bool* usedDefault);
+// The arguments the C runtime hands to main for this command line: the line converted to the
+// machine's ANSI code page (best fit included), split by the runtime's rules for blanks,
+// quotes and backslashes.
+std::vector<std::string> ArgumentsOf(const std::u16string& commandLine);
+// The command line of a start with these arguments, read back from the machine's ANSI code
+// page (1252: each byte is the character of its number; 65001: UTF-8); an argument with a
+// blank in it, or an empty one, is quoted.
+std::u16string CommandLineOf(const std::vector<std::string>& args);
+// UTF-8 read as UTF-16; a byte of no well-formed sequence becomes U+FFFD.
+std::u16string FromUtf8(const std::string& text);
 
 // For the simulated operations.
 bool FaultCode(const char* op, const std::string& target, DWORD* error);

@@ -29,6 +29,10 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef unsigned short WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef BOOL* LPBOOL;
 typedef DWORD* LPDWORD;
 typedef DWORD* PDWORD;
 typedef BYTE* PBYTE;
@@ -49,9 +53,21 @@ typedef void* HDEVINFO;
 
 #ifndef TRUE
 #define TRUE 1
+// Code pages and the conversion of wide text to them.
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define WC_ERR_INVALID_CHARS 0x00000080UL
+#define WC_NO_BEST_FIT_CHARS 0x00000400UL
+
 #endif
 #ifndef FALSE
 #define FALSE 0
+// Code pages and the conversion of wide text to them.
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define WC_ERR_INVALID_CHARS 0x00000080UL
+#define WC_NO_BEST_FIT_CHARS 0x00000400UL
+
 #endif
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
@@ -99,6 +115,8 @@ typedef void* HDEVINFO;
 #define ERROR_ALLOTTED_SPACE_EXCEEDED 1344L
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 
 // Generic access, sharing and creation.
 #define GENERIC_READ 0x80000000UL
@@ -397,5 +415,11 @@ typedef struct _PROCESS_INFORMATION {
   DWORD dwProcessId;
   DWORD dwThreadId;
 } PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+// Code pages and the conversion of wide text to them.
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define WC_ERR_INVALID_CHARS 0x00000080UL
+#define WC_NO_BEST_FIT_CHARS 0x00000400UL
 
 #endif

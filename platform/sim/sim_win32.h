@@ -111,4 +111,11 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
+// codepage.cpp
+UINT GetACP(void);
+LPWSTR GetCommandLineW(void);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                        LPBOOL lpUsedDefaultChar);
+
 #endif

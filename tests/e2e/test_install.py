@@ -106,6 +106,27 @@ class InstallTest(PrefixTest):
                                re.escape(COMPLETE + CLOSING), out)
         self.assert_installed()
 
+    def test_upgrade_from_a_folder_beyond_the_ansi_code_page(self):
+        # The package in a folder that code page 1252 cannot name, over an older installation
+        # whose files differ from the package's: the manifest's UTF-8 code page reads the
+        # folder as it is, so the package is staged and placed (read as "C:\??\", staging
+        # failed and the older files of the driver directory were placed instead).
+        folder = "C:\\软件"
+        self.prefix.lay_out_package(folder)
+        os.makedirs(self.driver_dir())
+        for name in PACKAGE:
+            self.write_old(os.path.join(self.driver_dir(), name), b"old " + name.encode())
+        for name in ("KTASPW.DLL", "KTASPREM.EXE"):
+            self.write_old(self.sys(name), b"old " + name.encode())
+        rc, out = self.prefix.run_setup(["-FU", "-X"], win_dir=folder)
+        self.assertEqual(rc, 0, out)
+        self.assert_full_match(re.escape(FORCING + BANNER) + TOOL_WAIT + re.escape(COMPLETE), out)
+        self.assert_installed()
+        # The log names the folder in UTF-8.
+        log = read(self.prefix.unix("C:\\windows\\Logs\\TVX2\\setup.log"))
+        self.assertIn('command line: C:\\软件\\SETUP.EXE -FU -X;'.encode(), log)
+        self.assertIn('SourceDir "C:\\软件\\"'.encode(), log)
+
     def test_legacy_service_keys_are_removed_over_two_runs(self):
         self.prefix.import_reg(
             "[%s\\ktawdrsv\\Parameters\\Extra]\n\"x\"=\"1\"\n\n"

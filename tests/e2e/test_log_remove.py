@@ -12,6 +12,7 @@ REMOVING = b"Removing the KTA TVX II software\r\n\r"
 REMOVED = b"Removal complete\r\n\r"
 RESTART = b"Reboot the machine to finish the removal. \r\n\r"
 LOG = "C:\\windows\\Logs\\TVX2\\setup.log"
+MISLEADING = re.compile("[\x00-\x1f\x7f-\x9f\u061c\u200e\u200f\u2028-\u202e\u2066-\u2069]")
 LINE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\d+) (.*)")
 SYS = "C:\\windows\\system32\\"
 DRIVER = SYS + "drivers\\tvx2\\"
@@ -24,13 +25,15 @@ class LogRemoveTest(PrefixTest):
         self.prefix.lay_out_package()
 
     def events(self, win_path=LOG):
-        """The events of the log, checked line by line: CR LF, ASCII, time and process id."""
+        """The events of the log, checked line by line: CR LF, legible UTF-8 (no control,
+        separator or bidirectional character), time and process id."""
         with open(self.prefix.unix(win_path), "rb") as f:
             data = f.read()
         self.assertTrue(data.endswith(b"\r\n"), data[-80:])
         events = []
         for line in data[:-2].split(b"\r\n"):
-            text = line.decode("ascii")
+            text = line.decode("utf-8")  # strict: a broken sequence fails here
+            self.assertIsNone(MISLEADING.search(text), text)
             match = LINE.fullmatch(text)
             self.assertIsNotNone(match, text)
             events.append(match.group(2))
@@ -91,7 +94,10 @@ class LogRemoveTest(PrefixTest):
     def test_silent_run_that_fails_a_placement_names_the_file_and_error_in_its_log(self):
         os.makedirs(self.prefix.unix(SYS + "KTASPREM.EXE"))  # a folder where the tool should go
         os.utime(self.prefix.unix(SYS + "KTASPREM.EXE"), (0, 0))
-        rc, out = self.prefix.run_setup(["-N", "-FU", "/LOG:C:\\Deploy\\Logs\\TVX-Setup.Log"])
+        # An ignored argument in UTF-8 stays legible in the log; its right-to-left override,
+        # which would show the line's end reversed, does not.
+        rc, out = self.prefix.run_setup(["-N", "-FU", "/LOG:C:\\Deploy\\Logs\\TVX-Setup.Log",
+                                         "Zo\u00eb\u202egpj.exe"])
         self.assertEqual((rc, out), (2, b""))
         # The log named keeps its case; the default one is not written.
         self.assertIn("TVX-Setup.Log", os.listdir(self.prefix.unix("C:\\Deploy\\Logs")))
@@ -99,7 +105,8 @@ class LogRemoveTest(PrefixTest):
         events = self.events("C:\\Deploy\\Logs\\TVX-Setup.Log")
         self.assert_events_in_order(events, [
             "start: version 2.1.0.0; command line: C:\\pkg\\SETUP.EXE -N -FU "
-            "/LOG:C:\\Deploy\\Logs\\TVX-Setup.Log; options: unattended no-messages force-U",
+            "/LOG:C:\\Deploy\\Logs\\TVX-Setup.Log Zo\u00eb???gpj.exe; options: unattended "
+            "no-messages force-U",
             "copy \"%sKTASPREM.EXE\" to \"%sKTASPREM.EXE\": failed (error 5)" % (DRIVER, SYS),
             "installation sequence result 2 (failed)",
             "outcome: exit code 2, failed"])

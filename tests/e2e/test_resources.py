@@ -11,6 +11,7 @@ BUILD = os.environ.get("SETUP_BUILD", os.path.join(os.path.dirname(DIST), "build
 
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPAT = "{urn:schemas-microsoft-com:compatibility.v1}"
+SETTINGS_2019 = "{http://schemas.microsoft.com/SMI/2019/WindowsSettings}"
 SUPPORTED_OS = {
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
     "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # Windows 8
@@ -31,6 +32,10 @@ class ResourcesTest(unittest.TestCase):
                          [("requireAdministrator", "false")])
         ids = [e.get("Id") for e in root.findall(".//%ssupportedOS" % COMPAT)]
         self.assertEqual(sorted(ids), sorted(SUPPORTED_OS))
+        # The ANSI functions in UTF-8, so that every folder name reads as it is.
+        pages = root.findall("./%sapplication/%swindowsSettings/%sactiveCodePage"
+                             % (ASM_V3, ASM_V3, SETTINGS_2019))
+        self.assertEqual([e.text for e in pages], ["UTF-8"])
         # The libraries and tools are started by others: no manifest of their own asks
         # for anything.
         for name in PACKAGE[1:]:

@@ -16,6 +16,7 @@ std::string FixtureOutput() { return sim::Output(); }
 std::string FixtureSystemDir() { return sim::M().systemDir; }
 
 int FixtureRunMain(const std::vector<std::string>& args) {
+  sim::M().commandLine = sim::CommandLineOf(args);
   ArgumentVector argv(args);
   return Main(argv.argc(), argv.argv());
 }

@@ -68,6 +68,15 @@ void Installed() {
   sim::HoldOpen(kSys + "KTASPW.DLL");
 }
 
+// The upgrade on a machine whose ANSI code page is UTF-8 (the manifest's), from a folder whose
+// name code page 1252 cannot write: "D:\软件".
+const std::string kUtf8Pkg = "D:\\\xe8\xbd\xaf\xe4\xbb\xb6\\";
+void UpgradeFromUtf8Folder() {
+  Upgrade();
+  sim::M().ansiCodePage = CP_UTF8;
+  for (const char* name : kPackage) sim::AddFile(kUtf8Pkg + name, Bytes(name), kPackageTime);
+}
+
 void CardByPciIdOnly() {
   AddPackage();
   sim::AddDevice("PCI\\VEN_1002&DEV_5159\\3&1", {"PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00",
@@ -100,8 +109,18 @@ const std::vector<MachineCase>& Machines() {
        {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U", "-X"}, true},
       {"detect-only", DetectOnly, {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"},
        false},
+      {"upgrade from a folder named in UTF-8", UpgradeFromUtf8Folder,
+       {kUtf8Pkg + "setup.exe", "-X"}, {kUtf8Pkg + "setup.exe", "-X"}, true},
+      // Code page 1252 reads it as "D:\??\setup.exe": every run refuses, changing nothing.
+      {"upgrade from a folder beyond the code page", Upgrade, {}, {}, true,
+       u"D:\\软件\\setup.exe -X"},
   };
   return machines;
+}
+
+Outcome Start(const MachineCase& machine, bool rerun) {
+  if (!machine.commandLine.empty()) return RunInstallerW(machine.commandLine);
+  return RunInstaller(rerun ? machine.rerun : machine.args);
 }
 
 RunRules Rules(const MachineCase& machine) {

@@ -16,7 +16,12 @@ struct MachineCase {
   std::vector<std::string> args;   // the run, argv[0] first
   std::vector<std::string> rerun;  // the unattended run after a cut
   bool installs;                   // places files (not detect-only)
+  // When not empty, both runs start with this wide command line instead (args unused).
+  std::u16string commandLine = u"";
 };
+
+// Starts the machine's run (or, with `rerun`, its run after a cut) as its row says.
+Outcome Start(const MachineCase& machine, bool rerun);
 
 const std::vector<MachineCase>& Machines();
 // What every run on these machines must keep: the package's bytes as the destinations'

@@ -11,7 +11,7 @@
 
 namespace proof {
 
-Outcome RunInstaller(const std::vector<std::string>& args) {
+static Outcome RunMain(const std::vector<std::string>& args) {
   // Writable strings and a null pointer after them, as the start-up code hands them over.
   std::vector<std::vector<char>> storage;
   std::vector<char*> argv;
@@ -32,6 +32,16 @@ Outcome RunInstaller(const std::vector<std::string>& args) {
     outcome.runaway = true;
   }
   return outcome;
+}
+
+Outcome RunInstaller(const std::vector<std::string>& args) {
+  sim::M().commandLine = sim::CommandLineOf(args);
+  return RunMain(args);
+}
+
+Outcome RunInstallerW(const std::u16string& commandLine) {
+  sim::M().commandLine = commandLine;
+  return RunMain(sim::ArgumentsOf(commandLine));
 }
 
 Snapshot TakeSnapshot() {
@@ -60,9 +70,8 @@ std::vector<std::string> TakeOutLogs(const RunRules& rules, Snapshot* snapshot) 
     size_t start = 0;
     while (start < text.size()) {
       size_t end = text.find("\r\n", start);
-      bool whole = end != std::string::npos && end - start <= 1024;
-      for (size_t i = start; whole && i < end; i++)
-        whole = text[i] >= ' ' && text[i] < 0x7F;
+      bool whole = end != std::string::npos && end - start <= 1024 &&
+                   LegibleLogLine(text.substr(start, end - start));
       if (!whole) {
         problems.push_back(log + " holds a broken line: \"" + Shown(text.substr(start)) + "\"");
         break;
@@ -72,6 +81,34 @@ std::vector<std::string> TakeOutLogs(const RunRules& rules, Snapshot* snapshot) 
     snapshot->files.erase(it);
   }
   return problems;
+}
+
+bool LegibleLogLine(const std::string& line) {
+  for (size_t i = 0; i < line.size();) {
+    unsigned char lead = (unsigned char)line[i];
+    if (lead >= ' ' && lead < 0x7F) {
+      i++;
+      continue;
+    }
+    // The sequence's length from its lead byte's high bits, then its character.
+    size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                          : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || i + length > line.size()) return false;
+    uint32_t c = lead & (0x7F >> length);
+    for (size_t k = 1; k < length; k++) {
+      unsigned char next = (unsigned char)line[i + k];
+      if ((next & 0xC0) != 0x80) return false;
+      c = (c << 6) | (next & 0x3F);
+    }
+    size_t shortest = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    if (shortest != length || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return false;
+    static const uint32_t kMisleading[][2] = {
+        {0x80, 0x9F}, {0x61C, 0x61C}, {0x200E, 0x200F}, {0x2028, 0x202E}, {0x2066, 0x2069}};
+    for (const auto& range : kMisleading)
+      if (c >= range[0] && c <= range[1]) return false;
+    i += length;
+  }
+  return true;
 }
 
 std::vector<std::string> Differences(const Snapshot& expected, const Snapshot& actual) {

@@ -19,8 +19,12 @@ struct Outcome {
   bool runaway = false;  // made more calls than any run can
 };
 
-// Runs Main with these arguments (argv[0] first) from the run state of a fresh process.
+// Runs Main with these arguments (argv[0] first) from the run state of a fresh process; the
+// machine's wide command line is the one they were read from (sim::CommandLineOf).
 Outcome RunInstaller(const std::vector<std::string>& args);
+// Runs Main started with this wide command line: its arguments are what the C runtime reads
+// from it in the machine's ANSI code page (sim::ArgumentsOf), best fit included.
+Outcome RunInstallerW(const std::u16string& commandLine);
 
 // One file as the comparisons see it.
 struct FileState {
@@ -57,8 +61,12 @@ struct RunRules {
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome);
 // Takes the run logs out of a snapshot (their lines differ from run to run by design), and
-// says what is wrong with them: every line whole, printable ASCII, ended by CR LF.
+// says what is wrong with them: every line whole, legible (LegibleLogLine), ended by CR LF.
 std::vector<std::string> TakeOutLogs(const RunRules& rules, Snapshot* snapshot);
+// Whether a log line (without its CR LF) is printable ASCII and well-formed UTF-8 only, with
+// no C1 control, line or paragraph separator, nor bidirectional mark, embedding, override or
+// isolate.
+bool LegibleLogLine(const std::string& line);
 
 
 // Whether the output is made only of catalogue texts, the force option's texts, the usage

@@ -48,6 +48,8 @@ const std::map<std::string, std::vector<DWORD>>& ErrorsByOperation() {
       {"LockFileEx", {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE}},
       {"UnlockFileEx", {ERROR_NOT_LOCKED, ERROR_INVALID_HANDLE}},
       {"GetSystemWindowsDirectoryA", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"WideCharToMultiByte", {ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_FLAGS,
+                               ERROR_INVALID_PARAMETER, ERROR_NO_UNICODE_TRANSLATION}},
       {"CreateFileA", {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
                        ERROR_SHARING_VIOLATION, ERROR_NOT_ENOUGH_MEMORY}},
       {"GetSystemDirectoryA", {ERROR_NOT_ENOUGH_MEMORY}},
@@ -118,7 +120,7 @@ std::vector<std::string> RecordedOps(const MachineCase& machine, Outcome* outcom
                                      Snapshot* before) {
   Prepare(machine, true);
   *before = TakeSnapshot();
-  *outcome = RunInstaller(machine.args);
+  *outcome = Start(machine, false);
   std::vector<std::string> ops;
   for (const sim::CallRecord& c : sim::M().calls) ops.push_back(c.op);
   return ops;
@@ -140,7 +142,7 @@ void FaultSweep() {
         sim::M().faultCall = (int64_t)i + 1;
         sim::M().faultCallError = error;
         sim::M().callLimit = limit;
-        Outcome o = RunInstaller(machine.args);
+        Outcome o = Start(machine, false);
         // An operation that cannot fail there never reaches its fault: no further errors.
         if (!sim::M().faultCallFired) break;
         faultRuns++;
@@ -211,13 +213,13 @@ int InterruptionSweep() {
         Prepare(machine, false);
         sim::M().cutCall = (int64_t)k;
         sim::M().cutInside = inside != 0;
-        Outcome cut = RunInstaller(machine.args);
+        Outcome cut = Start(machine, false);
         if (!cut.cut) continue;  // a copy that failed before writing was not cut inside
         (inside ? insideCopies : cutPoints)++;
         sim::PowerCutRestart();
         sim::M().console.out.clear();
         sim::M().callLimit = sim::M().callCount + (int64_t)ops.size() * 20 + 10000;
-        Outcome rerun = RunInstaller(machine.rerun);
+        Outcome rerun = Start(machine, true);
         std::vector<std::string> problems;
         if (rerun.runaway || !ExitAccepted(uncut.exitCode, rerun.exitCode))
           problems.push_back("the run after the restart ended with " +

@@ -77,7 +77,7 @@ std::vector<std::string> Events(const std::string& log) {
   for (const std::string& line : Lines(log)) {
     EXPECT_TRUE(std::regex_search(line, head, std::regex_constants::match_continuous)) << line;
     EXPECT_LT(line.size() + 2, (size_t)LOG_LINE_SIZE + 1) << line;
-    for (char c : line) EXPECT_TRUE(c >= ' ' && c <= '~') << line;
+    EXPECT_TRUE(proof::LegibleLogLine(line)) << line;
     events.push_back(line.size() > 29 ? line.substr(29) : line);
   }
   return events;
@@ -398,13 +398,56 @@ TEST_F(LogTest, RunsThatStopAtTheOptionsWriteNothing) {
   EXPECT_FALSE(sim::FileExists("C:\\x.log"));
 }
 
-TEST_F(LogTest, LinesAreBoundedAndPrintableAscii) {
+TEST_F(LogTest, LinesAreBoundedAndLegible) {
   std::string longArg = "-" + std::string(3000, 'z');
   RunMain({"setup", "-x", "caf\xe9\tname", longArg});
   std::vector<std::string> events = Events(sim::FileContents(kLog));  // checks each line
   ASSERT_FALSE(events.empty());
   EXPECT_NE(events[0].find("caf??name"), std::string::npos) << events[0];
   EXPECT_EQ(events.back(), "outcome: exit code 8, no device of the card");
+
+  // An argument as the UTF-8 code page hands it over: well-formed UTF-8 stays, every byte of
+  // anything else shows as '?'.
+  struct Row {
+    std::string arg, shown;
+  };
+  const std::vector<Row> rows = {
+      {"C:\\\xe8\xbd\xaf\xe4\xbb\xb6\\", "C:\\\xe8\xbd\xaf\xe4\xbb\xb6\\"},  // two CJK
+      {"Zo\xc3\xab \xf0\x9f\x98\x80", "Zo\xc3\xab \xf0\x9f\x98\x80"},  // U+00EB, U+1F600
+      {"\xc2\xa0nbsp", "\xc2\xa0nbsp"},                                  // U+00A0, the first kept
+      {"del\x7f c1\xc2\x85 \xc2\x9f", "del? c1?? ??"},                    // DEL, NEL, U+009F
+      {"over\xc0\xaf long\xe0\x80\xaf", "over?? long???"},              // "/" written long
+      {"sur\xed\xa0\x80", "sur???"},                                      // U+D800
+      {"big\xf4\x90\x80\x80 \xf5\x80", "big???? ??"},                    // past U+10FFFF
+      {"cut\xe8\xbd", "cut??"},                                           // a sequence cut off
+      {"stray\x80\xbf\xfe\xff", "stray????"},
+      {"rlo\xe2\x80\xaegpj.exe", "rlo???gpj.exe"},                        // U+202E
+      {"\xe2\x80\xaa\xe2\x81\xa6\xe2\x81\xa9", "?????????"},             // U+202A, U+2066, U+2069
+      {"ls\xe2\x80\xa8ps\xe2\x80\xa9lrm\xe2\x80\x8e\xd8\x9c", "ls???ps???lrm?????"},
+      {"\xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",          // neighbours stay
+       "\xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
+  };
+  for (const Row& row : rows) {
+    sim::Reset();
+    sim::M().ansiCodePage = CP_UTF8;
+    RunMain({"setup", "-x", row.arg});
+    std::vector<std::string> lines = Events(sim::FileContents(kLog));
+    ASSERT_FALSE(lines.empty());
+    std::string quote = row.arg.find(' ') != std::string::npos ? "\"" : "";
+    EXPECT_NE(lines[0].find("command line: setup -x " + quote + row.shown + quote + "; options"),
+              std::string::npos) << lines[0];
+  }
+  // A line cut at its limit inside a character shows the cut bytes as '?'.
+  sim::Reset();
+  sim::M().ansiCodePage = CP_UTF8;
+  std::string wide;
+  for (int i = 0; i < 400; i++) wide += "\xe8\xbd\xaf";
+  RunMain({"setup", "-x", "a" + wide});  // 77 bytes before it: the cut falls after 2 of 3
+  std::vector<std::string> lines = Lines(sim::FileContents(kLog));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(proof::LegibleLogLine(lines[0]));
+  EXPECT_EQ(lines[0].size(), (size_t)LOG_LINE_SIZE - 3);
+  EXPECT_EQ(lines[0].substr(lines[0].size() - 3), "\xaf??");
 }
 
 }  // namespace

@@ -177,3 +177,86 @@ TEST_F(MainTest, SystemDirectoryFailureTraceWithPauseThenClosingPause) {
   EXPECT_EQ(sim::M().console.blockedReads, 0);
   EXPECT_EQ(sim::M().console.events.size(), 1u);  // the release of the second key
 }
+
+// A command line that the ANSI code page cannot hold as typed: the run stops before it
+// changes or opens anything named on it, whatever the machine, and says why.
+TEST_F(MainTest, CommandLineOutsideTheCodePageChangesNothing) {
+  const std::string kSys = "C:\\WINDOWS\\system32\\";
+  const std::string kLog = "c:\\windows\\logs\\tvx2\\setup.log";
+  const std::string kCodePage = MessageTable[MSG_CODE_PAGE];
+  const std::string kForcing = "Skipping hardware detection - forcing Vorrin.\n";
+  // An older installation, and the package both in C:\pkg and in C:\软件 (the name in UTF-8,
+  // as the UTF-8 code page writes it).
+  auto arrange = [&] {
+    for (const char* dir : {"C:\\pkg\\", "C:\\\xe8\xbd\xaf\xe4\xbb\xb6\\"})
+      for (int n = MSG_FILE_SETUP; n <= MSG_FILE_SERVICE_TOOL; n++)
+        sim::AddFile(std::string(dir) + MessageTable[n], std::string("new ") + MessageTable[n], 2000);
+    for (int n = MSG_FILE_SETUP; n <= MSG_FILE_SERVICE_TOOL; n++)
+      sim::AddFile(kSys + "drivers\\tvx2\\" + MessageTable[n], "old", 1000);
+    sim::AddFile(kSys + "KTASPW.DLL", "old", 1000);
+    sim::AddProgram(kSys + "KTASPSVC.EXE", 0);
+    sim::AddDirectory("C:\\WINDOWS\\Logs\\TVX2");
+  };
+  struct Row {
+    const char* name;
+    std::u16string commandLine;
+    std::string out;
+    std::vector<std::string> fault;  // WideCharToMultiByte fails with this error
+  };
+  const std::vector<Row> rows = {
+      {"a folder the code page lacks", u"C:\\软件\\SETUP.EXE -FU -X",
+       kForcing + kBanner + kCodePage + kFailed},
+      // Best fit would read these as C:\pkg and as a quoted "/LOG:..." argument.
+      {"full-width letters", u"C:\\ｐｋｇ\\SETUP.EXE -FU -X", kForcing + kBanner + kCodePage + kFailed},
+      {"full-width quotes", u"C:\\pkg\\SETUP.EXE -FU ＂/LOG:C:\\pkg\\x y.log＂",
+       kForcing + kBanner + kCodePage + kFailed + kClosing},
+      {"silent", u"C:\\软件\\SETUP.EXE -N -FU", ""},
+      {"removal, with traces", u"C:\\软件\\SETUP.EXE -U -D -X",
+       kBanner + "Main - command line not readable in the code page.\nPress ENTER to continue\n" +
+           kCodePage + kFailed},
+      {"detect only", u"C:\\软件\\SETUP.EXE -H", kBanner + kCodePage + kFailed},
+      {"a conversion that fails", u"C:\\pkg\\SETUP.EXE -FU -X",
+       kForcing + kBanner + kCodePage + kFailed, {"122"}},
+  };
+  for (const Row& row : rows) {
+    sim::Reset();
+    arrange();
+    sim::PressKey('\r');
+    if (!row.fault.empty()) sim::InjectFault("WideCharToMultiByte", std::stoul(row.fault[0]));
+    proof::Snapshot before = proof::TakeSnapshot();
+    EXPECT_EQ(RunMainW(row.commandLine), EXIT_FAILED) << row.name;
+    EXPECT_EQ(Out(), row.out) << row.name;
+    proof::RunRules rules{};
+    rules.logs = {kLog};
+    proof::Snapshot after = proof::TakeSnapshot();
+    // The refusal goes to the default log, not to a log named on the line.
+    std::string log = sim::FileContents(kLog);
+    EXPECT_NE(log.find(" command line not readable in code page 1252: nothing done\r\n"),
+              std::string::npos) << row.name << log;
+    EXPECT_TRUE(proof::TakeOutLogs(rules, &after).empty()) << row.name;
+    EXPECT_EQ(proof::Differences(before, after), std::vector<std::string>()) << row.name;
+    EXPECT_EQ(sim::CountCalls("CreateProcessA"), 0) << row.name;
+    EXPECT_EQ(sim::CallsTo("WideCharToMultiByte").at(0).args[1], "0x400") << row.name;
+  }
+
+  // The same names on a machine whose code page is UTF-8 (the manifest's), and a name that
+  // code page 1252 holds, are read as typed: the package from that folder is installed.
+  struct Readable {
+    UINT codePage;
+    std::u16string dir;
+    std::string dirBytes;
+  };
+  for (const Readable& r : std::vector<Readable>{
+           {CP_UTF8, u"C:\\软件\\", "C:\\\xe8\xbd\xaf\xe4\xbb\xb6\\"},
+           {1252, u"C:\\pkg\\", "C:\\pkg\\"}}) {
+    sim::Reset();
+    arrange();
+    sim::M().ansiCodePage = r.codePage;
+    EXPECT_EQ(RunMainW(r.dir + u"SETUP.EXE -FU -X"), EXIT_INSTALLED) << r.dirBytes;
+    EXPECT_EQ(std::string(SourceDir), r.dirBytes);
+    EXPECT_EQ(sim::FileContents(kSys + "KTASPW.DLL"), "new KTASPW.DLL") << r.dirBytes;
+    EXPECT_NE(sim::FileContents(kLog).find("SourceDir \"" + r.dirBytes + "\""), std::string::npos)
+        << sim::FileContents(kLog);
+    EXPECT_EQ(sim::CountCalls("WideCharToMultiByte"), r.codePage == CP_UTF8 ? 0 : 1);
+  }
+}

@@ -12,6 +12,7 @@
 #include "portable/fixture.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
+#include "proof/proof.h"
 
 class SimTest : public ::testing::Test {
  protected:
@@ -21,6 +22,12 @@ class SimTest : public ::testing::Test {
 
   // Runs Main with these arguments (argv[0] first), as the start-up code would.
   static int RunMain(const std::vector<std::string>& args) { return FixtureRunMain(args); }
+
+  // Runs Main started with this wide command line, its arguments read from it in the
+  // machine's ANSI code page.
+  static int RunMainW(const std::u16string& commandLine) {
+    return proof::RunInstallerW(commandLine).exitCode;
+  }
 
   static std::string Out() { return sim::Output(); }
 

@@ -1,0 +1,23 @@
+// Whether the command line reached the installer as it was typed.
+#include "../platform/win32.h"
+#include "setup.h"
+
+// The longest command line Windows passes is 32,767 characters; a code page writes one in at
+// most two bytes.
+#define ANSI_COMMAND_LINE_SIZE 65536
+
+static char AnsiCommandLine[ANSI_COMMAND_LINE_SIZE];
+
+// The C runtime reads the arguments in the ANSI code page. Where that page is not UTF-8 (a
+// system that ignores the manifest's code page), a character the page lacks arrives as '?',
+// or as a look-alike by "best fit" (a full-width quote as '"'): a folder or an argument that
+// names another one, or none. The arguments are as typed only when the wide command line
+// converts to the page exactly, which a failed conversion cannot show either.
+int CommandLineReadable(unsigned* codePage) {
+  *codePage = GetACP();
+  if (*codePage == CP_UTF8) return 1;
+  BOOL usedDefault = FALSE;
+  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, GetCommandLineW(), -1,
+                                   AnsiCommandLine, sizeof AnsiCommandLine, NULL, &usedDefault);
+  return length > 0 && !usedDefault;
+}
