@@ -111,4 +111,12 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
+// libraries.cpp (SetDefaultDllDirectories is not declared: it is found through GetProcAddress,
+// as on Windows 7 without the update that brought it)
+HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL FreeLibrary(HMODULE hLibModule);
+HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+BOOL SetDllDirectoryA(LPCSTR lpPathName);
+
 #endif
