@@ -80,6 +80,12 @@ void DetectOnly() {
   AddWorkingCard();
 }
 
+// Windows 7 without the loader update: hid.dll is loaded by its full path.
+void DetectOnlyWithoutLoaderUpdate() {
+  DetectOnly();
+  sim::WithoutLoaderUpdate();
+}
+
 }  // namespace
 
 const std::vector<MachineCase>& Machines() {
@@ -100,6 +106,8 @@ const std::vector<MachineCase>& Machines() {
        {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U", "-X"}, true},
       {"detect-only", DetectOnly, {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"},
        false},
+      {"detect-only without the loader update", DetectOnlyWithoutLoaderUpdate,
+       {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"}, false},
   };
   return machines;
 }
