@@ -1,6 +1,8 @@
 // Main with an arbitrary argument vector (argv[0] included) and system directory: the input
 // is the system directory, then the arguments, each ended by a NUL byte. The package lies in
-// D:\pkg and C:\pkg, the card works, and a legacy service and another service are there.
+// D:\pkg and C:\pkg, the card works, and a legacy service and another service are there,
+// and so is someone else's hid.dll beside the program. An input of odd length runs on
+// Windows 7 without the loader update (hid.dll by its full path).
 #include <string.h>
 
 #include "fuzz.h"
@@ -21,6 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* name : {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE", "KTASPSVC.EXE"})
       sim::AddFile(std::string(dir) + name, name, 2000);
   sim::AddHidInterface("\\\\?\\hid#vid_7a5c&pid_4001#1", 0x7A5C, 0x4001);
+  if (size % 2) sim::WithoutLoaderUpdate();
+  sim::AddFile("D:\\pkg\\hid.dll", "planted", 1000);
+  sim::AddFile("C:\\pkg\\hid.dll", "planted", 1000);
   sim::AddKey(SIM_SERVICES_PATH "\\ktawdrsv\\Enum");
   sim::AddKey(SIM_SERVICES_PATH "\\Tcpip\\Parameters");
   sim::SetStdin("y\n");
