@@ -2,8 +2,15 @@
 #include <stddef.h>
 
 #include "../platform/win32.h"
+#include "../setup/libraries.h"
+#include "../setup/log.h"
 #include "../setup/setup.h"
 #include "detect.h"
+
+// hid.dll is loaded from the system directory when the probe runs, never at start-up: it is
+// no library that Windows always takes from there, and one beside the installer would win.
+typedef decltype(&HidD_GetHidGuid) GetHidGuidProc;
+typedef decltype(&HidD_GetAttributes) GetAttributesProc;
 
 // The smallest detail record that can hold a path: the fixed part and one character.
 #define DETAIL_MIN_SIZE (offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 1)
@@ -13,11 +20,9 @@ static int IsCardAttributes(const HIDD_ATTRIBUTES* attributes) {
          (attributes->ProductID == CARD_PRODUCT_ID || attributes->ProductID == CARD_ALT_PRODUCT_ID);
 }
 
-int FindUsbServiceProcessor(void) {
-  if (ForceCode == 'U') return 1;
-
+static int FindCardInterface(GetHidGuidProc getHidGuid, GetAttributesProc getAttributes) {
   GUID hidGuid;
-  HidD_GetHidGuid(&hidGuid);
+  getHidGuid(&hidGuid);
   HDEVINFO set = SetupDiGetClassDevsA(&hidGuid, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return 0;
 
@@ -57,10 +62,37 @@ int FindUsbServiceProcessor(void) {
     attributes.ProductID = 0;
     attributes.VersionNumber = 0;
     // A failed read is no match: the record would hold nothing of this device.
-    if (HidD_GetAttributes(device, &attributes) && IsCardAttributes(&attributes)) result = 1;
+    if (getAttributes(device, &attributes) && IsCardAttributes(&attributes)) result = 1;
     LocalFree(detail);
     CloseHandle(device);
   }
   SetupDiDestroyDeviceInfoList(set);
+  return result;
+}
+
+// Without hid.dll (or one of its two functions) no HID interface can be read: the answer is
+// the one for no interface of the card, and the device-tree scan runs as usual.
+int FindUsbServiceProcessor(void) {
+  if (ForceCode == 'U') return 1;
+
+  HMODULE hid = LoadSystemLibrary("hid.dll");
+  if (!hid) {
+    DWORD error = GetLastError();
+    LogEvent("HID probe: hid.dll not loaded from the system directory (error %lu)",
+             (unsigned long)error);
+    return 0;
+  }
+  GetHidGuidProc getHidGuid = (GetHidGuidProc)FindLibraryProc(hid, "HidD_GetHidGuid");
+  GetAttributesProc getAttributes =
+      getHidGuid ? (GetAttributesProc)FindLibraryProc(hid, "HidD_GetAttributes") : NULL;
+  int result = 0;
+  if (getHidGuid && getAttributes) {
+    result = FindCardInterface(getHidGuid, getAttributes);
+  } else {
+    DWORD error = GetLastError();
+    LogEvent("HID probe: hid.dll lacks %s (error %lu)",
+             getHidGuid ? "HidD_GetAttributes" : "HidD_GetHidGuid", (unsigned long)error);
+  }
+  FreeLibrary(hid);
   return result;
 }

@@ -68,6 +68,9 @@ void RequirePathsWhole() {
   for (const sim::CallRecord& c : sim::M().calls)
     if (c.op == "CreateFileA" && (std::stoul(c.args[1], nullptr, 16) & FILE_APPEND_DATA))
       log = c.args[0];
+  for (const std::string& library : sim::M().libraries.loaded)
+    Require(sysUsable && library.compare(0, sys.size() + 1, sys + "\\") == 0,
+            "a library loaded from outside the system directory:", library);
   for (const sim::CallRecord& c : sim::M().calls) {
     std::vector<std::string> paths;
     bool logPath = !log.empty() && (c.args[0] == log || (c.op == "CreateDirectoryA" &&
@@ -81,6 +84,20 @@ void RequirePathsWhole() {
       std::string start = "\"" + sys + "\\";
       Require(c.args[1].compare(0, start.size(), start) == 0, "a program outside it:", c.args[1]);
       Require(c.args[1].size() < PATH_BUFFER_SIZE, "a command line too long:", c.args[1]);
+      continue;
+    }
+    // hid.dll alone, from the system directory alone: by name with the search restricted to
+    // it, or (where that flag is not understood) by its full path there.
+    if (c.op == "LoadLibraryExA") {
+      bool restricted = c.args[0] == "hid.dll" && c.args[2] == sim::Hex(LOAD_LIBRARY_SEARCH_SYSTEM32);
+      bool fullPath = sysUsable && c.args[0] == sys + "\\hid.dll" &&
+                      c.args[2] == sim::Hex(LOAD_WITH_ALTERED_SEARCH_PATH);
+      Require(restricted || fullPath, "a library loaded by another name or search:",
+              c.args[0] + " " + c.args[2]);
+      continue;
+    }
+    if (c.op == "SetDllDirectoryA") {
+      Require(c.args[0].empty(), "a folder added to the library search:", c.args[0]);
       continue;
     }
     if (c.op == "CreateDirectoryA") {

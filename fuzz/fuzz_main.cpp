@@ -1,6 +1,8 @@
 // Main with an arbitrary argument vector (argv[0] included) and system directory: the input
 // is the system directory, then the arguments, each ended by a NUL byte. The package lies in
-// D:\pkg and C:\pkg, the card works, and a legacy service and another service are there.
+// D:\pkg and C:\pkg, the card works, and a legacy service and another service are there,
+// and so is someone else's hid.dll beside the program. An input of odd length runs on
+// Windows 7 without the loader update (hid.dll by its full path).
 // When what follows the last NUL begins with 'W' (code page 1252) or 'U' (UTF-8), the
 // arguments are read as UTF-8 into a wide command line, which the run is started with: its
 // argv is what the code page makes of it, best fit included.
@@ -24,6 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* name : {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE", "KTASPSVC.EXE"})
       sim::AddFile(std::string(dir) + name, name, 2000);
   sim::AddHidInterface("\\\\?\\hid#vid_7a5c&pid_4001#1", 0x7A5C, 0x4001);
+  if (size % 2) sim::WithoutLoaderUpdate();
+  sim::AddFile("D:\\pkg\\hid.dll", "planted", 1000);
+  sim::AddFile("C:\\pkg\\hid.dll", "planted", 1000);
   sim::AddKey(SIM_SERVICES_PATH "\\ktawdrsv\\Enum");
   sim::AddKey(SIM_SERVICES_PATH "\\Tcpip\\Parameters");
   sim::SetStdin("y\n");
@@ -59,11 +64,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // on it: the one file it may open is the default log (and the console, for the pause).
   if (beyondCodePage) {
     // Only /? and an invalid force code end sooner, with 0, before they touch anything.
-    fuzz::Require(code == 2 || (code == 0 && sim::M().calls.empty()),
+    // The entry point's restriction of the library search comes first in every run.
+    auto restriction = [](const sim::CallRecord& c) {
+      return c.op == "GetModuleHandleA" || c.op == "GetProcAddress" ||
+             c.op == "SetDefaultDllDirectories" || c.op == "SetDllDirectoryA";
+    };
+    bool onlyRestriction = true;
+    for (const sim::CallRecord& c : sim::M().calls) onlyRestriction &= restriction(c);
+    fuzz::Require(code == 2 || (code == 0 && onlyRestriction),
                   "a command line beyond the code page did not stop");
     std::string defaultLog = sim::M().windowsDir + "\\Logs\\TVX2\\setup.log";
     for (const sim::CallRecord& c : sim::M().calls) {
-      bool logCall = (c.op == "CreateFileA" || c.op == "FindFirstFileA" ||
+      bool logCall = restriction(c) || (c.op == "CreateFileA" || c.op == "FindFirstFileA" ||
                       c.op == "CreateDirectoryA" || c.op == "MoveFileExA") &&
                      (defaultLog.compare(0, c.args[0].size(), c.args[0]) == 0 ||
                       c.args[0] == defaultLog + ".1") ||

@@ -19,6 +19,7 @@ void Reset() {
   InitRegistry();
   InitDevices();
   InitProcess();
+  InitLibraries();
 }
 
 void InjectFault(const std::string& op, DWORD error, const std::string& target, int times,
@@ -65,7 +66,7 @@ static bool NamesSomething(const char* op) {
                                      "MoveFileExA", "CreateDirectoryA", "CreateFileA",
                                      "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA",
                                      "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA",
-                                     "RemoveDirectoryA"};
+                                     "RemoveDirectoryA", "LoadLibraryExA", "SetDllDirectoryA"};
   for (const char* name : kOps)
     if (strcmp(op, name) == 0) return true;
   return false;
@@ -95,6 +96,10 @@ void PowerCutRestart() {
   m.devices.localBlocks.clear();
   m.devices.sets.clear();
   m.liveAllocations = 0;
+  // The loader state was the stopped process's own.
+  m.libraries.defaultDirs = 0;
+  m.libraries.currentDirSearched = true;
+  m.libraries.dllDirectory.clear();
   for (ProcessEntry& p : m.process.processes) {
     p.ended = true;  // killed: what it would have done at its end never happens
     p.onEnd = nullptr;
@@ -117,6 +122,7 @@ static const char* KindName(HandleKind kind) {
     case HandleKind::Key: return "key";
     case HandleKind::Heap: return "heap";
     case HandleKind::File: return "file";
+    case HandleKind::Module: return "library";
   }
   return "?";
 }
@@ -183,7 +189,7 @@ HandleEntry* FindHandle(HANDLE h, HandleKind kind) {
 bool CloseKernelHandle(HANDLE h) {
   HandleEntry* e = OpenEntry(h);
   if (!e || e->kind == HandleKind::Key || e->kind == HandleKind::DeviceSet ||
-      e->kind == HandleKind::Heap)
+      e->kind == HandleKind::Heap || e->kind == HandleKind::Module)
     return false;
   e->open = false;
   return true;

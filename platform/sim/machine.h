@@ -13,6 +13,7 @@
 #include "sim_types.h"
 #include "model_devices.h"
 #include "model_files.h"
+#include "model_libraries.h"
 #include "model_process.h"
 #include "model_registry.h"
 
@@ -36,7 +37,7 @@ struct Fault {
   int times;
 };
 
-enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File };
+enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File, Module };
 
 // A byte range locked through one handle of a file; a closed handle holds none.
 struct FileLock {
@@ -98,6 +99,7 @@ struct Machine {
   RegistryModel registry;
   DevicesModel devices;
   ProcessModel process;
+  LibrariesModel libraries;
 
   std::vector<Fault> faults;
   std::vector<CallRecord> calls;
@@ -132,6 +134,7 @@ void InitFiles();
 void InitRegistry();
 void InitDevices();
 void InitProcess();
+void InitLibraries();
 
 // Arranging.
 void InjectFault(const std::string& op, DWORD error, const std::string& target = "",

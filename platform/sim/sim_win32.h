@@ -118,4 +118,12 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                         LPBOOL lpUsedDefaultChar);
 
+// libraries.cpp (SetDefaultDllDirectories is not declared: it is found through GetProcAddress,
+// as on Windows 7 without the update that brought it)
+HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL FreeLibrary(HMODULE hLibModule);
+HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+BOOL SetDllDirectoryA(LPCSTR lpPathName);
+
 #endif

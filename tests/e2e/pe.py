@@ -1,29 +1,83 @@
-"""Reads the resources of a built Windows program or library: the PE resource section, parsed
-with struct, and the version resource and manifest inside it."""
+"""Reads a built Windows program or library, parsed with struct: its resource section (the
+version resource and manifest inside it), and what the loader sees (imports, relocations and
+the DllCharacteristics flags)."""
 import struct
 
 RT_VERSION = 16
 RT_MANIFEST = 24
 
 
-def _sections(data):
+def _layout(data):
+    """The sections as (rva, size, raw offset), the offset of the optional header, its magic,
+    and the COFF characteristics."""
     if data[:2] != b"MZ":
         raise ValueError("not an MZ executable")
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[pe:pe + 4] != b"PE\0\0":
         raise ValueError("no PE signature")
     count, = struct.unpack_from("<H", data, pe + 6)
-    optional_size, = struct.unpack_from("<H", data, pe + 20)
+    optional_size, characteristics = struct.unpack_from("<HH", data, pe + 20)
     optional = pe + 24
     magic, = struct.unpack_from("<H", data, optional)
-    directories = {0x10B: 96, 0x20B: 112}[magic]  # PE32, PE32+
-    resource_rva, resource_size = struct.unpack_from("<II", data, optional + directories + 2 * 8)
     sections = []
     table = optional + optional_size
     for i in range(count):
         virtual_size, rva, raw_size, raw_offset = struct.unpack_from("<IIII", data, table + 40 * i + 8)
         sections.append((rva, max(virtual_size, raw_size), raw_offset))
+    return sections, optional, magic, characteristics
+
+
+def _directory(data, optional, magic, index):
+    """The (rva, size) of a data directory: 1 imports, 2 resources, 5 base relocations,
+    13 delay-load imports."""
+    directories = {0x10B: 96, 0x20B: 112}[magic]  # PE32, PE32+
+    return struct.unpack_from("<II", data, optional + directories + index * 8)
+
+
+def _sections(data):
+    sections, optional, magic, _ = _layout(data)
+    resource_rva, resource_size = _directory(data, optional, magic, 2)
     return sections, resource_rva, resource_size
+
+
+def _offset(sections, rva):
+    for start, size, raw in sections:
+        if start <= rva < start + size:
+            return raw + rva - start
+    raise ValueError("RVA %#x outside every section" % rva)
+
+
+def _name_at(data, at):
+    return data[at:data.index(b"\0", at)].decode("ascii")
+
+
+def loading(path):
+    """What the loader sees of a file: {"pe32plus": bool, "dll_characteristics": int,
+    "relocations": size of the base relocation directory, "relocs_stripped": bool,
+    "imports": the libraries of the import table, "delay_imports": those loaded on first use}."""
+    with open(path, "rb") as f:
+        data = f.read()
+    sections, optional, magic, characteristics = _layout(data)
+
+    def names(index, size_of_entry, name_field):
+        rva, size = _directory(data, optional, magic, index)
+        found = []
+        if rva == 0 or size == 0:
+            return found
+        at = _offset(sections, rva)
+        while True:
+            name_rva, = struct.unpack_from("<I", data, at + name_field)
+            if name_rva == 0:
+                return found
+            found.append(_name_at(data, _offset(sections, name_rva)))
+            at += size_of_entry
+
+    return {"pe32plus": magic == 0x20B,
+            "dll_characteristics": struct.unpack_from("<H", data, optional + 70)[0],
+            "relocations": _directory(data, optional, magic, 5)[1],
+            "relocs_stripped": bool(characteristics & 0x0001),
+            "imports": names(1, 20, 12),
+            "delay_imports": names(13, 32, 4)}
 
 
 def resources(path):

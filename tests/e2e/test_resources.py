@@ -1,5 +1,5 @@
-"""The resources of the built package files, read from the files themselves: SETUP.EXE's
-manifest, and one version across the installer, the libraries and the tools."""
+"""The built package files, read from the files themselves: SETUP.EXE's manifest, one version
+across the installer, the libraries and the tools, and what the loader sees of each."""
 import os
 import unittest
 import xml.etree.ElementTree as ET
@@ -73,6 +73,28 @@ class ResourcesTest(unittest.TestCase):
                                              "%d.%d.%d.%d" % info["ProductVersion"],
                                              info["strings"]["ProductName"])
         self.assertEqual((rc, out.decode("ascii")), (0, expected))
+
+    def test_every_file_imports_only_known_dlls_and_keeps_aslr_and_dep(self):
+        # Libraries that Windows (7 and later) always loads from the system directory: any
+        # other name in an import table is looked for beside the program first.
+        known = {"kernel32.dll", "advapi32.dll", "msvcrt.dll", "setupapi.dll", "user32.dll",
+                 "gdi32.dll", "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll",
+                 "ws2_32.dll", "rpcrt4.dll"}
+        dynamic_base, nx_compat, high_entropy_va = 0x0040, 0x0100, 0x0020
+        for name in PACKAGE:
+            info = pe.loading(os.path.join(DIST, name))
+            imports = [i.lower() for i in info["imports"] + info["delay_imports"]]
+            self.assertTrue(imports, name)
+            self.assertEqual([i for i in imports if i not in known], [], name)
+            flags = info["dll_characteristics"]
+            self.assertTrue(flags & dynamic_base and flags & nx_compat, (name, hex(flags)))
+            # ASLR needs the relocations to move the image; the 32-bit library has no
+            # high-entropy flag by nature.
+            self.assertGreater(info["relocations"], 0, name)
+            self.assertFalse(info["relocs_stripped"], name)
+            self.assertEqual(info["pe32plus"], name != "KTASPW32.DLL", name)
+            if info["pe32plus"]:
+                self.assertTrue(flags & high_entropy_va, (name, hex(flags)))
 
 
 if __name__ == "__main__":

@@ -89,6 +89,12 @@ void DetectOnly() {
   AddWorkingCard();
 }
 
+// Windows 7 without the loader update: hid.dll is loaded by its full path.
+void DetectOnlyWithoutLoaderUpdate() {
+  DetectOnly();
+  sim::WithoutLoaderUpdate();
+}
+
 }  // namespace
 
 const std::vector<MachineCase>& Machines() {
@@ -114,6 +120,8 @@ const std::vector<MachineCase>& Machines() {
       // Code page 1252 reads it as "D:\??\setup.exe": every run refuses, changing nothing.
       {"upgrade from a folder beyond the code page", Upgrade, {}, {}, true,
        u"D:\\软件\\setup.exe -X"},
+      {"detect-only without the loader update", DetectOnlyWithoutLoaderUpdate,
+       {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"}, false},
   };
   return machines;
 }

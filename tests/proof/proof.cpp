@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "setup/libraries.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
 #include "setup/usage.h"
@@ -25,6 +26,7 @@ static Outcome RunMain(const std::vector<std::string>& args) {
   Outcome outcome;
   ResetRunState();
   try {
+    RestrictLibrarySearch();  // the entry point's first act
     outcome.exitCode = Main((int)storage.size(), argv.data());
   } catch (const sim::PowerCut&) {
     outcome.cut = true;

@@ -89,6 +89,15 @@ const std::map<std::string, std::vector<DWORD>>& ErrorsByOperation() {
                           ERROR_SHARING_VIOLATION}},
       {"GetExitCodeProcess", {ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED}},
       {"WaitForSingleObject", {ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED}},
+      // hid.dll missing, its flag not understood (Windows 7 without the loader update),
+      // refused, out of memory, or damaged.
+      {"LoadLibraryExA", {ERROR_MOD_NOT_FOUND, ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED,
+                          ERROR_NOT_ENOUGH_MEMORY, ERROR_BAD_EXE_FORMAT}},
+      {"GetProcAddress", {ERROR_PROC_NOT_FOUND}},
+      {"FreeLibrary", {ERROR_INVALID_HANDLE}},
+      {"GetModuleHandleA", {ERROR_MOD_NOT_FOUND}},
+      {"SetDefaultDllDirectories", {ERROR_INVALID_PARAMETER}},
+      {"SetDllDirectoryA", {ERROR_INVALID_PARAMETER, ERROR_NOT_ENOUGH_MEMORY}},
   };
   return errors;
 }

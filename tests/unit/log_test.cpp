@@ -194,6 +194,17 @@ TEST_F(LogTest, EveryKindOfRunLogsItsPathAndOutcome) {
         "tool \"" + kSys + "\\ktaspsvc.exe\" -remove: started, still running after 300.000 s, "
         "left running",
         "outcome: exit code 1, installed, a restart is needed"}},
+      {"hid.dll missing: the probe says why, and the scan runs",
+       [] {
+         CardWithoutUsb();
+         sim::AddHidInterface("\\\\?\\hid#vid_7a5c&pid_4001#1", 0x7A5C, 0x4001);
+         sim::M().libraries.system.erase("hid.dll");
+       },
+       {"C:\\pkg\\setup.exe", "-h"}, "",
+       {"HID probe: hid.dll not loaded from the system directory (error 126)",
+        "HID probe: no HID interface of the card",
+        "device scan: 1 devices examined; seen: PCI; answer 1",
+        "outcome: exit code 16"}},
       {"system directory unusable", [] { sim::M().systemDirFails = true; },
        {"C:\\pkg\\setup.exe", "-U", "-x"}, "",
        {"start: version 2.1.0.0; command line: C:\\pkg\\setup.exe -U -x; options: unattended "

@@ -225,3 +225,68 @@ TEST_F(ProbeTest, FailedAttributeReadIsNoMatch) {
 }
 
 }  // namespace
+
+namespace {
+
+// hid.dll comes from the system directory alone, whatever lies in the program's folder or the
+// current directory; without it (or one of its two functions) the probe answers 0 and asks
+// no device set, and the library is given back on every path.
+TEST_F(ProbeTest, HidLibraryComesFromTheSystemDirectoryOrTheProbeAnswersZero) {
+  const std::string kSysHid = "C:\\WINDOWS\\system32\\hid.dll";
+  const std::vector<std::string> kRestricted = {"hid.dll", "NULL", "0x800"};
+  const std::vector<std::string> kFullPath = {kSysHid, "NULL", "0x8"};
+  struct Case {
+    const char* name;
+    void (*arrange)();
+    int result;
+    std::vector<std::vector<std::string>> loads;  // the arguments of each LoadLibraryExA
+    int procs;                                    // GetProcAddress calls
+  } cases[] = {
+      {"updated Windows", [] {}, 1, {kRestricted}, 2},
+      {"hid.dll missing", [] { M().libraries.system.erase("hid.dll"); }, 0, {kRestricted}, 0},
+      {"hid.dll refused", [] { sim::InjectFault("LoadLibraryExA", ERROR_ACCESS_DENIED); }, 0,
+       {kRestricted}, 0},
+      {"no HidD_GetHidGuid", [] { M().libraries.system["hid.dll"].erase("HidD_GetHidGuid"); }, 0,
+       {kRestricted}, 1},
+      {"no HidD_GetAttributes",
+       [] { M().libraries.system["hid.dll"].erase("HidD_GetAttributes"); }, 0, {kRestricted}, 2},
+      {"Windows 7 without the update", sim::WithoutLoaderUpdate, 1, {kRestricted, kFullPath}, 2},
+      {"Windows 7, hid.dll missing",
+       [] {
+         sim::WithoutLoaderUpdate();
+         M().libraries.system.erase("hid.dll");
+       },
+       0, {kRestricted, kFullPath}, 0},
+      {"Windows 7, system directory unreadable",
+       [] {
+         sim::WithoutLoaderUpdate();
+         sim::InjectFault("GetSystemDirectoryA", ERROR_NOT_ENOUGH_MEMORY);
+       },
+       0, {kRestricted}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Reset();
+    AddHidInterface(kCard, 0x7A5C, 0x4001);
+    // Libraries of someone else's under the same name, beside the program and in the
+    // current directory.
+    sim::AddFile("D:\\pkg\\hid.dll", "planted", 1000);
+    sim::AddFile("C:\\work\\hid.dll", "planted", 1000);
+    M().files.currentDir = "C:\\work\\";
+    c.arrange();
+    EXPECT_EQ(FindUsbServiceProcessor(), c.result);
+    auto loads = CallsTo("LoadLibraryExA");
+    ASSERT_EQ(loads.size(), c.loads.size());
+    for (size_t i = 0; i < loads.size(); i++) EXPECT_EQ(loads[i].args, c.loads[i]);
+    // Loaded, it is the system's, never the planted ones.
+    EXPECT_EQ(M().libraries.loaded, c.procs ? std::vector<std::string>{kSysHid}
+                                            : std::vector<std::string>{});
+    EXPECT_EQ(sim::CountCalls("GetProcAddress"), c.procs);
+    EXPECT_EQ(sim::CountCalls("FreeLibrary"), c.procs ? 1 : 0);
+    EXPECT_EQ(sim::CountCalls("SetupDiGetClassDevsA"), c.result);
+    if (c.result) ExpectAllReleased();
+    EXPECT_EQ(sim::OpenHandles(), 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// Simulated library loading: LoadLibraryExA searches as Windows does (the program's folder
+// first, unless the call or the process restricts the search), GetProcAddress hands out the
+// simulated procedures of the system's libraries, and a module handle counts as open until
+// FreeLibrary. Every call records its arguments and can be told to fail; the target is the
+// name passed.
+#include "machine.h"
+#include "sim_win32.h"
+
+using namespace sim;
+
+namespace {
+
+const DWORD kSearchFlags = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                           LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+
+// kernel32 exports it only with the update; the installer finds it through GetProcAddress.
+BOOL SimSetDefaultDllDirectories(DWORD DirectoryFlags) {
+  SIM_RECORD("SetDefaultDllDirectories", {Hex(DirectoryFlags)});
+  if (Faulted("SetDefaultDllDirectories")) return FALSE;
+  if (DirectoryFlags == 0 || (DirectoryFlags & ~kSearchFlags)) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  M().libraries.defaultDirs = DirectoryFlags;
+  return TRUE;
+}
+
+FARPROC Proc(void (*f)(LPGUID)) { return reinterpret_cast<FARPROC>(f); }
+FARPROC Proc(BOOL (*f)(HANDLE, PHIDD_ATTRIBUTES)) { return reinterpret_cast<FARPROC>(f); }
+FARPROC Proc(BOOL (*f)(DWORD)) { return reinterpret_cast<FARPROC>(f); }
+
+std::string Join(const std::string& dir, const std::string& name) {
+  return dir.empty() || dir.back() == '\\' ? dir + name : dir + "\\" + name;
+}
+
+// The system library a full path names, or null.
+const std::map<std::string, FARPROC>* SystemLibrary(const std::string& path) {
+  size_t cut = path.rfind('\\');
+  if (cut == std::string::npos || !EqualNoCase(path.substr(0, cut), M().systemDir)) return nullptr;
+  auto it = M().libraries.system.find(Lower(path.substr(cut + 1)));
+  return it == M().libraries.system.end() ? nullptr : &it->second;
+}
+
+std::string ModuleName(HMODULE module) {
+  if (module == kKernel32Module) return "kernel32.dll";
+  HandleEntry* e = FindHandle((HANDLE)module, HandleKind::Module);
+  return e ? e->name : Ptr((const void*)module);
+}
+
+}  // namespace
+
+namespace sim {
+
+const HMODULE kKernel32Module = (HMODULE)(uintptr_t)0x7FFA0000;
+
+void InitLibraries() {
+  LibrariesModel& l = M().libraries;
+  l.system["kernel32.dll"]["SetDefaultDllDirectories"] = Proc(SimSetDefaultDllDirectories);
+  l.system["hid.dll"]["HidD_GetHidGuid"] = Proc(HidD_GetHidGuid);
+  l.system["hid.dll"]["HidD_GetAttributes"] = Proc(HidD_GetAttributes);
+}
+
+void WithoutLoaderUpdate() {
+  M().libraries.searchFlagsKnown = false;
+  M().libraries.system["kernel32.dll"].erase("SetDefaultDllDirectories");
+}
+
+}  // namespace sim
+
+HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+  SIM_RECORD("LoadLibraryExA", {Str(lpLibFileName), Ptr(hFile), Hex(dwFlags)});
+  if (Faulted("LoadLibraryExA", Str(lpLibFileName))) return nullptr;
+  LibrariesModel& l = M().libraries;
+  if (!lpLibFileName || hFile || ((dwFlags & kSearchFlags) && !l.searchFlagsKnown)) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  std::string name = lpLibFileName;
+  std::vector<std::string> candidates;
+  if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos) {
+    candidates.push_back(name);
+  } else {
+    DWORD search = (dwFlags & kSearchFlags) ? (dwFlags & kSearchFlags) : l.defaultDirs;
+    if (search) {
+      if (search & (LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS))
+        candidates.push_back(Join(l.appDir, name));
+      if (search & (LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS))
+        candidates.push_back(Join(M().systemDir, name));
+    } else {
+      // The standard search: the program's folder, a folder SetDllDirectoryA added, the
+      // system directory, then (unless taken out) the current directory.
+      candidates.push_back(Join(l.appDir, name));
+      if (!l.dllDirectory.empty()) candidates.push_back(Join(l.dllDirectory, name));
+      candidates.push_back(Join(M().systemDir, name));
+      if (l.currentDirSearched && l.dllDirectory.empty())
+        candidates.push_back(Join(M().files.currentDir, name));
+    }
+  }
+  for (const std::string& path : candidates) {
+    if (!SystemLibrary(path) && !FileExists(path)) continue;
+    l.loaded.push_back(path);
+    return (HMODULE)NewHandle(HandleKind::Module, (int64_t)l.loaded.size() - 1, path);
+  }
+  M().lastError = ERROR_MOD_NOT_FOUND;
+  return nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  SIM_RECORD("GetProcAddress", {ModuleName(hModule), Str(lpProcName)});
+  const std::map<std::string, FARPROC>* procs = nullptr;
+  if (hModule == kKernel32Module) {
+    procs = &M().libraries.system["kernel32.dll"];
+  } else if (HandleEntry* e = FindHandle((HANDLE)hModule, HandleKind::Module)) {
+    static const std::map<std::string, FARPROC> none;  // a library not of the system's
+    procs = SystemLibrary(e->name);
+    if (!procs) procs = &none;
+  } else {
+    M().lastError = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  if (Faulted("GetProcAddress", Str(lpProcName))) return nullptr;
+  auto it = lpProcName ? procs->find(lpProcName) : procs->end();
+  if (it == procs->end()) {
+    M().lastError = ERROR_PROC_NOT_FOUND;
+    return nullptr;
+  }
+  return it->second;
+}
+
+BOOL FreeLibrary(HMODULE hLibModule) {
+  SIM_RECORD("FreeLibrary", {ModuleName(hLibModule)});
+  if (hLibModule == kKernel32Module) return TRUE;  // loaded for the life of the process
+  if (!FindHandle((HANDLE)hLibModule, HandleKind::Module)) {
+    M().lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  ReleaseAnyHandle((HANDLE)hLibModule);
+  // As with every release call: a reported failure still leaves the library released.
+  return !Faulted("FreeLibrary");
+}
+
+HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
+  SIM_RECORD("GetModuleHandleA", {Str(lpModuleName)});
+  if (Faulted("GetModuleHandleA", Str(lpModuleName))) return nullptr;
+  if (lpModuleName && (EqualNoCase(lpModuleName, "kernel32.dll") ||
+                       EqualNoCase(lpModuleName, "kernel32")))
+    return kKernel32Module;
+  M().lastError = ERROR_MOD_NOT_FOUND;
+  return nullptr;
+}
+
+BOOL SetDllDirectoryA(LPCSTR lpPathName) {
+  SIM_RECORD("SetDllDirectoryA", {Str(lpPathName)});
+  if (Faulted("SetDllDirectoryA")) return FALSE;
+  LibrariesModel& l = M().libraries;
+  l.dllDirectory = lpPathName ? lpPathName : "";
+  l.currentDirSearched = lpPathName == nullptr;  // null restores the standard search
+  return TRUE;
+}
