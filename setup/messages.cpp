@@ -57,6 +57,11 @@ const char* const MessageTable[MESSAGE_COUNT] = {
     /* 93 */ "Removing the KTA TVX II software\n\r",
     /* 94 */ "Removal complete\n\r",
     /* 95 */ "Reboot the machine to finish the removal. \n\r",
+    /* 96 */ "",
+    /* 97 */ "Another installation of the KTA TVX II software is running. Waiting for it to "
+        "end...\n",
+    /* 98 */ "The other installation did not end within 20 minutes. Nothing was changed; run "
+        "the installation again later.\n",
 };
 
 const char* const* ActiveMessages = 0;

@@ -87,7 +87,7 @@ bool CountCall(const char* op) {
   return m.recording == Recording::Paths && NamesSomething(op);
 }
 
-void PowerCutRestart() {
+void KillInstaller() {
   Machine& m = M();
   for (HandleEntry& h : m.handles) h.open = false;
   m.registry.heapBlocks.clear();
@@ -95,14 +95,26 @@ void PowerCutRestart() {
   m.devices.localBlocks.clear();
   m.devices.sets.clear();
   m.liveAllocations = 0;
-  for (ProcessEntry& p : m.process.processes) {
-    p.ended = true;  // killed: what it would have done at its end never happens
-    p.onEnd = nullptr;
+  for (MutexObject& x : m.process.mutexes) {
+    if (x.owner != MutexOwner::Installer) continue;
+    x.owner = MutexOwner::None;
+    x.recursion = 0;
+    x.abandoned = true;
   }
   m.cutCall = 0;
   m.cutInside = false;
   m.faultCall = 0;
   m.faultCallArmed = false;
+}
+
+void PowerCutRestart() {
+  Machine& m = M();
+  KillInstaller();
+  for (ProcessEntry& p : m.process.processes) {
+    p.ended = true;  // killed: what it would have done at its end never happens
+    p.onEnd = nullptr;
+  }
+  m.process.mutexes.clear();  // no kernel object outlives the restart
   ApplyPendingMoves();
 }
 
@@ -117,6 +129,7 @@ static const char* KindName(HandleKind kind) {
     case HandleKind::Key: return "key";
     case HandleKind::Heap: return "heap";
     case HandleKind::File: return "file";
+    case HandleKind::Mutex: return "mutex";
   }
   return "?";
 }
@@ -133,6 +146,12 @@ std::string Unreleased() {
   count(m.devices.localBlocks.size(), "local block(s)");
   count(m.registry.heapBlocks.size(), "heap block(s)");
   count(m.registry.sids.size(), "SID(s)");
+  // Ownership outlives the handle: a run that closed it unreleased still blocks the others.
+  for (size_t i = 0; i < m.process.mutexes.size(); i++) {
+    const MutexObject& x = m.process.mutexes[i];
+    if (x.owner == MutexOwner::Installer && (x.openElsewhere || InstallerHasOpen(i)))
+      out += std::string(out.empty() ? "" : "; ") + "mutex " + x.name + " owned";
+  }
   return out;
 }
 

@@ -16,6 +16,7 @@ struct MachineCase {
   std::vector<std::string> args;   // the run, argv[0] first
   std::vector<std::string> rerun;  // the unattended run after a cut
   bool installs;                   // places files (not detect-only)
+  uint64_t lockWaitMs = 0;         // how long another run holds the lock at the start
 };
 
 const std::vector<MachineCase>& Machines();
