@@ -23,7 +23,8 @@ void Require(bool ok, const char* what, const std::string& detail = "");
 // Every handle, key, block and SID released; the run ended.
 void RequireReleased(const proof::Outcome& outcome);
 // Every path handed to Windows is a whole directory of the installer's plus a package file
-// name, under 520 bytes; programs start only from a usable system directory, quoted.
+// name, under 520 bytes; programs start only from a usable system directory, quoted; the one
+// mutex is the lock.
 void RequirePathsWhole();
 // Every key outside the legacy services, and its access list, is as in `before`.
 void RequireKeysKept(const sim::KeyList& before);

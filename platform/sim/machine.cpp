@@ -59,13 +59,14 @@ void Record(const char* op, std::vector<std::string> args) {
   M().calls.push_back(CallRecord{op, std::move(args)});
 }
 
-// The operations whose arguments name a file, a program or a key: what the fuzzers check.
+// The operations whose arguments name a file, a program, a key or a kernel object: what the
+// fuzzers check.
 static bool NamesSomething(const char* op) {
   static const char* const kOps[] = {"FindFirstFileA", "SetFileAttributesA", "CopyFileA",
                                      "MoveFileExA", "CreateDirectoryA", "CreateFileA",
                                      "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA",
                                      "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA",
-                                     "RemoveDirectoryA"};
+                                     "RemoveDirectoryA", "CreateMutexA"};
   for (const char* name : kOps)
     if (strcmp(op, name) == 0) return true;
   return false;
