@@ -36,6 +36,12 @@ class ConcurrentTest(PrefixTest):
         outputs = [run.communicate(timeout=300)[0] for run in runs]
         self.assertEqual([run.returncode for run in runs], [0, 0], outputs)
 
+        # No tool run overlapped another, and nothing waits for a restart.
+        overlaps = self.prefix.unix(OVERLAPS)
+        self.assertFalse(os.path.exists(overlaps),
+                         os.path.exists(overlaps) and open(overlaps).read())
+        self.assertEqual(self.prefix.pending_renames(), [])
+
         # One ran alone: a first installation, with the install run of the tool. The other
         # said once that it waits, then ran as usual: the tool's remove and install runs.
         alone = re.escape(FORCING + BANNER) + TOOL_WAIT + re.escape(COMPLETE)
@@ -46,12 +52,6 @@ class ConcurrentTest(PrefixTest):
         first = outputs[1 - outputs.index(waited[0])]
         self.assertIsNotNone(re.fullmatch(alone, first, re.S), first)
         self.assertIsNotNone(re.fullmatch(after, waited[0], re.S), waited[0])
-
-        # No tool run overlapped another, and nothing waits for a restart.
-        overlaps = self.prefix.unix(OVERLAPS)
-        self.assertFalse(os.path.exists(overlaps),
-                         os.path.exists(overlaps) and open(overlaps).read())
-        self.assertEqual(self.prefix.pending_renames(), [])
         with open(os.path.join(self.prefix.system32, "KTASPSVC.EXE"), "rb") as f, \
                 open(tool, "rb") as g:
             self.assertEqual(f.read(), g.read())
