@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "setup/lock.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
 
@@ -72,6 +73,12 @@ void RequirePathsWhole() {
     Require(sysUsable && library.compare(0, sys.size() + 1, sys + "\\") == 0,
             "a library loaded from outside the system directory:", library);
   for (const sim::CallRecord& c : sim::M().calls) {
+    if (c.op == "CreateMutexA") {
+      // The lock alone, unowned at its creation, with the default security of the run.
+      Require(c.args[0] == "NULL" && c.args[1] == "0" && c.args[2] == SETUP_LOCK_NAME,
+              "a mutex other than the lock:", c.args[2]);
+      continue;
+    }
     std::vector<std::string> paths;
     bool logPath = !log.empty() && (c.args[0] == log || (c.op == "CreateDirectoryA" &&
                                                         log.compare(0, c.args[0].size(), c.args[0]) == 0));

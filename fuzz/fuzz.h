@@ -24,7 +24,7 @@ void Require(bool ok, const char* what, const std::string& detail = "");
 void RequireReleased(const proof::Outcome& outcome);
 // Every path handed to Windows is a whole directory of the installer's plus a package file
 // name, under 520 bytes; programs start only from a usable system directory, quoted;
-// libraries load only from the system directory.
+// libraries load only from the system directory; the one mutex is the lock.
 void RequirePathsWhole();
 // Every key outside the legacy services, and its access list, is as in `before`.
 void RequireKeysKept(const sim::KeyList& before);

@@ -6,6 +6,7 @@
 #include "../platform/console.h"
 #include "../platform/win32.h"
 #include "decision.h"
+#include "lock.h"
 #include "log.h"
 #include "messages.h"
 #include "setup.h"
@@ -91,6 +92,7 @@ static const char* ExitMeaning(int result, int removal, int detectOnly) {
     case EXIT_DEVICE_NOT_READY:
       return detectOnly ? "the card is present but its USB function is not working"
                         : "installed, but the card's USB function is not working";
+    case EXIT_INSTALL_IN_PROGRESS: return "another run held the lock, nothing changed";
   }
   return "unknown";
 }
@@ -186,6 +188,11 @@ int Main(int argc, char** argv) {
            systemDirUsable ? systemDir : "", systemDirUsable ? "" : " (unusable)");
   if (Remove && DetectOnly) LogEvent("removal not done: -H detects only");
 
+  // Runs that may change the machine take turns, from here to their end: the lock is taken
+  // once the log can record a wait, and before the detection, staging or removal's first step.
+  int mayChange = readable && systemDirUsable && !DetectOnly && (Remove || sourceDirFits);
+  int lockFree = mayChange ? AcquireSetupLock() : 1;
+
   if (!readable) {
     LogEvent("command line not readable in code page %u: nothing done", codePage);
     if (DebugTrace == 1) TracePause("Main - command line not readable in the code page.\n");
@@ -196,6 +203,9 @@ int Main(int argc, char** argv) {
     if (DebugTrace == 1) TracePause("Main - GetSystemDirectory failed.\n");
     PutMessage(MSG_FAILED);
     result = EXIT_FAILED;
+  } else if (!lockFree) {
+    PutMessage(MSG_LOCK_TIMEOUT);
+    result = EXIT_INSTALL_IN_PROGRESS;
   } else if (Remove && !DetectOnly) {
     result = RemoveAndReport();
   } else if (!sourceDirFits && !DetectOnly) {
@@ -211,6 +221,8 @@ int Main(int argc, char** argv) {
 
   LogEvent("outcome: exit code %d, %s", result,
            ExitMeaning(result, Remove && !DetectOnly, DetectOnly));
+  // Before the closing pause, which may wait for a key as long as nobody comes.
+  ReleaseSetupLock();
   LogClose();
 
   if (Unattended == 0) {

@@ -60,6 +60,10 @@ const char* const MessageTable[MESSAGE_COUNT] = {
     /* 96 */ "The name of the package folder, or an argument, cannot be read in this system's\n"
         "code page. Copy the package to a folder whose name it can read, and run SETUP.EXE\n"
         "from there.\n",
+    /* 97 */ "Another installation of the KTA TVX II software is running. Waiting for it to "
+        "end...\n",
+    /* 98 */ "The other installation did not end within 20 minutes. Nothing was changed; run "
+        "the installation again later.\n",
 };
 
 const char* const* ActiveMessages = 0;

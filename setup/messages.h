@@ -3,7 +3,7 @@
 #ifndef SETUP_MESSAGES_H
 #define SETUP_MESSAGES_H
 
-#define MESSAGE_COUNT 97
+#define MESSAGE_COUNT 99
 
 // Catalogue numbers used by name elsewhere.
 #define MSG_KEYWORD_NO 0
@@ -34,6 +34,8 @@
 #define MSG_REMOVED 94
 #define MSG_REMOVAL_REBOOT 95
 #define MSG_CODE_PAGE 96
+#define MSG_LOCK_WAITING 97
+#define MSG_LOCK_TIMEOUT 98
 
 // The pause lines of the debug traces: the installation decision's and the device scan's.
 #define PAUSE_LINE "Press ENTER to continue\n"

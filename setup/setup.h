@@ -7,6 +7,9 @@
 #define EXIT_FAILED 2
 #define EXIT_DEVICE_NOT_FOUND 8
 #define EXIT_DEVICE_NOT_READY 16
+// Another installation or removal held the lock for the whole wait: nothing was changed.
+// Deployment agents retry this code.
+#define EXIT_INSTALL_IN_PROGRESS 1618
 
 #define SOURCE_DIR_SIZE 256
 #define PATH_BUFFER_SIZE 520
@@ -24,9 +27,9 @@ int Main(int argc, char** argv);
 // 1 when the arguments are the command line as typed: the ANSI code page is UTF-8, or the
 // wide command line converts to it exactly. *codePage is the ANSI code page.
 int CommandLineReadable(unsigned* codePage);
-// Puts the run state, the output switches, the pending key, the device-seen flags and the run
-// log back to their start values, with the catalogue in use: as a fresh process has them. For hosts that
-// run Main more than once in one process (tests, sweeps, fuzzers).
+// Puts the run state, the output switches, the pending key, the device-seen flags, the run
+// log and the lock back to their start values, with the catalogue in use: as a fresh process
+// has them. For hosts that run Main more than once in one process (tests, sweeps, fuzzers).
 void ResetRunState(void);
 
 #endif

@@ -60,13 +60,15 @@ void Record(const char* op, std::vector<std::string> args) {
   M().calls.push_back(CallRecord{op, std::move(args)});
 }
 
-// The operations whose arguments name a file, a program or a key: what the fuzzers check.
+// The operations whose arguments name a file, a program, a key or a kernel object: what the
+// fuzzers check.
 static bool NamesSomething(const char* op) {
   static const char* const kOps[] = {"FindFirstFileA", "SetFileAttributesA", "CopyFileA",
                                      "MoveFileExA", "CreateDirectoryA", "CreateFileA",
                                      "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA",
                                      "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA",
-                                     "RemoveDirectoryA", "LoadLibraryExA", "SetDllDirectoryA"};
+                                     "RemoveDirectoryA", "LoadLibraryExA", "SetDllDirectoryA",
+                                     "CreateMutexA"};
   for (const char* name : kOps)
     if (strcmp(op, name) == 0) return true;
   return false;
@@ -88,7 +90,7 @@ bool CountCall(const char* op) {
   return m.recording == Recording::Paths && NamesSomething(op);
 }
 
-void PowerCutRestart() {
+void KillInstaller() {
   Machine& m = M();
   for (HandleEntry& h : m.handles) h.open = false;
   m.registry.heapBlocks.clear();
@@ -100,14 +102,26 @@ void PowerCutRestart() {
   m.libraries.defaultDirs = 0;
   m.libraries.currentDirSearched = true;
   m.libraries.dllDirectory.clear();
-  for (ProcessEntry& p : m.process.processes) {
-    p.ended = true;  // killed: what it would have done at its end never happens
-    p.onEnd = nullptr;
+  for (MutexObject& x : m.process.mutexes) {
+    if (x.owner != MutexOwner::Installer) continue;
+    x.owner = MutexOwner::None;
+    x.recursion = 0;
+    x.abandoned = true;
   }
   m.cutCall = 0;
   m.cutInside = false;
   m.faultCall = 0;
   m.faultCallArmed = false;
+}
+
+void PowerCutRestart() {
+  Machine& m = M();
+  KillInstaller();
+  for (ProcessEntry& p : m.process.processes) {
+    p.ended = true;  // killed: what it would have done at its end never happens
+    p.onEnd = nullptr;
+  }
+  m.process.mutexes.clear();  // no kernel object outlives the restart
   ApplyPendingMoves();
 }
 
@@ -123,6 +137,7 @@ static const char* KindName(HandleKind kind) {
     case HandleKind::Heap: return "heap";
     case HandleKind::File: return "file";
     case HandleKind::Module: return "library";
+    case HandleKind::Mutex: return "mutex";
   }
   return "?";
 }
@@ -139,6 +154,12 @@ std::string Unreleased() {
   count(m.devices.localBlocks.size(), "local block(s)");
   count(m.registry.heapBlocks.size(), "heap block(s)");
   count(m.registry.sids.size(), "SID(s)");
+  // Ownership outlives the handle: a run that closed it unreleased still blocks the others.
+  for (size_t i = 0; i < m.process.mutexes.size(); i++) {
+    const MutexObject& x = m.process.mutexes[i];
+    if (x.owner == MutexOwner::Installer && (x.openElsewhere || InstallerHasOpen(i)))
+      out += std::string(out.empty() ? "" : "; ") + "mutex " + x.name + " owned";
+  }
   return out;
 }
 

@@ -37,7 +37,8 @@ struct Fault {
   int times;
 };
 
-enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File, Module };
+enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File,
+                        Module, Mutex };
 
 // A byte range locked through one handle of a file; a closed handle holds none.
 struct FileLock {
@@ -183,7 +184,12 @@ bool CountCall(const char* op);
 // The restart after a power cut: handles and memory of the stopped run are gone, its
 // processes have ended (without their end effects), and the recorded moves are carried out.
 void PowerCutRestart();
-// What a run left open: handles, keys, local and heap blocks, SIDs; empty when nothing.
+// The installer's process killed, the machine running on: its handles and memory are gone, a
+// mutex it owned is abandoned (and so dies unless another process has it open), and what it
+// started and recorded for the restart stays.
+void KillInstaller();
+// What a run left open: handles, keys, local and heap blocks, SIDs, a mutex it still owns;
+// empty when nothing.
 std::string Unreleased();
 // The current time of the virtual clock as a file time (from 2024-01-01).
 uint64_t NowFileTime();

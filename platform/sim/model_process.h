@@ -35,8 +35,23 @@ struct ProcessEntry {
   std::function<void()> onEnd;
 };
 
+// A named mutex. The installer's handles to it are its open handles of kind Mutex; it lives
+// while one of them is open or another process has it open, as a kernel object does.
+const uint64_t kForever = UINT64_MAX;
+enum class MutexOwner { None, Installer, Other };
+struct MutexObject {
+  std::string name;          // compared exactly, as Windows compares object names
+  bool openElsewhere = false;  // another process has it open
+  MutexOwner owner = MutexOwner::None;
+  DWORD recursion = 0;       // the installer's takes not yet released
+  uint64_t otherLetsGoMs = kForever;  // when the other owner lets it go
+  bool otherAbandons = false;  // ... by ending without releasing it
+  bool abandoned = false;    // the next wait that takes it returns WAIT_ABANDONED
+};
+
 struct ProcessModel {
   std::vector<Program> programs;
+  std::vector<MutexObject> mutexes;  // every mutex made; the dead ones stay, unused
   std::vector<ProcessEntry> processes;  // every process started, in order
   // What GetStartupInfoA gives: the installer's own start-up information.
   STARTUPINFOA own{};
@@ -55,6 +70,15 @@ size_t AddNeverEndingProgram(const std::string& path,
 void SettleProcesses();
 // How many processes of the program at this path are running now.
 int RunningProcesses(const std::string& path);
+
+// Another process has the named mutex open and owns it until the virtual time `letGoMs`
+// (kForever: never; 0: it is free already), when it releases it or, with `abandons`, ends
+// without releasing it, so that the next wait that takes it returns WAIT_ABANDONED.
+void HoldMutex(const std::string& name, uint64_t letGoMs = kForever, bool abandons = false);
+// The live mutex of that name, its other owner's release applied up to now; null when none.
+MutexObject* FindMutex(const std::string& name);
+// Whether the installer has the mutex at this index open through a handle.
+bool InstallerHasOpen(size_t index);
 
 }  // namespace sim
 

@@ -1,5 +1,5 @@
 // Simulated process operations: start-up information, starting a program, its exit code and
-// waits on it, all on the virtual clock.
+// waits on it, and the named mutexes that processes share, all on the virtual clock.
 #include <string.h>
 
 #include "machine.h"
@@ -53,6 +53,51 @@ int RunningProcesses(const std::string& path) {
   for (const ProcessEntry& p : M().process.processes)
     if (!p.ended && EqualNoCase(p.program, path)) n++;
   return n;
+}
+
+bool InstallerHasOpen(size_t index) {
+  for (const HandleEntry& h : M().handles)
+    if (h.open && h.kind == HandleKind::Mutex && h.id == (int64_t)index) return true;
+  return false;
+}
+
+// The other owner lets go once the virtual clock reaches its time.
+static void SettleMutex(MutexObject& x) {
+  if (x.owner != MutexOwner::Other || x.otherLetsGoMs > M().clockMs) return;
+  x.owner = MutexOwner::None;
+  x.abandoned = x.otherAbandons;
+}
+
+static bool Alive(size_t index) {
+  return M().process.mutexes[index].openElsewhere || InstallerHasOpen(index);
+}
+
+static MutexObject* LiveMutex(const std::string& name, size_t* index) {
+  std::vector<MutexObject>& all = M().process.mutexes;
+  for (size_t i = 0; i < all.size(); i++) {
+    if (all[i].name != name || !Alive(i)) continue;
+    SettleMutex(all[i]);
+    if (index) *index = i;
+    return &all[i];
+  }
+  return nullptr;
+}
+
+MutexObject* FindMutex(const std::string& name) { return LiveMutex(name, nullptr); }
+
+void HoldMutex(const std::string& name, uint64_t letGoMs, bool abandons) {
+  MutexObject* x = FindMutex(name);
+  if (!x) {
+    M().process.mutexes.push_back(MutexObject());
+    x = &M().process.mutexes.back();
+    x->name = name;
+  }
+  x->openElsewhere = true;
+  x->owner = MutexOwner::Other;
+  x->recursion = 0;
+  x->otherLetsGoMs = letGoMs;
+  x->otherAbandons = abandons;
+  SettleMutex(*x);
 }
 
 }  // namespace sim
@@ -180,11 +225,48 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
   return TRUE;
 }
 
+// The installer takes a free mutex: WAIT_ABANDONED when its last owner ended holding it.
+static DWORD TakeMutex(MutexObject& x) {
+  x.owner = MutexOwner::Installer;
+  x.recursion++;
+  if (!x.abandoned) return WAIT_OBJECT_0;
+  x.abandoned = false;
+  return WAIT_ABANDONED;
+}
+
+// A wait on a mutex: taken at once when free or the installer's own, when the other owner
+// lets go within the time (the clock advanced to then), or WAIT_TIMEOUT after the whole time.
+static DWORD WaitForMutex(MutexObject& x, DWORD ms) {
+  SettleMutex(x);
+  if (x.owner == MutexOwner::Installer) {
+    x.recursion++;
+    return WAIT_OBJECT_0;
+  }
+  if (x.owner == MutexOwner::None) return TakeMutex(x);
+  if (x.otherLetsGoMs != kForever &&
+      (ms == INFINITE || x.otherLetsGoMs <= M().clockMs + ms)) {
+    M().clockMs = x.otherLetsGoMs;
+    SettleProcesses();
+    SettleMutex(x);
+    return TakeMutex(x);
+  }
+  if (ms == INFINITE) {
+    // Real Windows would never return; the test would hang, so say so instead.
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return WAIT_FAILED;
+  }
+  M().clockMs += ms;
+  SettleProcesses();
+  return WAIT_TIMEOUT;
+}
+
 // Waits on a process: returns as soon as it has ended, advancing the virtual clock to its end,
-// or after the time-out with the clock advanced by it.
+// or after the time-out with the clock advanced by it. Waits on a mutex as above.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   SIM_RECORD("WaitForSingleObject", {Ptr(hHandle), Dec(dwMilliseconds)});
   if (Faulted("WaitForSingleObject")) return WAIT_FAILED;
+  if (HandleEntry* mutex = FindHandle(hHandle, HandleKind::Mutex))
+    return WaitForMutex(M().process.mutexes[(size_t)mutex->id], dwMilliseconds);
   if (!ProcessOf(hHandle)) {
     M().lastError = ERROR_INVALID_HANDLE;
     return WAIT_FAILED;
@@ -205,4 +287,45 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   M().clockMs += dwMilliseconds;
   SettleProcesses();
   return WAIT_TIMEOUT;
+}
+
+// A named mutex is opened when it lives (ERROR_ALREADY_EXISTS), made otherwise. The security
+// attributes are recorded, not modelled: the faults stand for an object whose security
+// withholds access, or one of another type under the name.
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
+  SIM_RECORD("CreateMutexA", {Ptr(lpMutexAttributes), Dec(bInitialOwner), Str(lpName)});
+  std::string name = lpName ? lpName : "";
+  if (Faulted("CreateMutexA", name)) return NULL;
+  size_t index = 0;
+  MutexObject* x = lpName ? LiveMutex(name, &index) : nullptr;
+  DWORD error = ERROR_ALREADY_EXISTS;
+  if (!x) {
+    M().process.mutexes.push_back(MutexObject());
+    index = M().process.mutexes.size() - 1;
+    x = &M().process.mutexes.back();
+    x->name = name;
+    error = ERROR_SUCCESS;
+  }
+  HANDLE h = NewHandle(HandleKind::Mutex, (int64_t)index, name);
+  if (bInitialOwner && error == ERROR_SUCCESS) TakeMutex(*x);
+  M().lastError = error;
+  return h;
+}
+
+// Only the owner releases; a reported failure of an owner's release still releases, as with
+// every release call.
+BOOL ReleaseMutex(HANDLE hMutex) {
+  SIM_RECORD("ReleaseMutex", {Ptr(hMutex)});
+  HandleEntry* h = FindHandle(hMutex, HandleKind::Mutex);
+  if (!h) {
+    M().lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  MutexObject& x = M().process.mutexes[(size_t)h->id];
+  if (x.owner != MutexOwner::Installer) {
+    M().lastError = ERROR_NOT_OWNER;
+    return FALSE;
+  }
+  if (--x.recursion == 0) x.owner = MutexOwner::None;
+  return !Faulted("ReleaseMutex");
 }

@@ -101,7 +101,7 @@ HANDLE GetProcessHeap(void);
 LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
 BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
 
-// process.cpp
+// process.cpp (processes, and the named mutexes that runs share)
 void GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo);
 BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     LPSECURITY_ATTRIBUTES lpProcessAttributes,
@@ -110,6 +110,8 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+BOOL ReleaseMutex(HANDLE hMutex);
 
 // codepage.cpp
 UINT GetACP(void);

@@ -2,6 +2,7 @@
 #include "machines.h"
 
 #include "platform/sim/machine.h"
+#include "setup/lock.h"
 
 namespace proof {
 
@@ -84,6 +85,14 @@ void CardByPciIdOnly() {
   sim::AddDevice("ACPI\\PNP0A03\\0", {"ACPI\\PNP0A03"});
 }
 
+// A first installation started while another run holds the lock for two minutes.
+const uint64_t kOtherRunMs = 120000;
+void BesideAnotherRun() {
+  AddPackage();
+  AddWorkingCard();
+  sim::HoldMutex(SETUP_LOCK_NAME, kOtherRunMs);
+}
+
 void DetectOnly() {
   AddPackage();
   AddWorkingCard();
@@ -113,6 +122,8 @@ const std::vector<MachineCase>& Machines() {
        {"D:\\pkg\\setup.exe", "-X"}, true},
       {"removal", Installed, {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U"},
        {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U", "-X"}, true},
+      {"installation waiting for another run", BesideAnotherRun, {"D:\\pkg\\setup.exe"},
+       {"D:\\pkg\\setup.exe", "-X"}, true, u"", kOtherRunMs},
       {"detect-only", DetectOnly, {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"},
        false},
       {"upgrade from a folder named in UTF-8", UpgradeFromUtf8Folder,
@@ -137,8 +148,8 @@ RunRules Rules(const MachineCase& machine) {
   r.messagesOn = true;
   for (const std::string& a : machine.args)
     r.messagesOn &= !sim::EqualNoCase(a, "-N") && !sim::EqualNoCase(a, "/N");
-  // Three tool waits of five minutes, and a little more.
-  r.timeLimitMs = 3 * 300000 + 60000;
+  // Three tool waits of five minutes, the wait for another run, and a little more.
+  r.timeLimitMs = 3 * 300000 + machine.lockWaitMs + 60000;
   std::string driver = sim::Lower(kSys + "drivers\\tvx2\\");
   for (const char* name : kPackage) r.sources[driver + sim::Lower(name)] = Bytes(name);
   for (const char* name : {"KTASPW.DLL", "KTASPREM.EXE", "KTASPSVC.EXE"}) {

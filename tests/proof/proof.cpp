@@ -190,7 +190,8 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   if (m.clockMs > rules.timeLimitMs)
     v.push_back("the run took " + std::to_string(m.clockMs) + " ms of virtual time");
   int code = outcome.exitCode;
-  if (!outcome.runaway && code != 0 && code != 1 && code != 2 && code != 8 && code != 16)
+  if (!outcome.runaway && code != 0 && code != 1 && code != 2 && code != 8 && code != 16 &&
+      code != EXIT_INSTALL_IN_PROGRESS)
     v.push_back("exit code " + std::to_string(code));
   std::string open = sim::Unreleased();
   if (!open.empty()) v.push_back("left open: " + open);
@@ -240,6 +241,17 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   const std::string& out = sim::Output();
   if (code == 2 && rules.messagesOn && out.find(MessageTable[MSG_FAILED]) == std::string::npos)
     v.push_back("exit code 2 without message 28");
+  // A run that gave up waiting for another has changed nothing but the log.
+  if (code == EXIT_INSTALL_IN_PROGRESS) {
+    Snapshot kept = after;
+    for (const std::string& log : rules.logs)
+      for (size_t cut = log.rfind('\\'); cut != std::string::npos && cut > 0;
+           cut = log.rfind('\\', cut - 1))
+        if (!before.files.count(log.substr(0, cut))) kept.files.erase(log.substr(0, cut));
+    for (const std::string& d : Differences(before, kept)) v.push_back("exit code 1618 but " + d);
+    if (rules.messagesOn && out.find(MessageTable[MSG_LOCK_TIMEOUT]) == std::string::npos)
+      v.push_back("exit code 1618 without message 98");
+  }
   std::string rest;
   if (!OutputIsKnownText(out, &rest)) v.push_back("unknown output: \"" + Shown(rest) + "\"");
 

@@ -4,7 +4,8 @@
 // per error Windows gives for that operation, with that call failing, and every run must keep
 // the rules of CheckRun. Interruption sweep: each run is cut short after every call (and in
 // the middle of every copy), the machine restarts, and an unattended run must then leave it
-// as the uncut run does. Prints its figures; exits 1 on any violation.
+// as the uncut run does; so must a run after the cut run's process was killed without a
+// restart, which finds the lock abandoned. Prints its figures; exits 1 on any violation.
 #include <stdio.h>
 #include <string.h>
 
@@ -15,6 +16,7 @@
 #include "machines.h"
 #include "platform/sim/machine.h"
 #include "proof.h"
+#include "setup/lock.h"
 
 using namespace proof;
 
@@ -98,6 +100,10 @@ const std::map<std::string, std::vector<DWORD>>& ErrorsByOperation() {
       {"GetModuleHandleA", {ERROR_MOD_NOT_FOUND}},
       {"SetDefaultDllDirectories", {ERROR_INVALID_PARAMETER}},
       {"SetDllDirectoryA", {ERROR_INVALID_PARAMETER, ERROR_NOT_ENOUGH_MEMORY}},
+      // Access denied: the name's object withholds access; an invalid handle: the name is an
+      // object of another type.
+      {"CreateMutexA", {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_NO_SYSTEM_RESOURCES}},
+      {"ReleaseMutex", {ERROR_NOT_OWNER, ERROR_INVALID_HANDLE}},
   };
   return errors;
 }
@@ -203,8 +209,13 @@ bool ExitAccepted(int uncut, int rerun) {
   return rerun == uncut;
 }
 
+// How a run is cut short: the machine loses power after a call, or in the middle of a copy,
+// and restarts; or the run's process is killed after a call and the machine runs on, while a
+// second run waiting for the lock keeps it open, so that the lock is left abandoned for it.
+enum class Cut { PowerBefore, PowerInside, Kill };
+
 int InterruptionSweep() {
-  long cutPoints = 0, insideCopies = 0, strandedCopies = 0;
+  long cutPoints = 0, insideCopies = 0, strandedCopies = 0, kills = 0, abandoned = 0;
   int failures = 0;
   for (const MachineCase& machine : Machines()) {
     Outcome uncut;
@@ -217,15 +228,25 @@ int InterruptionSweep() {
 
     for (size_t k = 1; k <= ops.size(); k++) {
       // Cut after call k-1 (k = 1: before the first call), or in the middle of copy k.
-      for (int inside = 0; inside < 2; inside++) {
-        if (inside && ops[k - 1] != "CopyFileA") continue;
+      for (Cut how : {Cut::PowerBefore, Cut::PowerInside, Cut::Kill}) {
+        if (how == Cut::PowerInside && ops[k - 1] != "CopyFileA") continue;
         Prepare(machine, false);
+        if (how == Cut::Kill && !sim::FindMutex(SETUP_LOCK_NAME))
+          sim::HoldMutex(SETUP_LOCK_NAME, 0);
         sim::M().cutCall = (int64_t)k;
-        sim::M().cutInside = inside != 0;
+        sim::M().cutInside = how == Cut::PowerInside;
         Outcome cut = Start(machine, false);
         if (!cut.cut) continue;  // a copy that failed before writing was not cut inside
-        (inside ? insideCopies : cutPoints)++;
-        sim::PowerCutRestart();
+        (how == Cut::PowerInside ? insideCopies : how == Cut::Kill ? kills : cutPoints)++;
+        bool leftAbandoned = false;
+        if (how == Cut::Kill) {
+          sim::KillInstaller();
+          const sim::MutexObject* lock = sim::FindMutex(SETUP_LOCK_NAME);
+          leftAbandoned = lock && lock->abandoned;
+          abandoned += leftAbandoned;
+        } else {
+          sim::PowerCutRestart();
+        }
         sim::M().console.out.clear();
         sim::M().callLimit = sim::M().callCount + (int64_t)ops.size() * 20 + 10000;
         Outcome rerun = Start(machine, true);
@@ -235,6 +256,9 @@ int InterruptionSweep() {
                              std::to_string(rerun.exitCode));
         std::string open = sim::Unreleased();
         if (!open.empty()) problems.push_back("left open: " + open);
+        const sim::MutexObject* lock = sim::FindMutex(SETUP_LOCK_NAME);
+        if (leftAbandoned && lock && lock->abandoned)
+          problems.push_back("the run after the kill did not take the abandoned lock");
         sim::PowerCutRestart();
         Snapshot final = TakeSnapshot();
         // The log holds both runs' lines; they must be whole.
@@ -242,15 +266,18 @@ int InterruptionSweep() {
         if (DropUnusedReplacementCopies(reference, &final)) strandedCopies++;
         for (const std::string& d : Differences(reference, final)) problems.push_back(d);
         if (!problems.empty()) failures++;
-        Report(machine, std::string(inside ? "cut inside call " : "cut before call ") +
-                            std::to_string(k) + " " + ops[k - 1], problems);
+        const char* what = how == Cut::PowerInside ? "cut inside call "
+                           : how == Cut::Kill      ? "killed before call "
+                                                   : "cut before call ";
+        Report(machine, what + std::to_string(k) + " " + ops[k - 1], problems);
       }
     }
   }
   sim::Reset();
   printf("interruption sweep: %zu machines, %ld cut points (%ld of them inside a copy), "
-         "%d failures; %ld cuts leave an unused replacement copy behind\n", Machines().size(),
-         cutPoints + insideCopies, insideCopies, failures, strandedCopies);
+         "%ld kills without a restart (%ld of them leave the lock abandoned), %d failures; "
+         "%ld cuts leave an unused replacement copy behind\n", Machines().size(),
+         cutPoints + insideCopies, insideCopies, kills, abandoned, failures, strandedCopies);
   return failures;
 }
 

@@ -3,6 +3,8 @@
 //   log <path>          append the command line it was started with to <path>
 //   run <ms>            keep running this long
 //   hold <path> <ms>    leave a process behind that holds <path> open without sharing for <ms>
+//   mutex <name> <path> take the named mutex until it ends; when another copy holds it,
+//                       append the command line to <path> and go on without it
 //   exit <code>         end with this exit code
 #include <windows.h>
 
@@ -55,10 +57,13 @@ int main(int argc, char** argv) {
   FILE* plan = fopen(planPath, "r");
   if (!plan) return 1;
   int exitCode = 0;
+  HANDLE mutex = NULL;
+  int owned = 0;
   char line[2 * MAX_PATH];
   while (fgets(line, sizeof line, plan)) {
     line[strcspn(line, "\r\n")] = '\0';
     char path[MAX_PATH];
+    char name[MAX_PATH];
     unsigned long ms = 0;
     if (strncmp(line, "log ", 4) == 0) {
       FILE* log = fopen(line + 4, "a");
@@ -68,11 +73,24 @@ int main(int argc, char** argv) {
       }
     } else if (sscanf(line, "run %lu", &ms) == 1) {
       Sleep((DWORD)ms);
+    } else if (sscanf(line, "mutex %259s %259s", name, path) == 2) {
+      mutex = CreateMutexA(NULL, FALSE, name);
+      DWORD wait = mutex ? WaitForSingleObject(mutex, 0) : WAIT_FAILED;
+      owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+      if (wait == WAIT_TIMEOUT) {
+        FILE* overlaps = fopen(path, "a");
+        if (overlaps) {
+          fprintf(overlaps, "%s\n", GetCommandLineA());
+          fclose(overlaps);
+        }
+      }
     } else if (sscanf(line, "hold %259s %lu", path, &ms) == 2) {
       StartHolder(path, (DWORD)ms);
     } else if (sscanf(line, "exit %d", &exitCode) == 1) {
     }
   }
   fclose(plan);
+  if (owned) ReleaseMutex(mutex);
+  if (mutex) CloseHandle(mutex);
   return exitCode;
 }
