@@ -1,4 +1,5 @@
 // The run state at its start values, for hosts that run the installer more than once.
+#include "../actions/actions.h"
 #include "../detect/detect.h"
 #include "log.h"
 #include "messages.h"
@@ -14,4 +15,5 @@ void ResetRunState(void) {
   ActiveMessages = MessageTable;
   SeenUsbId4001 = SeenUsbId4003 = SeenUsbId4004 = SeenPciId = 0;
   LogForget();
+  ForgetRestartOperations();
 }
