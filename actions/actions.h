@@ -67,8 +67,6 @@ int RemoveDriverSoftware(void);
 // removal deletes a file, makes sure the restart does not put one back (a removal result).
 void ReadRestartOperations(void);
 void ForgetRestartOperations(void);
-// The list's bytes (two NULs past `size`), as the first or the second list.
-void TakeRestartList(const char* data, unsigned long size, int secondList);
 int KeepPlacedAcrossRestart(const char* sourcePath, const char* destPath);
 void NoteReplacedAtRestart(const char* destPath);
 int KeepRemovedAcrossRestart(const char* path);

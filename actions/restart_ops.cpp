@@ -151,7 +151,7 @@ static int MatchEntry(const char* source, const char* dest, int secondList) {
   return 1;
 }
 
-void TakeRestartList(const char* data, unsigned long size, int secondList) {
+static void TakeRestartList(const char* data, unsigned long size, int secondList) {
   // The caller's buffer holds two NULs past `size`: every string below ends inside it.
   unsigned long at = 0;
   int entries = 0, ours = 0;
