@@ -21,6 +21,8 @@ int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sou
 int CopyDriverFile(const char* sourceDir, const char* destDir, const char* name,
                    int autoAnswer);
 int CompareFileDates(const char* sourcePath, const char* destPath);
+// For a destination in use: a copy of the source beside it, moved onto it at the restart.
+int ReplaceAtRestart(const char* sourcePath, const char* destPath);
 
 // Package staging and tool refresh (staging.cpp). The Build functions write into buffers
 // of PATH_BUFFER_SIZE bytes, from the system directory as GetSystemDirectoryA gives it.
@@ -57,5 +59,18 @@ int InstallDriverSoftware(void);
 // the libraries and tools, the package files and the driver directory, each deleted now or,
 // when in use, at the next restart.
 int RemoveDriverSoftware(void);
+
+// What is recorded for the next restart (restart_ops.cpp). ReadRestartOperations reads it once
+// a run (the installation's staging or sequence, or the removal, whichever comes first), for
+// the software's own paths. KeepPlacedAcrossRestart, after a copy placed the package's file,
+// makes sure the restart leaves it there (a copy result); KeepRemovedAcrossRestart, before a
+// removal deletes a file, makes sure the restart does not put one back (a removal result).
+void ReadRestartOperations(void);
+void ForgetRestartOperations(void);
+int KeepPlacedAcrossRestart(const char* sourcePath, const char* destPath);
+void NoteReplacedAtRestart(const char* destPath);
+int KeepRemovedAcrossRestart(const char* path);
+// How many files this run placed again through the restart after what was recorded for them.
+int RestartReplacementsRecorded(void);
 
 #endif

@@ -50,7 +50,7 @@ int CompareFileDates(const char* sourcePath, const char* destPath) {
 // destination and has Windows move that copy onto the destination at the next restart. The
 // source stays where it is, so the driver directory is still whole after the restart; when
 // the copy or the scheduling fails, the copy is deleted again.
-static int ReplaceAtRestart(const char* sourcePath, const char* destPath) {
+int ReplaceAtRestart(const char* sourcePath, const char* destPath) {
   char destDir[PATH_BUFFER_SIZE];
   CopyText(destDir, sizeof destDir, destPath);
   char* cut = strrchr(destDir, '\\');
@@ -111,7 +111,8 @@ int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sou
 
   if (CopyFileA(sourcePath, destPath, FALSE)) {
     LogCopy(sourcePath, destPath, "copied", 0);
-    return COPY_OK;
+    // What an earlier run or another program recorded for the restart may undo the copy.
+    return KeepPlacedAcrossRestart(sourcePath, destPath);
   }
 
   DWORD error = GetLastError();
@@ -126,8 +127,10 @@ int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sou
 
   // The destination is in use.
   int replaced = ReplaceAtRestart(sourcePath, destPath);
-  if (replaced == COPY_PENDING_REBOOT)
+  if (replaced == COPY_PENDING_REBOOT) {
     LogCopy(sourcePath, destPath, "in use, scheduled for the restart", error);
+    NoteReplacedAtRestart(destPath);
+  }
   return replaced;
 }
 

@@ -19,6 +19,7 @@ static void TraceDirectories(const char* source, const char* dest) {
 }
 
 int InstallDriverSoftware(void) {
+  ReadRestartOperations();
   if (RunServiceTool("ktawdrsv.exe", "-remove")) RefreshServiceTools();
 
   int result = RemoveLegacyServices() ? INSTALL_REBOOT : INSTALL_OK;
@@ -49,5 +50,7 @@ int InstallDriverSoftware(void) {
 
   // How the install run goes does not change the result.
   RunServiceTool("ktaspsvc.exe", "-install -TVX2");
+  // A staged or refreshed file placed again through the restart needs it as much.
+  if (RestartReplacementsRecorded() && result == INSTALL_OK) result = INSTALL_REBOOT;
   return result;
 }

@@ -32,13 +32,7 @@ static int DeleteAtRestart(const char* path, DWORD error) {
   return REMOVE_FAILED;
 }
 
-static int DeleteInstalledFile(const char* dir, const char* name) {
-  char path[PATH_BUFFER_SIZE];
-  // A cut-off path would name some other file.
-  if (!CopyText(path, sizeof path, dir) || !AppendText(path, sizeof path, name)) {
-    LogEvent("delete \"%s%s\": path too long", dir, name);
-    return REMOVE_FAILED;
-  }
+static int DeleteNow(const char* path) {
   if (DeleteFileA(path)) {
     LogEvent("delete \"%s\": deleted", path);
     return REMOVE_OK;
@@ -58,6 +52,20 @@ static int DeleteInstalledFile(const char* dir, const char* name) {
     return REMOVE_OK;
   }
   return DeleteAtRestart(path, error);
+}
+
+// Deletes the file now (its deletion recorded for the restart when it is in use), and first
+// makes sure that nothing recorded for the restart puts it back.
+static int DeleteInstalledFile(const char* dir, const char* name) {
+  char path[PATH_BUFFER_SIZE];
+  // A cut-off path would name some other file.
+  if (!CopyText(path, sizeof path, dir) || !AppendText(path, sizeof path, name)) {
+    LogEvent("delete \"%s%s\": path too long", dir, name);
+    return REMOVE_FAILED;
+  }
+  int kept = KeepRemovedAcrossRestart(path);
+  int deleted = DeleteNow(path);
+  return kept > deleted ? kept : deleted;
 }
 
 // The driver directory goes when it is empty. When it still holds package files that go at the
@@ -87,6 +95,7 @@ static void FoldStep(int* result, int step) {
 int RemoveDriverSoftware(void) {
   LogEvent("removal: the service tool's remove run, then the files");
   RunServiceTool("ktaspsvc.exe", "-remove");
+  ReadRestartOperations();
 
   char systemDir[PATH_BUFFER_SIZE];
   if (!ReadSystemDir(systemDir)) {

@@ -40,6 +40,7 @@ int ReadSystemDir(char* systemDir) {
 void StageDriverPackage(void) {
   char systemDir[PATH_BUFFER_SIZE];
   if (!ReadSystemDir(systemDir)) return;
+  ReadRestartOperations();
   char driverDir[PATH_BUFFER_SIZE];
   BuildDriverDir(driverDir, systemDir);
   // Already there on a repeated installation; any other failure shows as failed copies.

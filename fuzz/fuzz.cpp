@@ -63,7 +63,8 @@ void RequirePathsWhole() {
   const std::string& sys = sim::M().systemDir;
   bool sysUsable = !sim::M().systemDirFails && !sys.empty() && sys.size() < SYSTEM_DIR_LIMIT;
   std::vector<std::string> dirs = {std::string(SourceDir) + "\\", sys + "\\drivers\\tvx2\\",
-                                   sys + "\\", sys + "\\..\\sysWOW64\\"};
+                                   sys + "\\", sys + "\\..\\sysWOW64\\",
+                                   sim::FullPath(sys + "\\..\\sysWOW64") + "\\"};
   // The run log's file, its older generation and its folders are paths of its own.
   std::string log;
   for (const sim::CallRecord& c : sim::M().calls)
@@ -114,12 +115,16 @@ void RequirePathsWhole() {
     if (c.op == "CopyFileA" || c.op == "MoveFileExA") paths = {c.args[0], c.args[1]};
     if (c.op == "MoveFileExA" && c.args[1] == "NULL") paths = {c.args[0]};  // a deletion
     if (c.op == "FindFirstFileA" || c.op == "SetFileAttributesA") paths = {c.args[0]};
+    // The removal's deletions, and the copies of ours that a recorded move names: those name
+    // the WOW64 directory as Windows records it, without the step up.
+    if (c.op == "DeleteFileA") paths = {c.args[0]};
     for (const std::string& p : paths) {
       Require(p.size() < PATH_BUFFER_SIZE, "a path of 520 bytes or more:", p);
       std::string dir;
       bool whole = EndsWithPackageName(p, &dir) || IsReplacementCopy(p, &dir);
       bool known = false;
-      for (const std::string& d : dirs) known |= whole && dir == d;
+      for (const std::string& d : dirs)
+        known |= whole && (dir == d || (c.op == "DeleteFileA" && sim::EqualNoCase(dir, d)));
       Require(known, "a path that is not a directory of the installer's and a file name:", p);
     }
   }

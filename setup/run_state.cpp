@@ -1,4 +1,5 @@
 // The run state at its start values, for hosts that run the installer more than once.
+#include "../actions/actions.h"
 #include "../detect/detect.h"
 #include "lock.h"
 #include "log.h"
@@ -16,4 +17,5 @@ void ResetRunState(void) {
   SeenUsbId4001 = SeenUsbId4003 = SeenUsbId4004 = SeenPciId = 0;
   LogForget();
   LockForget();
+  ForgetRestartOperations();
 }

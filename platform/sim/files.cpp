@@ -187,6 +187,9 @@ void ApplyPendingMoves() {
   for (auto& entry : f.entries) entry.second.hold = Hold::None;
   std::vector<PendingMove> moves;
   moves.swap(f.pendingMoves);
+  moves.insert(moves.end(), f.pendingMoves2.begin(), f.pendingMoves2.end());
+  f.pendingMoves2.clear();
+  f.pendingRaw.clear();
   for (const PendingMove& m : moves) {
     FileEntry* source = Lookup(m.source);
     if (!source) continue;

@@ -66,6 +66,7 @@ static bool NamesSomething(const char* op) {
   static const char* const kOps[] = {"FindFirstFileA", "SetFileAttributesA", "CopyFileA",
                                      "MoveFileExA", "CreateDirectoryA", "CreateFileA",
                                      "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA",
+                                     "RegQueryValueExA",
                                      "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA",
                                      "RemoveDirectoryA", "LoadLibraryExA", "SetDllDirectoryA",
                                      "CreateMutexA"};

@@ -40,6 +40,12 @@ struct FilesModel {
   std::map<std::string, FileEntry> entries;  // key: the full path in lower case
   std::string currentDir = "C:\\";           // what relative paths start from
   std::vector<PendingMove> pendingMoves;
+  // The second list Windows keeps (PendingFileRenameOperations2), carried out after the first;
+  // only a test fills it: MoveFileExA records into the first.
+  std::vector<PendingMove> pendingMoves2;
+  // When not empty, the bytes PendingFileRenameOperations holds instead of the recorded moves
+  // (a value another program wrote by hand, or broken); the restart does not read it.
+  std::string pendingRaw;
   bool refuseDelayedMoves = false;           // MoveFileExA cannot record a delayed move (5)
   int64_t nextFindId = 1;
 };
@@ -58,7 +64,8 @@ void HoldOpen(const std::string& path, bool lockInsteadOfShare = false);
 void ReleaseHold(const std::string& path);
 void DenyAccess(const std::string& path, bool denied = true);
 void RefuseDelayedMoves(bool refuse = true);
-// The restart: holds end and the recorded moves are carried out in order.
+// The restart: holds end and the recorded moves are carried out in order, the second list's
+// after the first's.
 void ApplyPendingMoves();
 
 // Inspecting.

@@ -36,6 +36,10 @@ struct RegistryModel {
 // operation: RegOpenKeyExA, RegEnumKeyExA, RegDeleteKeyA, RegGetKeySecurity and
 // RegSetKeySecurity match the key they act on.
 #define SIM_SERVICES_PATH "HKLM\\SYSTEM\\CurrentControlSet\\Services"
+// The key whose values PendingFileRenameOperations and PendingFileRenameOperations2 answer
+// from the files model's recorded moves; a fault injected into RegQueryValueExA matches the
+// key's path, a backslash and the value's name.
+#define SIM_SESSION_MANAGER_PATH "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager"
 
 // Creates the key and any missing keys above it, with the default access list. A part of
 // the path may hold NUL bytes (pass a std::string that contains them): RegEnumKeyExA then

@@ -201,6 +201,7 @@ namespace sim {
 void InitRegistry() {
   R().root = NewKey(-1, "HKLM");
   AddKey(SIM_SERVICES_PATH);
+  AddKey(SIM_SESSION_MANAGER_PATH);
 }
 
 bool AddKey(const std::string& path) {
@@ -330,6 +331,59 @@ LSTATUS RegCloseKey(HKEY hKey) {
   if (hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
   if (!FindHandle((HANDLE)hKey, HandleKind::Key)) return ERROR_INVALID_HANDLE;
   ReleaseAnyHandle((HANDLE)hKey);
+  return ERROR_SUCCESS;
+}
+
+namespace {
+
+// A list of moves as Windows writes it: the source with "\\??\\" before it, then the
+// destination ("!" first when it replaces) or an empty string for a deletion; an empty string
+// ends the list. Empty when there are no moves: Windows then holds no value.
+std::string MultiStringOf(const std::vector<PendingMove>& moves) {
+  std::string out;
+  for (const PendingMove& m : moves) {
+    out += "\\??\\" + m.source + '\0';
+    if (!m.dest.empty()) out += std::string(m.replace ? "!" : "") + "\\??\\" + m.dest;
+    out += '\0';
+  }
+  if (!out.empty()) out += '\0';
+  return out;
+}
+
+}  // namespace
+
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                         LPBYTE lpData, LPDWORD lpcbData) {
+  SIM_RECORD("RegQueryValueExA", {HandleName(hKey), Str(lpValueName), Ptr(lpReserved),
+                                  Ptr(lpType), Ptr(lpData),
+                                  lpcbData ? Dec(*lpcbData) : std::string("NULL")});
+  if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
+  int64_t id;
+  DWORD access;
+  LSTATUS status = Resolve(hKey, &id, &access);
+  if (status != ERROR_SUCCESS) return status;
+  if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  std::string name = lpValueName ? lpValueName : "";
+  DWORD error;
+  if (FaultCode("RegQueryValueExA", PathOf(id) + "\\" + name, &error)) return (LSTATUS)error;
+  // The restart's two lists are the only values this registry holds.
+  std::string data;
+  if (EqualNoCase(PathOf(id), SIM_SESSION_MANAGER_PATH)) {
+    const FilesModel& f = M().files;
+    if (EqualNoCase(name, "PendingFileRenameOperations"))
+      data = f.pendingRaw.empty() ? MultiStringOf(f.pendingMoves) : f.pendingRaw;
+    else if (EqualNoCase(name, "PendingFileRenameOperations2"))
+      data = MultiStringOf(f.pendingMoves2);
+  }
+  if (data.empty()) return ERROR_FILE_NOT_FOUND;
+  if (lpType) *lpType = REG_MULTI_SZ;
+  DWORD size = (DWORD)data.size();
+  if (lpData && *lpcbData < size) {
+    *lpcbData = size;
+    return ERROR_MORE_DATA;
+  }
+  if (lpData) memcpy(lpData, data.data(), size);
+  if (lpcbData) *lpcbData = size;
   return ERROR_SUCCESS;
 }
 

@@ -80,6 +80,8 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                       PFILETIME lpftLastWriteTime);
 LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 LSTATUS RegCloseKey(HKEY hKey);
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                         LPBYTE lpData, LPDWORD lpcbData);
 LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                           PSECURITY_DESCRIPTOR pSecurityDescriptor,
                           LPDWORD lpcbSecurityDescriptor);

@@ -5,7 +5,7 @@ import shutil
 import subprocess
 import unittest
 
-from harness import BANNER, WINE, PrefixTest
+from harness import BANNER, DIST, WINE, PrefixTest
 from test_install import BUILD, COMPLETE, FORCING, REBOOT, STATE_KEY, TOOL_WAIT
 
 REMOVING = b"Removing the KTA TVX II software\r\n\r"
@@ -160,6 +160,62 @@ class LogRemoveTest(PrefixTest):
         self.assertEqual(self.prefix.pending_renames(), [("\\??\\" + SYS + "KTASPW.DLL", "")])
         self.assertIn("delete \"%sKTASPW.DLL\": error 32, deleted at the restart" % SYS,
                       self.events())
+
+    def release(self):
+        """Ends the process that holds a file, as the program using it would end."""
+        rc, _ = self.prefix.run("taskkill", ["/F", "/IM", "holder.exe"])
+        self.assertEqual(rc, 0)
+
+    def copies(self):
+        """The copies that wait beside the library to replace it at the restart."""
+        return [n for n in os.listdir(self.prefix.system32)
+                if re.fullmatch(r"(?i)tvx[0-9a-f]{1,4}\.tmp", n)]
+
+    def restart(self):
+        self.prefix.run("wineboot", ["-r"])
+        self.prefix.stop()
+        self.assertEqual(self.prefix.pending_renames(), [])
+
+    def test_what_one_run_records_for_the_restart_the_next_run_keeps_from_undoing_it(self):
+        lib = SYS + "KTASPW.DLL"
+        package = [SYS + n for n in PLACED] + ["C:\\windows\\syswow64\\KTASPW.DLL"]
+        # An installation while the library is in use records its replacement; the program
+        # ends; a removal follows: it deletes the copy that waited, and nothing comes back.
+        self.install()
+        self.hold(lib)
+        rc, out = self.prefix.run_setup(["-FU", "-X"])
+        self.assertEqual(rc, 1, out)
+        (copy,) = self.copies()
+        self.release()
+        rc, out = self.prefix.run_setup(["-U", "-X"])
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(self.copies(), [])
+        self.assertIn("restart operation dropped: deleted \"%s%s\", which waited to replace "
+                      "\"%s\"" % (SYS, copy, lib), self.events())
+        self.restart()
+        for path in package:
+            self.assertFalse(os.path.exists(self.prefix.unix(path)), path)
+        self.assertFalse(os.path.exists(self.prefix.unix(DRIVER)))
+        # A removal while the library is in use records its deletion; the program ends; an
+        # installation follows: it places the library again after the deletion, and says that
+        # a restart is needed; after it the library is the package's.
+        self.install()
+        self.hold(lib)
+        rc, out = self.prefix.run_setup(["-U", "-X"])
+        self.assertEqual(rc, 1, out)
+        self.release()
+        rc, out = self.prefix.run_setup(["-FU", "-X"])
+        self.assertEqual(rc, 1, out)
+        self.assertTrue(out.endswith(COMPLETE + REBOOT), out)
+        renames = self.prefix.pending_renames()
+        self.assertEqual(renames[0], ("\\??\\" + lib, ""))
+        self.assertEqual([r[1] for r in renames[1:]], ["!\\??\\" + lib])
+        self.restart()
+        for path, name in zip(package, PLACED + ["KTASPW32.DLL"]):
+            with open(self.prefix.unix(path), "rb") as f, \
+                    open(os.path.join(DIST, name), "rb") as g:
+                self.assertEqual(f.read(), g.read(), path)
+        self.assertEqual(self.copies(), [])
 
 
 if __name__ == "__main__":

@@ -78,6 +78,37 @@ void UpgradeFromUtf8Folder() {
   for (const char* name : kPackage) sim::AddFile(kUtf8Pkg + name, Bytes(name), kPackageTime);
 }
 
+// A run while arranging a machine: the swept run starts from what it left, its calls and output
+// forgotten.
+void RunBefore(const std::vector<std::string>& args) {
+  RunInstaller(args);
+  sim::M().calls.clear();
+  sim::M().callCount = 0;
+  sim::M().console.out.clear();
+}
+
+// The library in System32, and the SETUP.EXE in the driver directory, are in use (a program
+// that loads the one, an administrator's run of the other) during a run, and then end.
+const std::string kInUse[] = {kSys + "KTASPW.DLL", kSys + "drivers\\tvx2\\SETUP.EXE"};
+
+// An installation while they are in use records their replacements; a removal follows.
+void InstalledWhileInUse() {
+  AddPackage();
+  sim::AddFile(kInUse[0], "old KTASPW.DLL", kOld);
+  sim::AddFile(kInUse[1], "old SETUP.EXE", kOld);
+  for (const std::string& path : kInUse) sim::HoldOpen(path);
+  RunBefore({"D:\\pkg\\setup.exe", "-FU", "-X"});
+  for (const std::string& path : kInUse) sim::ReleaseHold(path);
+}
+
+// A removal while they are in use records their deletions; an installation follows.
+void RemovedWhileInUse() {
+  Installed();
+  sim::HoldOpen(kInUse[1]);
+  RunBefore({"D:\\pkg\\setup.exe", "-U", "-X"});
+  for (const std::string& path : kInUse) sim::ReleaseHold(path);
+}
+
 void CardByPciIdOnly() {
   AddPackage();
   sim::AddDevice("PCI\\VEN_1002&DEV_5159\\3&1", {"PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00",
@@ -124,6 +155,10 @@ const std::vector<MachineCase>& Machines() {
        {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U", "-X"}, true},
       {"installation waiting for another run", BesideAnotherRun, {"D:\\pkg\\setup.exe"},
        {"D:\\pkg\\setup.exe", "-X"}, true, u"", kOtherRunMs},
+      {"removal after an installation with files in use", InstalledWhileInUse,
+       {"D:\\pkg\\setup.exe", "-U"}, {"D:\\pkg\\setup.exe", "-U", "-X"}, true},
+      {"installation after a removal with files in use", RemovedWhileInUse,
+       {"D:\\pkg\\setup.exe", "-FU"}, {"D:\\pkg\\setup.exe", "-FU", "-X"}, true},
       {"detect-only", DetectOnly, {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"},
        false},
       {"upgrade from a folder named in UTF-8", UpgradeFromUtf8Folder,

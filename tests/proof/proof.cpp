@@ -54,6 +54,7 @@ Snapshot TakeSnapshot() {
                                  f.isDirectory ? 0 : f.lastWriteTime};
   }
   s.keys = sim::AllKeys();
+  s.moves = sim::PendingMoves();
   return s;
 }
 
@@ -200,7 +201,7 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   Snapshot after = TakeSnapshot();
   for (const std::string& p : TakeOutLogs(rules, &after)) v.push_back(p);
   for (const auto& b : before.files) {
-    if (b.second.contents == "<dir>") continue;
+    if (b.second.contents == "<dir>" || Listed(rules.logs, b.first)) continue;
     auto a = after.files.find(b.first);
     auto source = rules.sources.find(b.first);
     bool ok = a != after.files.end() &&
@@ -210,6 +211,10 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
       ok = true;
     // A removal deletes the package's files, now or at the restart.
     if (!ok && rules.removal && a == after.files.end() && Listed(rules.removes, b.first)) ok = true;
+    // And the copies that waited to be moved onto them at the restart.
+    for (const sim::PendingMove& m : before.moves)
+      ok |= rules.removal && a == after.files.end() && sim::Lower(m.source) == b.first &&
+            Listed(rules.removes, sim::Lower(m.dest));
     if (!ok)
       v.push_back(b.first + (a == after.files.end() ? " lost" : " holds \"" +
                                                                     Shown(a->second.contents) + "\""));
@@ -258,6 +263,22 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   // Keys other than the legacy services', and their access lists, are as they were.
   for (const std::string& path : KeysTouched(before.keys))
     v.push_back("key " + Shown(path) + " changed or deleted");
+  return v;
+}
+
+std::vector<std::string> CheckAfterRestart(const RunRules& rules, const Outcome& outcome) {
+  std::vector<std::string> v;
+  int code = outcome.exitCode;
+  bool removed = rules.removal && (code == 0 || code == 1);
+  bool installed = rules.installs && !rules.removal && (code == 0 || code == 1 || code == 16);
+  sim::PowerCutRestart();
+  if (outcome.runaway || outcome.cut) return v;
+  for (const std::string& path : removed ? rules.removes : std::vector<std::string>())
+    if (sim::FileExists(path)) v.push_back("after the restart " + path + " is there");
+  for (const std::string& dest : installed ? rules.placements : std::vector<std::string>())
+    if (!sim::FileExists(dest) || sim::FileContents(dest) != rules.sources.at(dest))
+      v.push_back("after the restart " + dest + (sim::FileExists(dest) ? " holds \"" +
+                  Shown(sim::FileContents(dest)) + "\"" : std::string(" is missing")));
   return v;
 }
 

@@ -41,6 +41,7 @@ struct FileState {
 struct Snapshot {
   std::map<std::string, FileState> files;
   sim::KeyList keys;
+  std::vector<sim::PendingMove> moves;  // recorded for the restart (not compared)
 };
 Snapshot TakeSnapshot();
 // What differs between two snapshots, one line per difference; empty when they are equal.
@@ -60,6 +61,10 @@ struct RunRules {
 };
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome);
+// The machine once it has restarted after a run that reports success: a removal has left none
+// of the software's files, an installation the package's bytes in every placement. Restarts
+// the simulated machine (the recorded moves are carried out) and says what is wrong.
+std::vector<std::string> CheckAfterRestart(const RunRules& rules, const Outcome& outcome);
 // Takes the run logs out of a snapshot (their lines differ from run to run by design), and
 // says what is wrong with them: every line whole, legible (LegibleLogLine), ended by CR LF.
 std::vector<std::string> TakeOutLogs(const RunRules& rules, Snapshot* snapshot);

@@ -180,7 +180,7 @@ TEST_F(DecisionTest, WorkingCardTraceComesAfterStagingAndBeforeTheSequence) {
         sim::M().calls[i].args.at(1) == kDriver + "\\KTASPSVC.EXE")
       lastStaged = i;
   EXPECT_LT(lastStaged, pause);
-  EXPECT_LT(pause, FirstCall("RegOpenKeyExA"));  // the legacy removal, the sequence's start
+  EXPECT_LT(pause, FirstCall("RegEnumKeyExA"));  // the legacy removal, the sequence's start
   EXPECT_LT(pause, FirstCall("CreateProcessA"));
 }
 
