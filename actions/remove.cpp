@@ -32,7 +32,52 @@ static int DeleteAtRestart(const char* path, DWORD error) {
   return REMOVE_FAILED;
 }
 
-static int DeleteInstalledFile(const char* dir, const char* name) {
+// The running installer's own file cannot be deleted (Windows answers access denied) but can
+// be renamed: it leaves for a unique name in the Windows temporary folder (the system's, on
+// the system volume, where others may create files but not change or delete this one), and
+// Windows deletes it there at the restart. Never loaded again, it keeps the removal from
+// waiting for the restart. MOVED_OUT, NOT_MOVED (the file is where it was), or STRANDED (the
+// copy is out, but neither its deletion is recorded nor could it go back).
+#define MOVED_OUT 0
+#define NOT_MOVED 1
+#define STRANDED 2
+static int MoveOutOfTheWay(const char* path) {
+  char tempDir[PATH_BUFFER_SIZE];
+  UINT length = GetSystemWindowsDirectoryA(tempDir, sizeof tempDir);
+  if (length == 0 || length >= SYSTEM_DIR_LIMIT || !AppendText(tempDir, sizeof tempDir, "\\Temp")) {
+    LogEvent("move \"%s\" out: Windows directory unusable", path);
+    return NOT_MOVED;
+  }
+  char copy[PATH_BUFFER_SIZE];  // GetTempFileNameA writes up to MAX_PATH bytes
+  if (!GetTempFileNameA(tempDir, "tvx", 0, copy)) {
+    LogEvent("move \"%s\" out: no name in \"%s\" (error %lu)", path, tempDir,
+             (unsigned long)GetLastError());
+    return NOT_MOVED;
+  }
+  if (!MoveFileExA(path, copy, MOVEFILE_REPLACE_EXISTING)) {
+    DWORD error = GetLastError();
+    DeleteFileA(copy);  // the empty file the name was taken with
+    LogEvent("move \"%s\" to \"%s\": error %lu", path, copy, (unsigned long)error);
+    return NOT_MOVED;
+  }
+  if (MoveFileExA(copy, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    LogEvent("delete \"%s\": in use, moved to \"%s\", which is deleted at the restart", path,
+             copy);
+    return MOVED_OUT;
+  }
+  DWORD error = GetLastError();
+  if (MoveFileExA(copy, path, 0)) {
+    LogEvent("move \"%s\" to \"%s\": its deletion not recorded (error %lu), moved back", path,
+             copy, (unsigned long)error);
+    return NOT_MOVED;
+  }
+  LogEvent("move \"%s\" to \"%s\": its deletion not recorded (error %lu), and not moved back "
+           "(error %lu)", path, copy, (unsigned long)error, (unsigned long)GetLastError());
+  return STRANDED;
+}
+
+// `movable`: the file may be the running installer, which goes out of the way instead.
+static int DeleteInstalledFile(const char* dir, const char* name, int movable) {
   char path[PATH_BUFFER_SIZE];
   // A cut-off path would name some other file.
   if (!CopyText(path, sizeof path, dir) || !AppendText(path, sizeof path, name)) {
@@ -56,6 +101,11 @@ static int DeleteInstalledFile(const char* dir, const char* name) {
   if (IsMissing(error)) {
     LogEvent("delete \"%s\": not there", path);
     return REMOVE_OK;
+  }
+  if (movable && error == ERROR_ACCESS_DENIED) {
+    int moved = MoveOutOfTheWay(path);
+    if (moved == MOVED_OUT) return REMOVE_OK;
+    if (moved == STRANDED) return REMOVE_FAILED;
   }
   return DeleteAtRestart(path, error);
 }
@@ -105,17 +155,20 @@ int RemoveDriverSoftware(void) {
   int result = REMOVE_OK;
   const int fromSystemDir[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
   for (int i = 0; i < 3; i++) {
-    FoldStep(&result, DeleteInstalledFile(systemDirSep, MessageTable[fromSystemDir[i]]));
+    FoldStep(&result, DeleteInstalledFile(systemDirSep, MessageTable[fromSystemDir[i]], 0));
   }
-  FoldStep(&result, DeleteInstalledFile(wow64Dir, MessageTable[MSG_FILE_LIBRARY]));
+  FoldStep(&result, DeleteInstalledFile(wow64Dir, MessageTable[MSG_FILE_LIBRARY], 0));
 
   int leftForRestart = 0;
   for (int i = 0; i < 5; i++) {
-    int step = DeleteInstalledFile(driverDir, MessageTable[PackageFiles[i]]);
+    int step = DeleteInstalledFile(driverDir, MessageTable[PackageFiles[i]],
+                                   PackageFiles[i] == MSG_FILE_SETUP);
     if (step == REMOVE_REBOOT) leftForRestart = 1;
     FoldStep(&result, step);
   }
   FoldStep(&result, RemoveDriverDirectory(driverDirName, leftForRestart));
+  // Last, so that a removal that failed still shows the software and its uninstall command.
+  if (result != REMOVE_FAILED && !DeleteUninstallEntry()) result = REMOVE_FAILED;
   LogEvent("removal result %d", result);
   return result;
 }

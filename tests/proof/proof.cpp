@@ -24,6 +24,8 @@ Outcome RunInstaller(const std::vector<std::string>& args) {
 
   Outcome outcome;
   ResetRunState();
+  // The installer runs from its own file, as a process does, until it ends or is cut.
+  if (!args.empty()) sim::SetRunningImage(args[0]);
   try {
     outcome.exitCode = Main((int)storage.size(), argv.data());
   } catch (const sim::PowerCut&) {
@@ -31,6 +33,7 @@ Outcome RunInstaller(const std::vector<std::string>& args) {
   } catch (const sim::Runaway&) {
     outcome.runaway = true;
   }
+  sim::EndRunningImages();
   return outcome;
 }
 
