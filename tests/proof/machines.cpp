@@ -49,15 +49,18 @@ void Upgrade() {
   sim::HoldOpen(kSys + "KTASPW.DLL");
 }
 
-// The upgrade, started from the driver directory, where an earlier run staged the package.
+// The upgrade, started from the driver directory, where an earlier run staged the package;
+// that run's uninstall entry names an older version.
 void UpgradeFromDriverDirectory() {
   Upgrade();
   for (const char* name : kPackage)
     sim::AddFile(kSys + "drivers\\tvx2\\" + name, Bytes(name), kPackageTime);
+  AddEntry("2.0.0.0");
 }
 
-// An installed machine, its library in use: what a removal finds.
-void Installed() {
+// An installed machine with its uninstall entry, as a removal finds it (started from the
+// driver directory, as the entry's command does).
+void InstalledNothingInUse() {
   AddPackage();
   for (const char* name : kPackage)
     sim::AddFile(kSys + "drivers\\tvx2\\" + name, Bytes(name), kPackageTime);
@@ -65,6 +68,12 @@ void Installed() {
     sim::AddFile(kSys + name, Bytes(name), kPackageTime);
   sim::AddProgram(kSys + "KTASPSVC.EXE", 4000);
   sim::AddFile(kWow + "KTASPW.DLL", Bytes("KTASPW32.DLL"), kPackageTime);
+  AddEntry("2.1.0.0");
+}
+
+// The same with its library in use.
+void Installed() {
+  InstalledNothingInUse();
   sim::HoldOpen(kSys + "KTASPW.DLL");
 }
 
@@ -85,21 +94,24 @@ void DetectOnly() {
 const std::vector<MachineCase>& Machines() {
   static const std::vector<MachineCase> machines = {
       {"first installation -FU", FirstInstallation, {"D:\\pkg\\setup.exe", "-FU"},
-       {"D:\\pkg\\setup.exe", "-FU", "-X"}, true},
-      {"upgrade", Upgrade, {"D:\\pkg\\setup.exe"}, {"D:\\pkg\\setup.exe", "-X"}, true},
+       {"D:\\pkg\\setup.exe", "-FU", "-X"}, true, 0},
+      {"upgrade", Upgrade, {"D:\\pkg\\setup.exe"}, {"D:\\pkg\\setup.exe", "-X"}, true, 1},
       {"upgrade with traces, unattended", Upgrade, {"D:\\pkg\\setup.exe", "-D", "-X"},
-       {"D:\\pkg\\setup.exe", "-X"}, true},
+       {"D:\\pkg\\setup.exe", "-X"}, true, 1},
       {"upgrade without messages", Upgrade, {"D:\\pkg\\setup.exe", "-N"},
-       {"D:\\pkg\\setup.exe", "-N"}, true},
+       {"D:\\pkg\\setup.exe", "-N"}, true, 1},
       {"upgrade from the driver directory", UpgradeFromDriverDirectory,
        {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-X"},
-       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-X"}, true},
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-X"}, true, 1},
       {"card by PCI ID only", CardByPciIdOnly, {"D:\\pkg\\setup.exe", "-X"},
-       {"D:\\pkg\\setup.exe", "-X"}, true},
+       {"D:\\pkg\\setup.exe", "-X"}, true, 16},
       {"removal", Installed, {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U"},
-       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U", "-X"}, true},
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U", "-X"}, true, 1},
+      {"removal by the entry's quiet command", InstalledNothingInUse,
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\SETUP.EXE", "-U", "-N"},
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\SETUP.EXE", "-U", "-N"}, true, 0},
       {"detect-only", DetectOnly, {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"},
-       false},
+       false, 0},
   };
   return machines;
 }

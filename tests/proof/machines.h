@@ -16,6 +16,7 @@ struct MachineCase {
   std::vector<std::string> args;   // the run, argv[0] first
   std::vector<std::string> rerun;  // the unattended run after a cut
   bool installs;                   // places files (not detect-only)
+  int exitCode;                    // what the uncut run ends with
 };
 
 const std::vector<MachineCase>& Machines();
