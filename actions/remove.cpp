@@ -36,44 +36,37 @@ static int DeleteAtRestart(const char* path, DWORD error) {
 // be renamed: it leaves for a unique name in the Windows temporary folder (the system's, on
 // the system volume, where others may create files but not change or delete this one), and
 // Windows deletes it there at the restart. Never loaded again, it keeps the removal from
-// waiting for the restart. MOVED_OUT, NOT_MOVED (the file is where it was), or STRANDED (the
-// copy is out, but neither its deletion is recorded nor could it go back).
-#define MOVED_OUT 0
-#define NOT_MOVED 1
-#define STRANDED 2
+// waiting for the restart. The deletion is recorded before the move, so that no cut leaves
+// the program in the temporary folder for good. Returns 1 when the file is out of the way.
 static int MoveOutOfTheWay(const char* path) {
   char tempDir[PATH_BUFFER_SIZE];
   UINT length = GetSystemWindowsDirectoryA(tempDir, sizeof tempDir);
   if (length == 0 || length >= SYSTEM_DIR_LIMIT || !AppendText(tempDir, sizeof tempDir, "\\Temp")) {
     LogEvent("move \"%s\" out: Windows directory unusable", path);
-    return NOT_MOVED;
+    return 0;
   }
   char copy[PATH_BUFFER_SIZE];  // GetTempFileNameA writes up to MAX_PATH bytes
   if (!GetTempFileNameA(tempDir, "tvx", 0, copy)) {
     LogEvent("move \"%s\" out: no name in \"%s\" (error %lu)", path, tempDir,
              (unsigned long)GetLastError());
-    return NOT_MOVED;
+    return 0;
   }
-  if (!MoveFileExA(path, copy, MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExA(copy, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     DWORD error = GetLastError();
     DeleteFileA(copy);  // the empty file the name was taken with
-    LogEvent("move \"%s\" to \"%s\": error %lu", path, copy, (unsigned long)error);
-    return NOT_MOVED;
+    LogEvent("move \"%s\" out: the deletion of \"%s\" not recorded (error %lu)", path, copy,
+             (unsigned long)error);
+    return 0;
   }
-  if (MoveFileExA(copy, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-    LogEvent("delete \"%s\": in use, moved to \"%s\", which is deleted at the restart", path,
-             copy);
-    return MOVED_OUT;
+  // Should the move fail, the empty file stays until the restart deletes it: deleted now,
+  // its name could be taken by another program's file before then.
+  if (!MoveFileExA(path, copy, MOVEFILE_REPLACE_EXISTING)) {
+    LogEvent("move \"%s\" to \"%s\": error %lu", path, copy, (unsigned long)GetLastError());
+    return 0;
   }
-  DWORD error = GetLastError();
-  if (MoveFileExA(copy, path, 0)) {
-    LogEvent("move \"%s\" to \"%s\": its deletion not recorded (error %lu), moved back", path,
-             copy, (unsigned long)error);
-    return NOT_MOVED;
-  }
-  LogEvent("move \"%s\" to \"%s\": its deletion not recorded (error %lu), and not moved back "
-           "(error %lu)", path, copy, (unsigned long)error, (unsigned long)GetLastError());
-  return STRANDED;
+  LogEvent("delete \"%s\": in use, moved to \"%s\", which is deleted at the restart", path,
+           copy);
+  return 1;
 }
 
 // `movable`: the file may be the running installer, which goes out of the way instead.
@@ -102,11 +95,7 @@ static int DeleteInstalledFile(const char* dir, const char* name, int movable) {
     LogEvent("delete \"%s\": not there", path);
     return REMOVE_OK;
   }
-  if (movable && error == ERROR_ACCESS_DENIED) {
-    int moved = MoveOutOfTheWay(path);
-    if (moved == MOVED_OUT) return REMOVE_OK;
-    if (moved == STRANDED) return REMOVE_FAILED;
-  }
+  if (movable && error == ERROR_ACCESS_DENIED && MoveOutOfTheWay(path)) return REMOVE_OK;
   return DeleteAtRestart(path, error);
 }
 

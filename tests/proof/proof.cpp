@@ -191,9 +191,12 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
     if (before.files.count(a.first) || a.second.contents == "<dir>") continue;
     auto source = rules.sources.find(a.first);
     bool placed = source != rules.sources.end() && a.second.contents == source->second;
-    // The running installer, moved out of the driver directory, goes at the restart.
-    if (!placed && rules.removal && DeletionRecorded(a.first))
+    // The running installer, moved out of the driver directory (or the empty file that took
+    // the name for it), goes at the restart.
+    if (!placed && rules.removal && DeletionRecorded(a.first)) {
+      placed = a.second.contents.empty();
       for (const auto& s : rules.sources) placed |= a.second.contents == s.second;
+    }
     if (!placed && !IsRecordedReplacement(rules, a.first, a.second.contents))
       v.push_back(a.first + " appeared holding \"" + Shown(a.second.contents) + "\"");
   }
