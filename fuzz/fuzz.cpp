@@ -96,6 +96,9 @@ void RequirePathsWhole() {
       bool whole = EndsWithPackageName(p, &dir) || IsReplacementCopy(p, &dir);
       bool known = false;
       for (const std::string& d : dirs) known |= whole && dir == d;
+      // A removal moves the running installer to a unique name in the Windows temporary
+      // folder, the system's, never a user's.
+      known |= IsReplacementCopy(p, &dir) && dir == sim::M().windowsDir + "\\Temp\\";
       Require(known, "a path that is not a directory of the installer's and a file name:", p);
     }
   }
