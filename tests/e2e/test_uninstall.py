@@ -58,26 +58,31 @@ class UninstallEntryTest(PrefixTest):
         program, args = re.fullmatch(r'"([^"]+)" (.*)', values["QuietUninstallString"][1]).groups()
         rc, out = self.prefix.run(program, args.split(), cwd=self.prefix.work)
         self.assertEqual((rc, out), (0, b""))
+        # The running installer went to the Windows temporary folder, deleted at the restart;
+        # nothing of the software waits for it. (Read before Wine starts again: a new start
+        # carries out the restart's moves.)
+        with open(self.prefix.unix("C:\\windows\\Logs\\TVX2\\setup.log"), "rb") as f:
+            log = f.read().decode("ascii")
+        moved = re.findall(r'delete "%s": in use, moved to "%s(tvx\w+\.tmp)", which is deleted '
+                           r'at the restart' % (re.escape(DRIVER + "SETUP.EXE"), re.escape(TEMP)),
+                           log, re.I)
+        self.assertEqual(len(moved), 1, log)
+        copy = TEMP + moved[0]
+        with open(self.prefix.unix(copy), "rb") as f, \
+                open(self.prefix.unix("C:\\pkg\\SETUP.EXE"), "rb") as g:
+            self.assertEqual(f.read(), g.read())
+        self.assertEqual([(s.lower(), d) for s, d in self.prefix.pending_renames()],
+                         [("\\??\\" + copy.lower(), "")])
         for path in [SYS + n for n in PLACED] + ["C:\\windows\\syswow64\\KTASPW.DLL"]:
             self.assertFalse(os.path.exists(self.prefix.unix(path)), path)
         self.assertFalse(os.path.exists(self.prefix.unix(DRIVER)))
+
+        # Wine starts again, as after a restart: the copy is gone, and so are the service
+        # tool's record and the entry. A removal that finds nothing ends with 0.
         self.assertIsNone(self.prefix.reg_query(STATE_KEY))
         self.assertIsNone(self.prefix.reg_query(ENTRY))
         self.assertEqual(self.listed(), [])
-        # The running installer went to the Windows temporary folder, deleted at the restart;
-        # nothing of the software waits for it.
-        moved = [n for n in os.listdir(self.prefix.unix(TEMP)) if n.lower().startswith("tvx")]
-        self.assertEqual(len(moved), 1, moved)
-        with open(self.prefix.unix(TEMP + moved[0]), "rb") as f, \
-                open(self.prefix.unix("C:\\pkg\\SETUP.EXE"), "rb") as g:
-            self.assertEqual(f.read(), g.read())
-        pending = self.prefix.pending_renames()
-        self.assertEqual([(s.lower(), d) for s, d in pending],
-                         [("\\??\\" + (TEMP + moved[0]).lower(), "")])
-
-        # Wine starts again, as after a restart: the copy is gone. A removal that finds nothing
-        # ends with 0.
+        self.assertFalse(os.path.exists(self.prefix.unix(copy)))
         rc, out = self.prefix.run_setup(["-U", "-X"])
         self.assertEqual((rc, out), (0, BANNER + REMOVING + REMOVED))
-        self.assertFalse(os.path.exists(self.prefix.unix(TEMP + moved[0])))
         self.assertIsNone(self.prefix.reg_query(ENTRY))
