@@ -41,7 +41,8 @@ static int DeleteAtRestart(const char* path, DWORD error) {
 static int MoveOutOfTheWay(const char* path) {
   char tempDir[PATH_BUFFER_SIZE];
   UINT length = GetSystemWindowsDirectoryA(tempDir, sizeof tempDir);
-  if (length == 0 || length >= SYSTEM_DIR_LIMIT || !AppendText(tempDir, sizeof tempDir, "\\Temp")) {
+  if (length == 0 || length >= SYSTEM_DIR_LIMIT ||
+      !AppendText(tempDir, sizeof tempDir, "\\Temp")) {
     LogEvent("move \"%s\" out: Windows directory unusable", path);
     return 0;
   }

@@ -83,6 +83,11 @@ void RequirePathsWhole() {
       Require(c.args[1].size() < PATH_BUFFER_SIZE, "a command line too long:", c.args[1]);
       continue;
     }
+    if (c.op == "RegCreateKeyExA") {
+      Require(c.args[0] == "HKLM" && proof::IsEntryKey("HKLM\\" + c.args[1]),
+              "a key created other than the uninstall entry:", c.args[1]);
+      continue;
+    }
     if (c.op == "CreateDirectoryA") {
       Require(c.args[0] == dirs[1], "a directory other than the driver directory:", c.args[0]);
       continue;

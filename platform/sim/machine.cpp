@@ -63,7 +63,8 @@ void Record(const char* op, std::vector<std::string> args) {
 static bool NamesSomething(const char* op) {
   static const char* const kOps[] = {"FindFirstFileA", "SetFileAttributesA", "CopyFileA",
                                      "MoveFileExA", "CreateDirectoryA", "CreateFileA",
-                                     "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA", "RegCreateKeyExA",
+                                     "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA",
+                                     "RegCreateKeyExA",
                                      "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA",
                                      "RemoveDirectoryA"};
   for (const char* name : kOps)

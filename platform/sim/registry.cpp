@@ -408,7 +408,8 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwTy
   std::string name = lpValueName ? lpValueName : "";
   DWORD error;
   if (FaultCode("RegSetValueExA", PathOf(id) + "\\" + name, &error)) return (LSTATUS)error;
-  R().keys[id].values[Upper(name)] = RegValue{name, dwType, lpData ? std::string((const char*)lpData, cbData) : ""};
+  std::string data = lpData ? std::string((const char*)lpData, cbData) : std::string();
+  R().keys[id].values[Upper(name)] = RegValue{name, dwType, data};
   return ERROR_SUCCESS;
 }
 

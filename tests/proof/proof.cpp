@@ -299,7 +299,8 @@ std::vector<std::string> EntryProblems() {
     bool ok = v.type == it->second.first &&
               (it->second.second.empty() ? v.data.size() == 4 && v.data != Dword(0)
                                          : v.data == it->second.second);
-    if (!ok) problems.push_back("uninstall entry value " + v.name + " is \"" + Shown(v.data) + "\"");
+    if (!ok)
+      problems.push_back("uninstall entry value " + v.name + " is \"" + Shown(v.data) + "\"");
     expected.erase(it);
   }
   for (const auto& e : expected) problems.push_back("uninstall entry lacks " + e.first);
