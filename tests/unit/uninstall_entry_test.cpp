@@ -131,6 +131,7 @@ TEST_F(UninstallEntryTest, InstallationOutcomes) {
     EXPECT_EQ(RunMain(args), c.code) << c.name;
     EXPECT_EQ(Out().find(kFailed) != std::string::npos, c.messageFailed) << c.name << Out();
     EXPECT_EQ(Value("DisplayVersion"), c.version) << c.name;
+    EXPECT_EQ(sim::KeyExists(kEntry), c.version != "(none)") << c.name;
     EXPECT_EQ(sim::OpenHandles(sim::HandleKind::Key), 0) << c.name;
   }
 }
