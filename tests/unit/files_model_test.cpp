@@ -100,33 +100,6 @@ TEST_F(FilesModelTest, DelayedMovesAreRecordedAndCarriedOutAtRestart) {
   EXPECT_FALSE(sim::DirectoryExists("C:\\f") || sim::DirectoryExists("C:\\g"));
 }
 
-// As Wine 8 answers for a running program's own file.
-TEST_F(FilesModelTest, TheRunningProgramCanBeRenamedButNotDeletedOrWritten) {
-  const std::string image = "C:\\d\\SETUP.EXE";
-  sim::AddFile(image, "setup", 0);
-  sim::AddFile("C:\\d\\other", "other", 0);
-  sim::SetRunningImage(image);
-  EXPECT_FALSE(DeleteFileA(image.c_str()));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-  EXPECT_EQ(CreateFileA(image.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                        OPEN_EXISTING, 0, NULL),
-            INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
-  EXPECT_FALSE(CopyFileA("C:\\d\\other", image.c_str(), FALSE));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
-  EXPECT_FALSE(MoveFileExA("C:\\d\\other", image.c_str(), MOVEFILE_REPLACE_EXISTING));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-  // Renamed, it is still the running program; a copy of it is not.
-  EXPECT_TRUE(MoveFileExA(image.c_str(), "C:\\WINDOWS\\Temp\\x.tmp", MOVEFILE_REPLACE_EXISTING));
-  EXPECT_TRUE(CopyFileA("C:\\WINDOWS\\Temp\\x.tmp", image.c_str(), FALSE));
-  EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\Temp\\x.tmp"));
-  EXPECT_TRUE(DeleteFileA(image.c_str()));
-  // The restart ends it.
-  EXPECT_TRUE(MoveFileExA("C:\\WINDOWS\\Temp\\x.tmp", NULL, MOVEFILE_DELAY_UNTIL_REBOOT));
-  sim::ApplyPendingMoves();
-  EXPECT_FALSE(sim::FileExists("C:\\WINDOWS\\Temp\\x.tmp"));
-}
-
 TEST_F(FilesModelTest, CreateDirectoryMakesOnlyTheLastComponent) {
   EXPECT_TRUE(CreateDirectoryA("C:\\WINDOWS\\system32\\drivers\\tvx2\\", NULL));
   EXPECT_TRUE(sim::DirectoryExists("C:\\WINDOWS\\system32\\drivers\\tvx2"));
