@@ -73,4 +73,13 @@ int KeepRemovedAcrossRestart(const char* path);
 // How many files this run placed again through the restart after what was recorded for them.
 int RestartReplacementsRecorded(void);
 
+// The uninstall entry (uninstall_entry.cpp), in the 64-bit view of HKLM. Writing it returns 1
+// when the whole entry is there; a key this run created and could not complete is deleted
+// again. Deleting it returns 1 when it is gone (also when it was not there).
+#define UNINSTALL_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TVX2HostSoftware"
+#define UNINSTALL_DISPLAY_NAME "KTA TVX II host software"
+#define UNINSTALL_PUBLISHER "KTA"
+int WriteUninstallEntry(void);
+int DeleteUninstallEntry(void);
+
 #endif

@@ -32,7 +32,46 @@ static int DeleteAtRestart(const char* path, DWORD error) {
   return REMOVE_FAILED;
 }
 
-static int DeleteNow(const char* path) {
+// The running installer's own file cannot be deleted (Windows answers access denied) but can
+// be renamed: it leaves for a unique name in the Windows temporary folder (the system's, on
+// the system volume, where others may create files but not change or delete this one), and
+// Windows deletes it there at the restart. Never loaded again, it keeps the removal from
+// waiting for the restart. The deletion is recorded before the move, so that no cut leaves
+// the program in the temporary folder for good. Returns 1 when the file is out of the way.
+static int MoveOutOfTheWay(const char* path) {
+  char tempDir[PATH_BUFFER_SIZE];
+  UINT length = GetSystemWindowsDirectoryA(tempDir, sizeof tempDir);
+  if (length == 0 || length >= SYSTEM_DIR_LIMIT ||
+      !AppendText(tempDir, sizeof tempDir, "\\Temp")) {
+    LogEvent("move \"%s\" out: Windows directory unusable", path);
+    return 0;
+  }
+  char copy[PATH_BUFFER_SIZE];  // GetTempFileNameA writes up to MAX_PATH bytes
+  if (!GetTempFileNameA(tempDir, "tvx", 0, copy)) {
+    LogEvent("move \"%s\" out: no name in \"%s\" (error %lu)", path, tempDir,
+             (unsigned long)GetLastError());
+    return 0;
+  }
+  if (!MoveFileExA(copy, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    DWORD error = GetLastError();
+    DeleteFileA(copy);  // the empty file the name was taken with
+    LogEvent("move \"%s\" out: the deletion of \"%s\" not recorded (error %lu)", path, copy,
+             (unsigned long)error);
+    return 0;
+  }
+  // Should the move fail, the empty file stays until the restart deletes it: deleted now,
+  // its name could be taken by another program's file before then.
+  if (!MoveFileExA(path, copy, MOVEFILE_REPLACE_EXISTING)) {
+    LogEvent("move \"%s\" to \"%s\": error %lu", path, copy, (unsigned long)GetLastError());
+    return 0;
+  }
+  LogEvent("delete \"%s\": in use, moved to \"%s\", which is deleted at the restart", path,
+           copy);
+  return 1;
+}
+
+// `movable`: the file may be the running installer, which goes out of the way instead.
+static int DeleteNow(const char* path, int movable) {
   if (DeleteFileA(path)) {
     LogEvent("delete \"%s\": deleted", path);
     return REMOVE_OK;
@@ -51,12 +90,13 @@ static int DeleteNow(const char* path) {
     LogEvent("delete \"%s\": not there", path);
     return REMOVE_OK;
   }
+  if (movable && error == ERROR_ACCESS_DENIED && MoveOutOfTheWay(path)) return REMOVE_OK;
   return DeleteAtRestart(path, error);
 }
 
 // Deletes the file now (its deletion recorded for the restart when it is in use), and first
 // makes sure that nothing recorded for the restart puts it back.
-static int DeleteInstalledFile(const char* dir, const char* name) {
+static int DeleteInstalledFile(const char* dir, const char* name, int movable) {
   char path[PATH_BUFFER_SIZE];
   // A cut-off path would name some other file.
   if (!CopyText(path, sizeof path, dir) || !AppendText(path, sizeof path, name)) {
@@ -64,7 +104,7 @@ static int DeleteInstalledFile(const char* dir, const char* name) {
     return REMOVE_FAILED;
   }
   int kept = KeepRemovedAcrossRestart(path);
-  int deleted = DeleteNow(path);
+  int deleted = DeleteNow(path, movable);
   return kept > deleted ? kept : deleted;
 }
 
@@ -114,17 +154,20 @@ int RemoveDriverSoftware(void) {
   int result = REMOVE_OK;
   const int fromSystemDir[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
   for (int i = 0; i < 3; i++) {
-    FoldStep(&result, DeleteInstalledFile(systemDirSep, MessageTable[fromSystemDir[i]]));
+    FoldStep(&result, DeleteInstalledFile(systemDirSep, MessageTable[fromSystemDir[i]], 0));
   }
-  FoldStep(&result, DeleteInstalledFile(wow64Dir, MessageTable[MSG_FILE_LIBRARY]));
+  FoldStep(&result, DeleteInstalledFile(wow64Dir, MessageTable[MSG_FILE_LIBRARY], 0));
 
   int leftForRestart = 0;
   for (int i = 0; i < 5; i++) {
-    int step = DeleteInstalledFile(driverDir, MessageTable[PackageFiles[i]]);
+    int step = DeleteInstalledFile(driverDir, MessageTable[PackageFiles[i]],
+                                   PackageFiles[i] == MSG_FILE_SETUP);
     if (step == REMOVE_REBOOT) leftForRestart = 1;
     FoldStep(&result, step);
   }
   FoldStep(&result, RemoveDriverDirectory(driverDirName, leftForRestart));
+  // Last, so that a removal that failed still shows the software and its uninstall command.
+  if (result != REMOVE_FAILED && !DeleteUninstallEntry()) result = REMOVE_FAILED;
   LogEvent("removal result %d", result);
   return result;
 }

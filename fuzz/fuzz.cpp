@@ -108,6 +108,11 @@ void RequirePathsWhole() {
       Require(c.args[0].empty(), "a folder added to the library search:", c.args[0]);
       continue;
     }
+    if (c.op == "RegCreateKeyExA") {
+      Require(c.args[0] == "HKLM" && proof::IsEntryKey("HKLM\\" + c.args[1]),
+              "a key created other than the uninstall entry:", c.args[1]);
+      continue;
+    }
     if (c.op == "CreateDirectoryA") {
       Require(c.args[0] == dirs[1], "a directory other than the driver directory:", c.args[0]);
       continue;
@@ -125,6 +130,9 @@ void RequirePathsWhole() {
       bool known = false;
       for (const std::string& d : dirs)
         known |= whole && (dir == d || (c.op == "DeleteFileA" && sim::EqualNoCase(dir, d)));
+      // A removal moves the running installer to a unique name in the Windows temporary
+      // folder, the system's, never a user's.
+      known |= IsReplacementCopy(p, &dir) && dir == sim::M().windowsDir + "\\Temp\\";
       Require(known, "a path that is not a directory of the installer's and a file name:", p);
     }
   }

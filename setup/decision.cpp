@@ -38,10 +38,13 @@ static void StageUnlessInDriverDir(const char* systemDir) {
     LogEvent("staging skipped: started from the driver directory");
 }
 
+// The installation, then its uninstall entry: software that inventory and agents cannot see
+// counts as not installed, so an entry that cannot be written fails the run.
 static int InstallAndLog(void) {
   int result = InstallDriverSoftware();
   LogEvent("installation sequence result %d (%s)", result,
            result == INSTALL_OK ? "complete" : result == INSTALL_REBOOT ? "restart needed" : "failed");
+  if (result != INSTALL_FAILED && !WriteUninstallEntry()) result = INSTALL_FAILED;
   return result;
 }
 

@@ -135,6 +135,7 @@ static bool HasChildren(const std::string& full) {
 
 void InitFiles() {
   AddDirectory("C:\\WINDOWS\\system32\\drivers");
+  AddDirectory("C:\\WINDOWS\\Temp");
   AddDirectory("C:\\WINDOWS\\SysWOW64");
 }
 
@@ -182,9 +183,19 @@ void DenyAccess(const std::string& path, bool denied) {
 
 void RefuseDelayedMoves(bool refuse) { M().files.refuseDelayedMoves = refuse; }
 
+void SetRunningImage(const std::string& path) {
+  if (FileEntry* e = Find(path))
+    if (!e->isDirectory) e->runningImage = true;
+}
+
+void EndRunningImages() {
+  for (auto& entry : M().files.entries) entry.second.runningImage = false;
+}
+
 void ApplyPendingMoves() {
   FilesModel& f = M().files;
   for (auto& entry : f.entries) entry.second.hold = Hold::None;
+  EndRunningImages();
   std::vector<PendingMove> moves;
   moves.swap(f.pendingMoves);
   moves.insert(moves.end(), f.pendingMoves2.begin(), f.pendingMoves2.end());
@@ -388,7 +399,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     if (dest == source) return Fail(ERROR_SHARING_VIOLATION);
     if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
     if (dest->isDirectory || dest->accessDenied) return Fail(ERROR_ACCESS_DENIED);
-    if (dest->hold == Hold::NoSharing) return Fail(ERROR_SHARING_VIOLATION);
+    if (dest->hold == Hold::NoSharing || dest->runningImage)
+      return Fail(ERROR_SHARING_VIOLATION);
     if (dest->hold == Hold::Locked) return Fail(ERROR_LOCK_VIOLATION);
     if (dest->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
     // Windows will not overwrite a hidden or system file with one that lacks the attribute.
@@ -399,6 +411,7 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
   copy.path = dest ? dest->path : destFull;
   copy.hold = Hold::None;
   copy.accessDenied = false;
+  copy.runningImage = false;
   if (M().cutInside && M().cutCall == M().callCount) {
     // The power fails half-way: the destination holds the first half, written just now.
     copy.contents.resize(copy.contents.size() / 2);
@@ -443,7 +456,8 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
   FileEntry* dest = Lookup(destFull);
   if (dest && dest != source) {
     if (!replace) return Fail(ERROR_ALREADY_EXISTS);
-    if (dest->isDirectory || dest->accessDenied || (dest->attributes & FILE_ATTRIBUTE_READONLY))
+    if (dest->isDirectory || dest->accessDenied || dest->runningImage ||
+        (dest->attributes & FILE_ATTRIBUTE_READONLY))
       return Fail(ERROR_ACCESS_DENIED);
     if (dest->hold != Hold::None) return Fail(ERROR_SHARING_VIOLATION);
     f.entries.erase(Lower(destFull));
@@ -519,7 +533,8 @@ HANDLE OpenFilePath(const std::string& full, DWORD access, DWORD share, DWORD di
     if (e->accessDenied) return FailHandle(ERROR_ACCESS_DENIED);
     if ((access & WRITE_RIGHTS) && (e->attributes & FILE_ATTRIBUTE_READONLY))
       return FailHandle(ERROR_ACCESS_DENIED);
-    if (e->hold == Hold::NoSharing || ClashesWithOpenHandles(full, access, share))
+    if (e->hold == Hold::NoSharing || ClashesWithOpenHandles(full, access, share) ||
+        (e->runningImage && (access & (WRITE_RIGHTS | DELETE))))
       return FailHandle(ERROR_SHARING_VIOLATION);
     if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->contents.clear();
     // Opening an existing file where one may be created says so in the last error.
@@ -654,7 +669,8 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
   std::string full = FullPath(lpFileName);
   FileEntry* e = Lookup(full);
   if (!e) return Fail(full.empty() ? ERROR_PATH_NOT_FOUND : MissingError(full));
-  if (e->isDirectory || e->accessDenied || (e->attributes & FILE_ATTRIBUTE_READONLY))
+  if (e->isDirectory || e->accessDenied || e->runningImage ||
+      (e->attributes & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED);
   if (e->hold != Hold::None || ClashesWithOpenHandles(full, DELETE, 0))
     return Fail(ERROR_SHARING_VIOLATION);

@@ -67,6 +67,7 @@ static bool NamesSomething(const char* op) {
                                      "MoveFileExA", "CreateDirectoryA", "CreateFileA",
                                      "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA",
                                      "RegQueryValueExA",
+                                     "RegCreateKeyExA",
                                      "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA",
                                      "RemoveDirectoryA", "LoadLibraryExA", "SetDllDirectoryA",
                                      "CreateMutexA"};

@@ -26,6 +26,9 @@ struct FileEntry {
   uint64_t lastWriteTime = 0;                // FILETIME units
   Hold hold = Hold::None;
   bool accessDenied = false;  // opening, changing or creating in it fails with error 5
+  // The image of the running installer: it cannot be deleted (5), replaced (5) or opened for
+  // writing or deletion (32), but it can be renamed, and it takes this with it.
+  bool runningImage = false;
 };
 
 // One entry of the list that Windows keeps for the next restart: at the restart `source` is
@@ -64,8 +67,12 @@ void HoldOpen(const std::string& path, bool lockInsteadOfShare = false);
 void ReleaseHold(const std::string& path);
 void DenyAccess(const std::string& path, bool denied = true);
 void RefuseDelayedMoves(bool refuse = true);
-// The restart: holds end and the recorded moves are carried out in order, the second list's
-// after the first's.
+// The program a run is started as (argv[0]) is running from this file while the run lasts;
+// nothing happens when no file is there. The run's end, or a restart, ends it.
+void SetRunningImage(const std::string& path);
+void EndRunningImages();
+// The restart: holds and running images end, and the recorded moves are carried out in order,
+// the second list's after the first's.
 void ApplyPendingMoves();
 
 // Inspecting.

@@ -202,6 +202,7 @@ void InitRegistry() {
   R().root = NewKey(-1, "HKLM");
   AddKey(SIM_SERVICES_PATH);
   AddKey(SIM_SESSION_MANAGER_PATH);
+  AddKey(SIM_UNINSTALL_PATH);
 }
 
 bool AddKey(const std::string& path) {
@@ -222,14 +223,48 @@ KeyList AllKeys() {
     bool live = true;  // below a deleted key, a key is gone too
     for (RegKey* k = KeyById(kv.second.parent); k; k = KeyById(k->parent)) live &= !k->deleted;
     if (!live) continue;
-    std::string dacl(kv.second.dacl.begin(), kv.second.dacl.end());
-    out.emplace_back(PathOf(kv.first), (kv.second.daclPresent ? "dacl:" : "null dacl:") + dacl);
+    std::string shown(kv.second.dacl.begin(), kv.second.dacl.end());
+    shown = (kv.second.daclPresent ? "dacl:" : "null dacl:") + shown;
+    for (const auto& v : kv.second.values)
+      shown += ";value:" + v.second.name + "=" + std::to_string(v.second.type) + ":" +
+               v.second.data;
+    out.emplace_back(PathOf(kv.first), shown);
   }
   std::sort(out.begin(), out.end());
   return out;
 }
 
 bool KeyExists(const std::string& path) { return Find(path) >= 0; }
+
+bool SetValue(const std::string& path, const std::string& name, DWORD type,
+              const std::string& data) {
+  int64_t id = Find(path);
+  if (id < 0) return false;
+  R().keys[id].values[Upper(name)] = RegValue{name, type, data};
+  return true;
+}
+
+bool SetDwordValue(const std::string& path, const std::string& name, DWORD value) {
+  return SetValue(path, name, REG_DWORD, std::string((const char*)&value, 4));
+}
+
+bool GetValue(const std::string& path, const std::string& name, DWORD* type, std::string* data) {
+  int64_t id = Find(path);
+  if (id < 0) return false;
+  auto it = R().keys[id].values.find(Upper(name));
+  if (it == R().keys[id].values.end()) return false;
+  if (type) *type = it->second.type;
+  if (data) *data = it->second.data;
+  return true;
+}
+
+std::vector<RegValue> ValuesOf(const std::string& path) {
+  std::vector<RegValue> out;
+  int64_t id = Find(path);
+  if (id < 0) return out;
+  for (const auto& v : R().keys[id].values) out.push_back(v.second);
+  return out;
+}
 
 std::vector<std::string> SubkeysOf(const std::string& path) {
   std::vector<std::string> names;
@@ -323,6 +358,59 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (id == R().root || (k.denied & DELETE)) return ERROR_ACCESS_DENIED;
   if (!Children(id).empty()) return ERROR_ACCESS_DENIED;
   k.deleted = true;
+  return ERROR_SUCCESS;
+}
+
+// Opens the key, creating it and any missing keys above it. The 64-bit view is the only one
+// the simulated machine has, so KEY_WOW64_64KEY changes nothing.
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                        DWORD dwOptions, REGSAM samDesired,
+                        LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                        LPDWORD lpdwDisposition) {
+  SIM_RECORD("RegCreateKeyExA", {HandleName(hKey), Str(lpSubKey), Dec(Reserved), Str(lpClass),
+                                 Hex(dwOptions), Hex(samDesired), Ptr(lpSecurityAttributes),
+                                 Ptr(phkResult), Ptr(lpdwDisposition)});
+  if (!phkResult || !lpSubKey || Reserved) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  int64_t parent;
+  DWORD parentAccess;
+  LSTATUS status = Resolve(hKey, &parent, &parentAccess);
+  if (status != ERROR_SUCCESS) return status;
+  DWORD error;
+  if (FaultCode("RegCreateKeyExA", JoinPath(parent, lpSubKey), &error)) return (LSTATUS)error;
+  int64_t id = Walk(parent, lpSubKey);
+  bool created = id < 0;
+  if (created) {
+    if (!(parentAccess & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+    id = parent;
+    for (const std::string& part : Split(lpSubKey)) {
+      int64_t next = Child(id, part);
+      id = next >= 0 ? next : NewKey(id, part);
+    }
+  } else if (R().keys[id].denied & samDesired) {
+    return ERROR_ACCESS_DENIED;
+  }
+  if (lpdwDisposition) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  *phkResult = (HKEY)NewHandle(HandleKind::Key, id, PathOf(id), samDesired);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                       const BYTE* lpData, DWORD cbData) {
+  std::string shown = lpData ? std::string((const char*)lpData, cbData) : std::string("NULL");
+  SIM_RECORD("RegSetValueExA",
+             {HandleName(hKey), Str(lpValueName), Dec(Reserved), Dec(dwType), shown, Dec(cbData)});
+  if (Reserved || (!lpData && cbData)) return ERROR_INVALID_PARAMETER;
+  int64_t id;
+  DWORD access;
+  LSTATUS status = Resolve(hKey, &id, &access);
+  if (status != ERROR_SUCCESS) return status;
+  if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  std::string name = lpValueName ? lpValueName : "";
+  DWORD error;
+  if (FaultCode("RegSetValueExA", PathOf(id) + "\\" + name, &error)) return (LSTATUS)error;
+  std::string data = lpData ? std::string((const char*)lpData, cbData) : std::string();
+  R().keys[id].values[Upper(name)] = RegValue{name, dwType, data};
   return ERROR_SUCCESS;
 }
 

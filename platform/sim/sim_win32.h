@@ -79,6 +79,12 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                       LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                       PFILETIME lpftLastWriteTime);
 LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                        DWORD dwOptions, REGSAM samDesired,
+                        LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                        LPDWORD lpdwDisposition);
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                       const BYTE* lpData, DWORD cbData);
 LSTATUS RegCloseKey(HKEY hKey);
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                          LPBYTE lpData, LPDWORD lpcbData);

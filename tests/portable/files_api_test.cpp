@@ -136,6 +136,26 @@ TEST_F(FilesApiTest, AppendsAndDeletionsMatchWindows) {
 // The functions that convert an ANSI name into the thread's fixed buffer refuse a name longer
 // than MAX_PATH characters. (Copies and moves to names of MAX_PATH characters fail with 3 on
 // Windows; Wine has no limit there, so that case is tested on the simulated machine only.)
+// What the removal started from the driver directory meets: its own file can be renamed, but
+// neither deleted nor opened for writing.
+TEST_F(FilesApiTest, TheRunningProgramCanBeRenamedButNotDeletedOrWritten) {
+  const std::string program = FixtureRunningProgram();
+  const std::string moved = program + ".moved";
+  EXPECT_FALSE(DeleteFileA(program.c_str()));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_EQ(CreateFileA(program.c_str(), GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                        OPEN_EXISTING, 0, NULL),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+  ASSERT_TRUE(MoveFileExA(program.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING))
+      << GetLastError();
+  EXPECT_FALSE(DeleteFileA(moved.c_str()));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(MoveFileExA(moved.c_str(), program.c_str(), 0)) << GetLastError();
+  EXPECT_TRUE(FixtureFileExists(program));
+}
+
 TEST_F(FilesApiTest, NamesLongerThanMaxPathAreRefused) {
   std::string dir = FixtureScratchDir();
   std::string name = dir + std::string(MAX_PATH + 1 - dir.size(), 'n');  // MAX_PATH + 1

@@ -24,6 +24,9 @@ void FixtureHoldOpen(const std::string& path);
 void FixtureReleaseHeld();
 // The recorded moves, source and destination as full paths.
 std::vector<std::pair<std::string, std::string>> FixturePendingMoves();
+// The file of a program that is running now (on Windows the test's own): a test may rename
+// it, and puts it back.
+std::string FixtureRunningProgram();
 // What standard input delivers from now on.
 void FixtureSetStdin(const std::string& text);
 // Standard output between the two calls, as FixtureOutput gives it.

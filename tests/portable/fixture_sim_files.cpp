@@ -43,6 +43,13 @@ std::vector<std::pair<std::string, std::string>> FixturePendingMoves() {
 
 void FixtureSetStdin(const std::string& text) { sim::SetStdin(text); }
 
+std::string FixtureRunningProgram() {
+  std::string path = FixtureScratchDir() + "program.exe";
+  sim::AddFile(path, "program", 0);
+  sim::SetRunningImage(path);
+  return path;
+}
+
 void FixtureCaptureBegin() { captureStart = sim::Output().size(); }
 
 std::string FixtureCaptureEnd() { return sim::Output().substr(captureStart); }

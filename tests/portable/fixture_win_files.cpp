@@ -33,6 +33,13 @@ void FixtureWriteFile(const std::string& path, const std::string& contents,
   if (attributes) EXPECT_TRUE(SetFileAttributesA(path.c_str(), attributes));
 }
 
+std::string FixtureRunningProgram() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+  EXPECT_TRUE(length > 0 && length < sizeof path);
+  return path;
+}
+
 bool FixtureFileExists(const std::string& path) {
   DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);

@@ -50,15 +50,18 @@ void Upgrade() {
   sim::HoldOpen(kSys + "KTASPW.DLL");
 }
 
-// The upgrade, started from the driver directory, where an earlier run staged the package.
+// The upgrade, started from the driver directory, where an earlier run staged the package;
+// that run's uninstall entry names an older version.
 void UpgradeFromDriverDirectory() {
   Upgrade();
   for (const char* name : kPackage)
     sim::AddFile(kSys + "drivers\\tvx2\\" + name, Bytes(name), kPackageTime);
+  AddEntry("2.0.0.0");
 }
 
-// An installed machine, its library in use: what a removal finds.
-void Installed() {
+// An installed machine with its uninstall entry, as a removal finds it (started from the
+// driver directory, as the entry's command does).
+void InstalledNothingInUse() {
   AddPackage();
   for (const char* name : kPackage)
     sim::AddFile(kSys + "drivers\\tvx2\\" + name, Bytes(name), kPackageTime);
@@ -66,6 +69,12 @@ void Installed() {
     sim::AddFile(kSys + name, Bytes(name), kPackageTime);
   sim::AddProgram(kSys + "KTASPSVC.EXE", 4000);
   sim::AddFile(kWow + "KTASPW.DLL", Bytes("KTASPW32.DLL"), kPackageTime);
+  AddEntry("2.1.0.0");
+}
+
+// The same with its library in use.
+void Installed() {
+  InstalledNothingInUse();
   sim::HoldOpen(kSys + "KTASPW.DLL");
 }
 
@@ -140,34 +149,37 @@ void DetectOnlyWithoutLoaderUpdate() {
 const std::vector<MachineCase>& Machines() {
   static const std::vector<MachineCase> machines = {
       {"first installation -FU", FirstInstallation, {"D:\\pkg\\setup.exe", "-FU"},
-       {"D:\\pkg\\setup.exe", "-FU", "-X"}, true},
-      {"upgrade", Upgrade, {"D:\\pkg\\setup.exe"}, {"D:\\pkg\\setup.exe", "-X"}, true},
+       {"D:\\pkg\\setup.exe", "-FU", "-X"}, true, 0},
+      {"upgrade", Upgrade, {"D:\\pkg\\setup.exe"}, {"D:\\pkg\\setup.exe", "-X"}, true, 1},
       {"upgrade with traces, unattended", Upgrade, {"D:\\pkg\\setup.exe", "-D", "-X"},
-       {"D:\\pkg\\setup.exe", "-X"}, true},
+       {"D:\\pkg\\setup.exe", "-X"}, true, 1},
       {"upgrade without messages", Upgrade, {"D:\\pkg\\setup.exe", "-N"},
-       {"D:\\pkg\\setup.exe", "-N"}, true},
+       {"D:\\pkg\\setup.exe", "-N"}, true, 1},
       {"upgrade from the driver directory", UpgradeFromDriverDirectory,
        {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-X"},
-       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-X"}, true},
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-X"}, true, 1},
       {"card by PCI ID only", CardByPciIdOnly, {"D:\\pkg\\setup.exe", "-X"},
-       {"D:\\pkg\\setup.exe", "-X"}, true},
+       {"D:\\pkg\\setup.exe", "-X"}, true, 16},
       {"removal", Installed, {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U"},
-       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U", "-X"}, true},
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U", "-X"}, true, 1},
+      {"removal by the entry's quiet command", InstalledNothingInUse,
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\SETUP.EXE", "-U", "-N"},
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\SETUP.EXE", "-U", "-N"}, true, 0},
       {"installation waiting for another run", BesideAnotherRun, {"D:\\pkg\\setup.exe"},
-       {"D:\\pkg\\setup.exe", "-X"}, true, u"", kOtherRunMs},
+       {"D:\\pkg\\setup.exe", "-X"}, true, 0, u"", kOtherRunMs},
       {"removal after an installation with files in use", InstalledWhileInUse,
-       {"D:\\pkg\\setup.exe", "-U"}, {"D:\\pkg\\setup.exe", "-U", "-X"}, true},
+       {"D:\\pkg\\setup.exe", "-U"}, {"D:\\pkg\\setup.exe", "-U", "-X"}, true, 0},
       {"installation after a removal with files in use", RemovedWhileInUse,
-       {"D:\\pkg\\setup.exe", "-FU"}, {"D:\\pkg\\setup.exe", "-FU", "-X"}, true},
+       {"D:\\pkg\\setup.exe", "-FU"}, {"D:\\pkg\\setup.exe", "-FU", "-X"}, true, 1},
       {"detect-only", DetectOnly, {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"},
-       false},
+       false, 0},
       {"upgrade from a folder named in UTF-8", UpgradeFromUtf8Folder,
-       {kUtf8Pkg + "setup.exe", "-X"}, {kUtf8Pkg + "setup.exe", "-X"}, true},
+       {kUtf8Pkg + "setup.exe", "-X"}, {kUtf8Pkg + "setup.exe", "-X"}, true, 1},
       // Code page 1252 reads it as "D:\??\setup.exe": every run refuses, changing nothing.
-      {"upgrade from a folder beyond the code page", Upgrade, {}, {}, true,
+      {"upgrade from a folder beyond the code page", Upgrade, {}, {}, true, 2,
        u"D:\\软件\\setup.exe -X"},
       {"detect-only without the loader update", DetectOnlyWithoutLoaderUpdate,
-       {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"}, false},
+       {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"}, false, 0},
   };
   return machines;
 }

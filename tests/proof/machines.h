@@ -16,6 +16,7 @@ struct MachineCase {
   std::vector<std::string> args;   // the run, argv[0] first
   std::vector<std::string> rerun;  // the unattended run after a cut
   bool installs;                   // places files (not detect-only)
+  int exitCode;                    // what the uncut run ends with
   // When not empty, both runs start with this wide command line instead (args unused).
   std::u16string commandLine = u"";
   uint64_t lockWaitMs = 0;         // how long another run holds the lock at the start

@@ -1,6 +1,7 @@
 // Running the installer, pictures of the machine and the rules every run keeps.
 #include "proof.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -25,6 +26,8 @@ static Outcome RunMain(const std::vector<std::string>& args) {
 
   Outcome outcome;
   ResetRunState();
+  // The installer runs from its own file, as a process does, until it ends or is cut.
+  if (!args.empty()) sim::SetRunningImage(args[0]);
   try {
     RestrictLibrarySearch();  // the entry point's first act
     outcome.exitCode = Main((int)storage.size(), argv.data());
@@ -33,6 +36,7 @@ static Outcome RunMain(const std::vector<std::string>& args) {
   } catch (const sim::Runaway&) {
     outcome.runaway = true;
   }
+  sim::EndRunningImages();
   return outcome;
 }
 
@@ -183,6 +187,15 @@ static bool IsRecordedReplacement(const RunRules& rules, const std::string& path
   return false;
 }
 
+// One value as AllKeys shows it within a key's text, or "" when the key has no such value.
+static std::string ValueShown(const std::string& keyShown, const std::string& name) {
+  std::string tag = ";value:" + name + "=";
+  size_t at = keyShown.find(tag);
+  if (at == std::string::npos) return "";
+  size_t end = keyShown.find(";value:", at + tag.size());
+  return keyShown.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome) {
   std::vector<std::string> v;
@@ -223,6 +236,12 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
     if (before.files.count(a.first) || a.second.contents == "<dir>") continue;
     auto source = rules.sources.find(a.first);
     bool placed = source != rules.sources.end() && a.second.contents == source->second;
+    // The running installer, moved out of the driver directory (or the empty file that took
+    // the name for it), goes at the restart.
+    if (!placed && rules.removal && DeletionRecorded(a.first)) {
+      placed = a.second.contents.empty();
+      for (const auto& s : rules.sources) placed |= a.second.contents == s.second;
+    }
     if (!placed && !IsRecordedReplacement(rules, a.first, a.second.contents))
       v.push_back(a.first + " appeared holding \"" + Shown(a.second.contents) + "\"");
   }
@@ -260,7 +279,35 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   std::string rest;
   if (!OutputIsKnownText(out, &rest)) v.push_back("unknown output: \"" + Shown(rest) + "\"");
 
-  // Keys other than the legacy services', and their access lists, are as they were.
+  // The uninstall entry is there exactly when the software is installed.
+  if (!outcome.runaway) {
+    bool entryBefore = false;
+    std::string entryWas;
+    for (const auto& k : before.keys)
+      if (IsEntryKey(k.first)) entryBefore = true, entryWas = k.second;
+    std::string entryNow;
+    for (const auto& k : sim::AllKeys())
+      if (IsEntryKey(k.first)) entryNow = k.second;
+    bool entryAfter = sim::KeyExists(kEntryKey);
+    std::string exit = "exit code " + std::to_string(code);
+    if (rules.removal) {
+      if ((code == 0 || code == 1) && entryAfter) v.push_back(exit + " but the entry is there");
+      if (code == 2 && entryBefore && !entryAfter) v.push_back(exit + " but the entry is gone");
+    } else if (rules.installs && reportsInstalled) {
+      for (const std::string& p : EntryProblems()) v.push_back(exit + ": " + p);
+    } else if (rules.installs && code == 2) {
+      if (entryBefore && !entryAfter) v.push_back(exit + " but the entry is gone");
+      if (!entryBefore && entryAfter) v.push_back(exit + " but an entry was left behind");
+      // An older entry may be partly rewritten, but never with the new version.
+      if (entryBefore && entryAfter &&
+          ValueShown(entryWas, "DisplayVersion") != ValueShown(entryNow, "DisplayVersion"))
+        v.push_back(exit + " but the entry's version changed");
+    } else if (entryWas != entryNow) {
+      v.push_back(exit + " but the entry changed");
+    }
+  }
+
+  // Keys other than the legacy services' and the entry, and their access lists, are as they were.
   for (const std::string& path : KeysTouched(before.keys))
     v.push_back("key " + Shown(path) + " changed or deleted");
   return v;
@@ -282,12 +329,80 @@ std::vector<std::string> CheckAfterRestart(const RunRules& rules, const Outcome&
   return v;
 }
 
+const std::string kEntryKey = SIM_UNINSTALL_PATH "\\TVX2HostSoftware";
+
+bool IsEntryKey(const std::string& path) { return sim::EqualNoCase(path, kEntryKey); }
+
+static std::string Dword(DWORD value) { return std::string((const char*)&value, 4); }
+
+std::vector<std::string> EntryProblems() {
+  if (!sim::KeyExists(kEntryKey)) return {"no uninstall entry"};
+  const sim::Machine& m = sim::M();
+  std::string driver = m.systemDir + "\\drivers\\tvx2";
+  char date[16];
+  snprintf(date, sizeof date, "%04u%02u%02u", (unsigned)m.startTime.wYear,
+           (unsigned)m.startTime.wMonth, (unsigned)m.startTime.wDay);
+  std::string uninstall = "\"" + driver + "\\SETUP.EXE\" -U";
+  auto sz = [](const std::string& text) { return text + std::string(1, '\0'); };
+  std::map<std::string, std::pair<DWORD, std::string>> expected = {
+      {"DISPLAYNAME", {REG_SZ, sz("KTA TVX II host software")}},
+      {"DISPLAYVERSION", {REG_SZ, sz("2.1.0.0")}},
+      {"VERSIONMAJOR", {REG_DWORD, Dword(2)}},
+      {"VERSIONMINOR", {REG_DWORD, Dword(1)}},
+      {"PUBLISHER", {REG_SZ, sz("KTA")}},
+      {"INSTALLLOCATION", {REG_SZ, sz(driver)}},
+      {"INSTALLDATE", {REG_SZ, sz(date)}},
+      {"UNINSTALLSTRING", {REG_SZ, sz(uninstall)}},
+      {"QUIETUNINSTALLSTRING", {REG_SZ, sz(uninstall + " -N")}},
+      {"NOMODIFY", {REG_DWORD, Dword(1)}},
+      {"NOREPAIR", {REG_DWORD, Dword(1)}},
+      {"ESTIMATEDSIZE", {REG_DWORD, ""}},  // any size of at least 1 KB
+  };
+  std::vector<std::string> problems;
+  std::vector<sim::RegValue> values = sim::ValuesOf(kEntryKey);
+  for (const sim::RegValue& v : values) {
+    std::string name = v.name;
+    for (char& c : name) c = (char)toupper((unsigned char)c);
+    auto it = expected.find(name);
+    if (it == expected.end()) {
+      problems.push_back("uninstall entry holds " + v.name);
+      continue;
+    }
+    bool ok = v.type == it->second.first &&
+              (it->second.second.empty() ? v.data.size() == 4 && v.data != Dword(0)
+                                         : v.data == it->second.second);
+    if (!ok)
+      problems.push_back("uninstall entry value " + v.name + " is \"" + Shown(v.data) + "\"");
+    expected.erase(it);
+  }
+  for (const auto& e : expected) problems.push_back("uninstall entry lacks " + e.first);
+  return problems;
+}
+
+void AddEntry(const std::string& version) {
+  sim::AddKey(kEntryKey);
+  sim::SetValue(kEntryKey, "DisplayName", REG_SZ, std::string("KTA TVX II host software", 25));
+  sim::SetValue(kEntryKey, "DisplayVersion", REG_SZ, version + std::string(1, '\0'));
+  sim::SetValue(kEntryKey, "InstallDate", REG_SZ, std::string("20260101", 9));
+  sim::SetDwordValue(kEntryKey, "EstimatedSize", 1);
+}
+
 std::vector<std::string> KeysTouched(const sim::KeyList& before) {
   sim::KeyList after = sim::AllKeys();
   std::vector<std::string> touched;
+  auto mayChange = [](const std::string& path) {
+    return IsLegacyServiceKey(path) || IsEntryKey(path);
+  };
   for (const auto& k : before)
-    if (!IsLegacyServiceKey(k.first) && !std::binary_search(after.begin(), after.end(), k))
+    if (!mayChange(k.first) && !std::binary_search(after.begin(), after.end(), k))
       touched.push_back(k.first);
+  for (const auto& k : after) {
+    bool existed = std::any_of(before.begin(), before.end(),
+                               [&k](const std::pair<std::string, std::string>& b) {
+                                 return b.first == k.first;
+                               });
+    if (!mayChange(k.first) && !existed) touched.push_back(k.first);
+  }
   return touched;
 }
 

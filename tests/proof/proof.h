@@ -80,8 +80,16 @@ bool OutputIsKnownText(const std::string& out, std::string* rest);
 
 // Whether a key path lies at or below a legacy service key.
 bool IsLegacyServiceKey(const std::string& path);
-// The keys outside the legacy services that are not as in `before` (changed access list,
-// or gone), each shown as its path.
+// The uninstall entry's key, which installations write and removals delete.
+extern const std::string kEntryKey;
+bool IsEntryKey(const std::string& path);
+// What is wrong with the uninstall entry as an installation on this machine writes it (every
+// value, its type and bytes, and no other); empty when it is whole.
+std::vector<std::string> EntryProblems();
+// An entry as an earlier installation of `version` left it.
+void AddEntry(const std::string& version);
+// The keys outside the legacy services and the uninstall entry that are not as in `before`
+// (changed access list or values, gone, or new), each shown as its path.
 std::vector<std::string> KeysTouched(const sim::KeyList& before);
 
 }  // namespace proof

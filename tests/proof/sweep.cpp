@@ -84,6 +84,10 @@ const std::map<std::string, std::vector<DWORD>>& ErrorsByOperation() {
                              ERROR_KEY_DELETED}},
       {"RegSetKeySecurity", {ERROR_ACCESS_DENIED, ERROR_INVALID_PARAMETER, ERROR_OUTOFMEMORY,
                              ERROR_KEY_DELETED}},
+      {"RegCreateKeyExA", {ERROR_ACCESS_DENIED, ERROR_OUTOFMEMORY, ERROR_KEY_DELETED,
+                           ERROR_INVALID_HANDLE}},
+      {"RegSetValueExA", {ERROR_ACCESS_DENIED, ERROR_OUTOFMEMORY, ERROR_KEY_DELETED,
+                          ERROR_INVALID_HANDLE}},
       {"AllocateAndInitializeSid", {ERROR_NOT_ENOUGH_MEMORY}},
       {"InitializeAcl", {ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER}},
       {"AddAccessAllowedAce", {ERROR_ALLOTTED_SPACE_EXCEEDED, ERROR_INVALID_SID}},
@@ -112,9 +116,16 @@ const std::map<std::string, std::vector<DWORD>>& ErrorsByOperation() {
   return errors;
 }
 
-const std::vector<DWORD>& ErrorsFor(const std::string& op) {
+const std::vector<DWORD>& ErrorsFor(const sim::CallRecord& call) {
   static const std::vector<DWORD> accessDenied = {ERROR_ACCESS_DENIED};
-  auto it = ErrorsByOperation().find(op);
+  // The removal counts an entry that is not found as gone: told so of one that is there, it
+  // would be a machine Windows cannot be.
+  static const std::vector<DWORD> entryDeletion = {ERROR_ACCESS_DENIED, ERROR_OUTOFMEMORY,
+                                                   ERROR_KEY_DELETED};
+  if (call.op == "RegDeleteKeyA" && call.args.size() > 1 &&
+      IsEntryKey("HKLM\\" + call.args[1]))
+    return entryDeletion;
+  auto it = ErrorsByOperation().find(call.op);
   return it == ErrorsByOperation().end() ? accessDenied : it->second;
 }
 
@@ -134,14 +145,18 @@ void Report(const MachineCase& machine, const std::string& what,
   }
 }
 
-// The ops of the recorded run, in order.
-std::vector<std::string> RecordedOps(const MachineCase& machine, Outcome* outcome,
-                                     Snapshot* before) {
+// The calls of the recorded run, in order.
+std::vector<sim::CallRecord> RecordedCalls(const MachineCase& machine, Outcome* outcome,
+                                           Snapshot* before) {
   Prepare(machine, true);
   *before = TakeSnapshot();
   *outcome = Start(machine, false);
+  return sim::M().calls;
+}
+
+std::vector<std::string> OpsOf(const std::vector<sim::CallRecord>& calls) {
   std::vector<std::string> ops;
-  for (const sim::CallRecord& c : sim::M().calls) ops.push_back(c.op);
+  for (const sim::CallRecord& c : calls) ops.push_back(c.op);
   return ops;
 }
 
@@ -151,13 +166,17 @@ void FaultSweep() {
     RunRules rules = Rules(machine);
     Outcome outcome;
     Snapshot before;
-    std::vector<std::string> ops = RecordedOps(machine, &outcome, &before);
-    Report(machine, "uncut run", CheckRun(rules, before, outcome));
+    std::vector<sim::CallRecord> recorded = RecordedCalls(machine, &outcome, &before);
+    std::vector<std::string> ops = OpsOf(recorded);
+    std::vector<std::string> uncutProblems = CheckRun(rules, before, outcome);
+    if (outcome.exitCode != machine.exitCode)
+      uncutProblems.push_back("ended with " + std::to_string(outcome.exitCode));
+    Report(machine, "uncut run", uncutProblems);
     Report(machine, "uncut run", CheckAfterRestart(rules, outcome));
     int64_t limit = (int64_t)ops.size() * 20 + 10000;
     calls += (long)ops.size();
     for (size_t i = 0; i < ops.size(); i++) {
-      for (DWORD error : ErrorsFor(ops[i])) {
+      for (DWORD error : ErrorsFor(recorded[i])) {
         Prepare(machine, false);
         sim::M().faultCall = (int64_t)i + 1;
         sim::M().faultCallError = error;
@@ -228,7 +247,7 @@ int InterruptionSweep() {
   for (const MachineCase& machine : Machines()) {
     Outcome uncut;
     Snapshot before;
-    std::vector<std::string> ops = RecordedOps(machine, &uncut, &before);
+    std::vector<std::string> ops = OpsOf(RecordedCalls(machine, &uncut, &before));
     sim::PowerCutRestart();
     Snapshot reference = TakeSnapshot();
     RunRules rules = Rules(machine);
@@ -267,6 +286,11 @@ int InterruptionSweep() {
         const sim::MutexObject* lock = sim::FindMutex(SETUP_LOCK_NAME);
         if (leftAbandoned && lock && lock->abandoned)
           problems.push_back("the run after the kill did not take the abandoned lock");
+        // The entry is there exactly when the software is, whatever the reference holds.
+        if (rules.removal && sim::KeyExists(kEntryKey))
+          problems.push_back("the uninstall entry is there after the removal");
+        if (rules.installs && !rules.removal)
+          for (const std::string& p : EntryProblems()) problems.push_back(p);
         for (const std::string& p : CheckAfterRestart(rules, rerun)) problems.push_back(p);
         Snapshot final = TakeSnapshot();
         // The log holds both runs' lines; they must be whole.

@@ -122,6 +122,8 @@ TEST_F(LogTest, InstallationWithAFileInUseRecordsEveryStepInOrder) {
       "tool \"" + kSys + "\\ktaspsvc.exe\" -install -TVX2: started, ended with exit code 0 after "
       "7.000 s",
       "installation sequence result 1 (restart needed)",
+      "uninstall entry \"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+      "TVX2HostSoftware\": created, version 2.1.0.0, 1 KB",
       "outcome: exit code 1, installed, a restart is needed",
   };
   EXPECT_EQ(events, expected);

@@ -127,3 +127,39 @@ TEST_F(RegistrySimTest, AclAndHeapRefuseWhatWindowsRefuses) {
   EXPECT_EQ(sim::M().liveAllocations, 0);
   EXPECT_EQ(sim::M().totalAllocations, 2);
 }
+
+TEST_F(RegistrySimTest, CreateOpensOrMakesTheKeyAndValuesAreKeptByNameWithoutCase) {
+  HKEY key;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\A\\B", 0, NULL, 0, KEY_SET_VALUE,
+                            NULL, &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, (DWORD)REG_CREATED_NEW_KEY);
+  DWORD one = 1;
+  EXPECT_EQ(RegSetValueExA(key, "Size", 0, REG_DWORD, (const BYTE*)&one, 4), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, "NAME", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, "name", 0, REG_SZ, (const BYTE*)"yz", 3), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(sim::GetValue("HKLM\\software\\a\\b", "Name", &type, &data));
+  EXPECT_EQ(type, (DWORD)REG_SZ);
+  EXPECT_EQ(data, std::string("yz", 3));
+  EXPECT_EQ(sim::ValuesOf("HKLM\\SOFTWARE\\A\\B").size(), 2u);
+  // Values show in the registry's picture, so that comparisons see them.
+  bool shown = false;
+  for (const auto& k : sim::AllKeys())
+    shown |= k.first == "HKLM\\SOFTWARE\\A\\B" &&
+             k.second.find(std::string(";value:name=1:yz", 16)) != std::string::npos;
+  EXPECT_TRUE(shown);
+  // Opened again it exists; a handle without KEY_SET_VALUE writes nothing.
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\A\\B", 0, NULL, 0, KEY_READ, NULL,
+                            &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, (DWORD)REG_OPENED_EXISTING_KEY);
+  EXPECT_EQ(RegSetValueExA(key, "Size", 0, REG_DWORD, (const BYTE*)&one, 4), ERROR_ACCESS_DENIED);
+  RegCloseKey(key);
+  // A key with values and no subkeys is deleted whole.
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\A\\B"), ERROR_SUCCESS);
+  EXPECT_FALSE(sim::KeyExists("HKLM\\SOFTWARE\\A\\B"));
+}

@@ -9,6 +9,8 @@ namespace {
 const std::string kSys = "C:\\WINDOWS\\system32";
 const std::string kWow = "C:\\WINDOWS\\SysWOW64";
 const std::string kDriver = kSys + "\\drivers\\tvx2";
+// The name the temporary folder gives the running installer.
+const std::string kTempCopy = "C:\\WINDOWS\\Temp\\tvx1.TMP";
 const std::string kBanner = "KTA Talvexa 2 software installation\n\r";
 const std::string kRemoving = "Removing the KTA TVX II software\n\r";
 const std::string kRemoved = "Removal complete\n\r";
@@ -69,13 +71,29 @@ TEST_F(RemoveTest, OutcomesOverMachines) {
        },
        {"-U", "-X"}, EXIT_REBOOT_REQUIRED, kBanner + kRemoving + "\n.\n" + kRemoved + kRestart,
        {kSys + "\\KTASPW.DLL"}, {kSys + "\\KTASPW.DLL"}},
-      {"run from the driver directory",
+      {"run from the driver directory: the program moves to the temporary folder",
        [] {
          Install();
-         sim::DenyAccess(kDriver + "\\SETUP.EXE");  // a running program cannot be deleted
+         sim::SetRunningImage(kDriver + "\\SETUP.EXE");
+       },
+       {"-U", "-X"}, EXIT_INSTALLED, kBanner + kRemoving + "\n.\n" + kRemoved,
+       {kTempCopy}, {kTempCopy}},
+      {"run from the driver directory, no name in the temporary folder",
+       [] {
+         Install();
+         sim::SetRunningImage(kDriver + "\\SETUP.EXE");
+         sim::InjectFault("GetTempFileNameA", ERROR_ACCESS_DENIED);
        },
        {"-U", "-X"}, EXIT_REBOOT_REQUIRED, kBanner + kRemoving + "\n.\n" + kRemoved + kRestart,
        {kDriver + "\\SETUP.EXE", kDriver}, {kDriver + "\\SETUP.EXE", kDriver}},
+      {"a SETUP.EXE that cannot be moved either: the name taken goes at the restart",
+       [] {
+         Install();
+         sim::DenyAccess(kDriver + "\\SETUP.EXE");
+       },
+       {"-U", "-X"}, EXIT_REBOOT_REQUIRED, kBanner + kRemoving + "\n.\n" + kRemoved + kRestart,
+       {kTempCopy, kDriver + "\\SETUP.EXE", kDriver},
+       {kTempCopy, kDriver + "\\SETUP.EXE", kDriver}},
       {"driver directory is the current one",
        [] {
          Install();
