@@ -289,7 +289,8 @@ int InterruptionSweep() {
         // The entry is there exactly when the software is, whatever the reference holds.
         if (rules.removal && sim::KeyExists(kEntryKey))
           problems.push_back("the uninstall entry is there after the removal");
-        if (rules.installs && !rules.removal)
+        int code = rerun.exitCode;
+        if (rules.installs && !rules.removal && (code == 0 || code == 1 || code == 16))
           for (const std::string& p : EntryProblems()) problems.push_back(p);
         for (const std::string& p : CheckAfterRestart(rules, rerun)) problems.push_back(p);
         Snapshot final = TakeSnapshot();
