@@ -1,6 +1,6 @@
 // The simulated file system: directories and files, compared without case, with attributes,
-// last-write times, files held open by other programs, access denied on chosen paths, and the
-// moves recorded for the next restart.
+// last-write times, files held open by other programs, access denied on chosen paths, the
+// moves recorded for the next restart, hard links, symbolic links and junctions.
 #ifndef PLATFORM_SIM_MODEL_FILES_H
 #define PLATFORM_SIM_MODEL_FILES_H
 
@@ -26,6 +26,17 @@ struct FileEntry {
   uint64_t lastWriteTime = 0;                // FILETIME units
   Hold hold = Hold::None;
   bool accessDenied = false;  // opening, changing or creating in it fails with error 5
+  // The names of the file: more than one when hard-linked; `linkedName` is its other name (a
+  // full path), whose bytes a write through either name changes too.
+  DWORD links = 1;
+  std::string linkedName;
+  // A reparse point (FILE_ATTRIBUTE_REPARSE_POINT): a symbolic link at a file, or a junction
+  // at a folder. Opening a path through it leads to `reparseTarget` (a full path), unless it
+  // is the file opened and FILE_FLAG_OPEN_REPARSE_POINT is given.
+  std::string reparseTarget;
+  // What GetFinalPathNameByHandleA reports for the file instead of "\\?\" and its path.
+  std::string finalPath;
+  bool deletePending = false;  // marked for deletion: it goes when its last handle closes
 };
 
 // One entry of the list that Windows keeps for the next restart: at the restart `source` is
@@ -58,6 +69,11 @@ void HoldOpen(const std::string& path, bool lockInsteadOfShare = false);
 void ReleaseHold(const std::string& path);
 void DenyAccess(const std::string& path, bool denied = true);
 void RefuseDelayedMoves(bool refuse = true);
+// A second name `path` for the existing file `existing` (a hard link).
+void AddHardLink(const std::string& path, const std::string& existing);
+// A symbolic link at a file, and a junction (a folder that leads to another folder).
+void AddSymbolicLink(const std::string& path, const std::string& target);
+void AddJunction(const std::string& path, const std::string& target);
 // The restart: holds end and the recorded moves are carried out in order.
 void ApplyPendingMoves();
 
