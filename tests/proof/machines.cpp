@@ -66,6 +66,10 @@ void Installed() {
   sim::AddProgram(kSys + "KTASPSVC.EXE", 4000);
   sim::AddFile(kWow + "KTASPW.DLL", Bytes("KTASPW32.DLL"), kPackageTime);
   sim::HoldOpen(kSys + "KTASPW.DLL");
+  // A run log grown past its limit, which this run renames before it logs.
+  std::string lines;
+  while (lines.size() <= 1024 * 1024) lines += "2026-03-01 08:30:00.000 4000 an earlier line\r\n";
+  sim::AddFile("C:\\WINDOWS\\Logs\\TVX2\\setup.log", lines, kOld);
 }
 
 void CardByPciIdOnly() {
