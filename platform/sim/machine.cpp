@@ -65,7 +65,7 @@ static bool NamesSomething(const char* op) {
                                      "MoveFileExA", "CreateDirectoryA", "CreateFileA",
                                      "CreateProcessA", "RegOpenKeyExA", "RegDeleteKeyA",
                                      "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA",
-                                     "RemoveDirectoryA"};
+                                     "RemoveDirectoryA", "SetFileInformationByHandle"};
   for (const char* name : kOps)
     if (strcmp(op, name) == 0) return true;
   return false;
