@@ -87,6 +87,17 @@ void RequirePathsWhole() {
       Require(log.size() < PATH_BUFFER_SIZE, "a log path of 520 bytes or more:", log);
       continue;
     }
+    // A rename through a handle is the log's rotation, to its older generation alone; a file
+    // marked for deletion through a handle is a log just made and then refused.
+    if (c.op == "SetFileInformationByHandle") {
+      Require(!log.empty(), "a file's information changed without a log:", c.args[2]);
+      if (c.args[1] == std::to_string(FileRenameInfo))
+        Require(c.args[2] == log + ".1", "a rename other than the log's rotation:", c.args[2]);
+      else
+        Require(c.args[1] == std::to_string(FileDispositionInfo) && c.args[2] == "1",
+                "a handle's information changed otherwise:", c.args[1]);
+      continue;
+    }
     if (c.op == "CreateProcessA") {
       Require(sysUsable, "a program started without a usable system directory:", c.args[1]);
       std::string start = "\"" + sys + "\\";

@@ -1,8 +1,11 @@
 // The run log's inputs: the name given with -LOG: (the input up to its first NUL byte; empty
 // for the default log), what the log already holds (the next part; a first byte of 0x80 or
-// more makes it larger than the rotation limit) and the Windows directory that the default log
-// goes below (the rest; empty for C:\WINDOWS). A run with the log must do and print exactly
-// what the same run with -LOG:NUL does, and append only whole printable lines to its log.
+// more makes it larger than the rotation limit), the Windows directory that the default log
+// goes below (the next; empty for C:\WINDOWS) and, in an optional fourth part, what stands at
+// the log's name (its first byte modulo 4): the file itself, a hard link to a system file, a
+// symbolic link to it, or a junction in place of the log's folder that leads to the system
+// file's. A run with the log must do and print exactly what the same run with -LOG:NUL does,
+// and append only whole printable lines to its log; through a link it writes nothing at all.
 #include <string.h>
 
 #include "fuzz.h"
@@ -18,20 +21,44 @@ bool NameWindowsCanHold(const std::string& name) {
   return true;
 }
 
-// A first installation; the log, where it goes, already holds `existing`.
+enum class Stands { File, HardLink, SymbolicLink, Junction };
+const std::string kSystemFolder = "C:\\WINDOWS\\system32\\config";
+
+std::string ParentOf(const std::string& full) { return full.substr(0, full.rfind('\\')); }
+
+// The system file that a link at the log's name leads to.
+std::string Victim(const std::string& logFile, Stands stands) {
+  return stands == Stands::Junction ? kSystemFolder + logFile.substr(logFile.rfind('\\'))
+                                    : kSystemFolder + "\\SYSTEM";
+}
+
+// A first installation; the log, where it goes, already holds `existing` (or the system file
+// does, which a link at the log's name leads to).
 void Arrange(const std::string& windowsDir, const std::string& logFile,
-             const std::string& existing) {
+             const std::string& existing, Stands stands) {
   fuzz::Begin();
   if (!windowsDir.empty()) sim::M().windowsDir = windowsDir;
   for (const char* name : kPackage) sim::AddFile(std::string("D:\\pkg\\") + name, name, 2000);
-  if (!logFile.empty()) sim::AddFile(logFile, existing, 1000);
+  if (logFile.empty()) return;
+  if (stands == Stands::File) {
+    sim::AddFile(logFile, existing, 1000);
+    return;
+  }
+  sim::AddFile(Victim(logFile, stands), existing, 1000);
+  if (stands == Stands::HardLink) sim::AddHardLink(logFile, Victim(logFile, stands));
+  if (stands == Stands::SymbolicLink) sim::AddSymbolicLink(logFile, Victim(logFile, stands));
+  if (stands == Stands::Junction) sim::AddJunction(ParentOf(logFile), kSystemFolder);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> parts = fuzz::Split(data, size, '\0');
-  if (parts.size() != 3 || parts[0].size() > 600 || parts[2].size() > 300) return -1;
+  if (parts.size() < 3 || parts.size() > 4 || parts[0].size() > 600 || parts[2].size() > 300)
+    return -1;
+  Stands stands = parts.size() == 4 && !parts[3].empty()
+                      ? (Stands)((unsigned char)parts[3][0] % 4)
+                      : Stands::File;
   const std::string& name = parts[0];
   const std::string& windowsDir = parts[2];
   if (!NameWindowsCanHold(name) || !NameWindowsCanHold(windowsDir)) return -1;
@@ -52,9 +79,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // machine is not one Windows can be.
   fuzz::Begin();
   if (sim::DirectoryExists(logFile)) return -1;
+  // A link stands in a folder of its own, away from the system file and the package: a
+  // junction in place of a folder that holds anything else would move that too.
+  if (stands != Stands::File) {
+    std::string folder = sim::Lower(ParentOf(logFile)) + "\\";
+    if (logFile.empty() || folder.size() <= 4 || sim::DirectoryExists(ParentOf(logFile)) ||
+        sim::Lower(kSystemFolder + "\\").compare(0, folder.size(), folder) == 0 ||
+        folder.compare(0, kSystemFolder.size() + 1, sim::Lower(kSystemFolder + "\\")) == 0 ||
+        std::string("d:\\pkg\\").compare(0, folder.size(), folder) == 0 ||
+        folder.compare(0, 7, "d:\\pkg\\") == 0)
+      return -1;
+  }
 
   // Without the log.
-  Arrange(windowsDir, logFile, existing);
+  Arrange(windowsDir, logFile, existing, stands);
   args.push_back("-LOG:NUL");
   proof::Outcome quiet = proof::RunInstaller(args);
   fuzz::RequireReleased(quiet);
@@ -62,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   proof::Snapshot withoutLog = proof::TakeSnapshot();
 
   // With it.
-  Arrange(windowsDir, logFile, existing);
+  Arrange(windowsDir, logFile, existing, stands);
   args.pop_back();
   if (!name.empty()) args.push_back("-LOG:" + name);
   proof::Outcome logged = proof::RunInstaller(args);
@@ -72,6 +110,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Require(sim::Output() == quietOutput, "the log changed the output:", sim::Output());
 
   proof::Snapshot withLog = proof::TakeSnapshot();
+  if (stands != Stands::File) {
+    // Refused: no line anywhere (the system file keeps its bytes), the machine as without it.
+    std::vector<std::string> differences = proof::Differences(withoutLog, withLog);
+    fuzz::Require(differences.empty(), "a log refused changed the machine:",
+                  differences.empty() ? "" : differences[0]);
+    return 0;
+  }
   std::string lower = sim::Lower(logFile);
   std::string written;
   if (!logFile.empty() && withLog.files.count(lower)) {

@@ -31,19 +31,6 @@ static int DefaultLogPath(char* path) {
   return AppendText(path, PATH_BUFFER_SIZE, LOG_DEFAULT_TAIL);
 }
 
-// A log grown past its limit becomes "<log>.1", replacing the one before. While another run
-// has the log open the rename fails, and a later run does it.
-static void RotateLog(const char* path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(path, &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  FindClose(search);
-  if (found.nFileSizeHigh == 0 && found.nFileSizeLow <= LOG_ROTATE_BYTES) return;
-  char older[PATH_BUFFER_SIZE];
-  if (!CopyText(older, sizeof older, path) || !AppendText(older, sizeof older, ".1")) return;
-  MoveFileExA(path, older, MOVEFILE_REPLACE_EXISTING);
-}
-
 // Creates the folders above the file, outermost first; those that exist already fail quietly.
 static void CreateLogFolders(const char* path) {
   char folder[PATH_BUFFER_SIZE];
@@ -57,11 +44,95 @@ static void CreateLogFolders(const char* path) {
 }
 
 // Read access too, which a byte-range lock needs; without write access the handle still only
-// appends.
+// appends. A link at the name is opened as itself, not followed; the rotation renames through
+// the handle, which deletion access and sharing allow.
 static HANDLE OpenForAppend(const char* path) {
-  return CreateFileA(path, FILE_READ_DATA | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     NULL,
-                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  return CreateFileA(path, FILE_READ_DATA | FILE_APPEND_DATA | DELETE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
+// Past the "\\?\" of a final path, or the "\\?\UNC\" or "\\" of a share, which `share` tells.
+static const char* PathBody(const char* path, int* share) {
+  *share = 0;
+  if (strncmp(path, "\\\\?\\", 4) == 0) {
+    path += 4;
+    if (CompareTextNoCase(path, "UNC\\", 4) != 0) return path;
+    *share = 1;
+    return path + 4;
+  }
+  if (strncmp(path, "\\\\", 2) == 0) {
+    *share = 1;
+    return path + 2;
+  }
+  return path;
+}
+
+// Whether the final path of a handle names the file asked for: the same path but for letter
+// case, a "\\?\" prefix and one trailing separator.
+static int SamePath(const char* finalPath, const char* full) {
+  int finalShare, fullShare;
+  const char* a = PathBody(finalPath, &finalShare);
+  const char* b = PathBody(full, &fullShare);
+  size_t lengthA = strlen(a), lengthB = strlen(b);
+  if (lengthA > 0 && (a[lengthA - 1] == '\\' || a[lengthA - 1] == '/')) lengthA--;
+  if (lengthB > 0 && (b[lengthB - 1] == '\\' || b[lengthB - 1] == '/')) lengthB--;
+  return finalShare == fullShare && lengthA == lengthB && CompareTextNoCase(a, b, lengthA) == 0;
+}
+
+// The log is written only to the file named, and to that file alone: not through a link at
+// the name (the file would be another one, which whoever made the link may not write), nor
+// to a file with other names, nor through a junction or link in a folder above it. A check
+// that cannot be made refuses too.
+static int IsFileAsked(HANDLE handle, const char* full, BY_HANDLE_FILE_INFORMATION* info) {
+  if (!GetFileInformationByHandle(handle, info)) return 0;
+  if (info->dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return 0;
+  if (info->nNumberOfLinks != 1) return 0;
+  char finalPath[PATH_BUFFER_SIZE];
+  DWORD length = GetFinalPathNameByHandleA(handle, finalPath, sizeof finalPath,
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= sizeof finalPath) return 0;
+  return SamePath(finalPath, full);
+}
+
+// Opens the log and checks it; a refused one is closed. A file that this open has just made
+// is deleted again through its handle (by name, another file could have taken its place
+// meanwhile): the run then leaves what a run without a log leaves, its folders aside.
+static HANDLE OpenLog(const char* full, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE handle = OpenForAppend(full);
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+    CreateLogFolders(full);
+    handle = OpenForAppend(full);
+  }
+  if (handle == INVALID_HANDLE_VALUE) return handle;
+  int created = GetLastError() != ERROR_ALREADY_EXISTS;
+  if (IsFileAsked(handle, full, info)) return handle;
+  if (created) {
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+  }
+  CloseHandle(handle);
+  return INVALID_HANDLE_VALUE;
+}
+
+// A log grown past its limit becomes "<log>.1", replacing the one before. The rename goes
+// through the handle whose size was read, so that the file measured is the file renamed.
+static int RenameToOlder(HANDLE handle, const char* full) {
+  char older[PATH_BUFFER_SIZE];
+  if (!CopyText(older, sizeof older, full) || !AppendText(older, sizeof older, ".1")) return 0;
+  union {
+    FILE_RENAME_INFO info;
+    unsigned char bytes[sizeof(FILE_RENAME_INFO) + PATH_BUFFER_SIZE * sizeof(WCHAR)];
+  } rename;
+  memset(&rename, 0, sizeof rename);
+  int chars = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, older, -1, rename.info.FileName,
+                                  PATH_BUFFER_SIZE);
+  if (chars <= 0) return 0;
+  rename.info.ReplaceIfExists = TRUE;
+  rename.info.RootDirectory = NULL;
+  rename.info.FileNameLength = (DWORD)(chars - 1) * (DWORD)sizeof(WCHAR);
+  return SetFileInformationByHandle(handle, FileRenameInfo, &rename, sizeof rename) != 0;
 }
 
 static int IsPackageFileName(const char* path) {
@@ -86,15 +157,22 @@ void LogOpen(const char* path) {
     if (strlen(path) == noneLength && CompareTextNoCase(path, LOG_NONE, noneLength) == 0) return;
     // A cut-off name would be some other file.
     if (!CopyText(file, sizeof file, path)) return;
-    // Nor may the log be one of the package's files, wherever: it would be rotated away or
-    // written into, and then staged or placed as the package's own.
-    if (IsPackageFileName(file)) return;
   }
-  RotateLog(file);
-  HANDLE handle = OpenForAppend(file);
-  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
-    CreateLogFolders(file);
-    handle = OpenForAppend(file);
+  // The full path, as Windows makes it of the name, is what the handle's final path must be.
+  char full[PATH_BUFFER_SIZE];
+  DWORD length = GetFullPathNameA(file, sizeof full, full, NULL);
+  if (length == 0 || length >= sizeof full) return;
+  // Nor may the log be one of the package's files, wherever: it would be rotated away or
+  // written into, and then staged or placed as the package's own.
+  if (IsPackageFileName(full)) return;
+  BY_HANDLE_FILE_INFORMATION info;
+  HANDLE handle = OpenLog(full, &info);
+  // While the rename cannot be done, the log grows on, and a later run renames it.
+  if (handle != INVALID_HANDLE_VALUE &&
+      (info.nFileSizeHigh != 0 || info.nFileSizeLow > LOG_ROTATE_BYTES) &&
+      RenameToOlder(handle, full)) {
+    CloseHandle(handle);
+    handle = OpenLog(full, &info);
   }
   LogFile = handle;
 }

@@ -10,8 +10,8 @@
 using namespace sim;
 
 HANDLE OpenHidPath(LPCSTR path, DWORD access, DWORD share, DWORD disposition);  // devices.cpp
-HANDLE OpenFilePath(const std::string& full, DWORD access, DWORD share,
-                    DWORD disposition);  // files.cpp
+HANDLE OpenFilePath(const std::string& full, DWORD access, DWORD share, DWORD disposition,
+                    DWORD flags);  // files.cpp
 
 int ConsoleVPrint(const char* format, va_list args) {
   va_list copy;
@@ -73,7 +73,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       M().lastError = ERROR_FILENAME_EXCED_RANGE;
       return INVALID_HANDLE_VALUE;
     }
-    return OpenFilePath(full, dwDesiredAccess, dwShareMode, dwCreationDisposition);
+    return OpenFilePath(full, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+                        dwFlagsAndAttributes);
   }
   return OpenHidPath(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition);
 }

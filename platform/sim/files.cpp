@@ -105,6 +105,44 @@ static bool Fail(DWORD error) {
   return false;
 }
 
+// Takes a name away: the other name of a hard-linked file is then its only one.
+static void EraseEntry(const std::string& full) {
+  auto it = M().files.entries.find(Lower(full));
+  if (it == M().files.entries.end()) return;
+  if (!it->second.linkedName.empty()) {
+    if (FileEntry* other = Lookup(it->second.linkedName)) {
+      other->links = other->links > 1 ? other->links - 1 : 1;
+      other->linkedName.clear();
+    }
+  }
+  M().files.entries.erase(it);
+}
+
+// The path that opening `full` reaches: a junction or symbolic link met on the way leads to
+// its target, the last part too when `followLast`. False when the links go round (Windows
+// gives up after a few dozen).
+static bool Resolve(const std::string& full, bool followLast, std::string* resolved) {
+  std::string path = full;
+  for (int hops = 0; hops < 32; hops++) {
+    bool redirected = false;
+    for (size_t at = 3; at <= path.size() && !redirected;) {
+      size_t end = path.find('\\', at);
+      if (end == std::string::npos) end = path.size();
+      FileEntry* e = Lookup(path.substr(0, end));
+      if (e && !e->reparseTarget.empty() && (end < path.size() || followLast)) {
+        path = e->reparseTarget + path.substr(end);
+        redirected = true;
+      }
+      at = end + 1;
+    }
+    if (!redirected) {
+      *resolved = path;
+      return true;
+    }
+  }
+  return false;
+}
+
 // Moves an entry, with everything below it when it is a directory, to a new full path. The
 // paths are taken by value: callers pass an entry's own path, which the move erases.
 static void MoveEntry(const std::string fromFull, const std::string toFull) {
@@ -125,6 +163,15 @@ static void MoveEntry(const std::string fromFull, const std::string toFull) {
     }
   }
   for (auto& m : moved) entries[m.first] = m.second;
+  // The other names of hard-linked files that moved follow them.
+  for (auto& entry : entries) {
+    std::string& other = entry.second.linkedName;
+    std::string otherKey = Lower(other);
+    if (!other.empty() && (otherKey == fromKey || (otherKey.size() > fromKey.size() &&
+                                                    otherKey.compare(0, fromKey.size(), fromKey) == 0 &&
+                                                    otherKey[fromKey.size()] == '\\')))
+      other = toFull + other.substr(fromFull.size());
+  }
 }
 
 static bool HasChildren(const std::string& full) {
@@ -167,7 +214,7 @@ void AddFile(const std::string& path, const std::string& contents, uint64_t last
   M().files.entries[Lower(full)] = e;
 }
 
-void RemoveFile(const std::string& path) { M().files.entries.erase(Lower(FullPath(path))); }
+void RemoveFile(const std::string& path) { EraseEntry(FullPath(path)); }
 
 void HoldOpen(const std::string& path, bool lockInsteadOfShare) {
   if (FileEntry* e = Find(path)) e->hold = lockInsteadOfShare ? Hold::Locked : Hold::NoSharing;
@@ -192,10 +239,53 @@ void EndRunningImages() {
   for (auto& entry : M().files.entries) entry.second.runningImage = false;
 }
 
+void AddHardLink(const std::string& path, const std::string& existing) {
+  std::string full = FullPath(path);
+  FileEntry* file = Find(existing);
+  if (full.empty() || !file || file->isDirectory) return;
+  AddDirectory(ParentOf(full));
+  file->links = 2;
+  file->linkedName = full;
+  FileEntry e = *file;
+  e.path = full;
+  e.linkedName = file->path;
+  M().files.entries[Lower(full)] = e;
+}
+
+void AddSymbolicLink(const std::string& path, const std::string& target) {
+  std::string full = FullPath(path);
+  if (full.empty()) return;
+  AddFile(full, "", 0, FILE_ATTRIBUTE_REPARSE_POINT);
+  Lookup(full)->reparseTarget = FullPath(target);
+}
+
+void AddJunction(const std::string& path, const std::string& target) {
+  std::string full = FullPath(path);
+  if (full.empty()) return;
+  AddDirectory(full);
+  FileEntry* e = Lookup(full);
+  e->attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  e->reparseTarget = FullPath(target);
+}
+
+// A file marked for deletion goes once no handle has it open any more.
+void FileHandleClosed(const std::string& name) {
+  FileEntry* e = Lookup(name);
+  if (!e || !e->deletePending) return;
+  for (const HandleEntry& h : M().handles)
+    if (h.open && h.kind == HandleKind::File && EqualNoCase(h.name, name)) return;
+  EraseEntry(name);
+}
+
 void ApplyPendingMoves() {
   FilesModel& f = M().files;
   for (auto& entry : f.entries) entry.second.hold = Hold::None;
   EndRunningImages();
+  // The handles are gone: files marked for deletion went with them.
+  std::vector<std::string> marked;
+  for (auto& entry : f.entries)
+    if (entry.second.deletePending) marked.push_back(entry.second.path);
+  for (const std::string& path : marked) EraseEntry(path);
   std::vector<PendingMove> moves;
   moves.swap(f.pendingMoves);
   moves.insert(moves.end(), f.pendingMoves2.begin(), f.pendingMoves2.end());
@@ -207,13 +297,13 @@ void ApplyPendingMoves() {
     if (m.dest.empty()) {
       // A directory that still holds anything is not deleted.
       if (source->isDirectory && HasChildren(m.source)) continue;
-      f.entries.erase(Lower(m.source));
+      EraseEntry(m.source);
       continue;
     }
     FileEntry* dest = Lookup(m.dest);
     if (dest && dest != source && !m.replace) continue;
     if (CreateError(m.dest) == ERROR_PATH_NOT_FOUND) continue;
-    if (dest && dest != source) f.entries.erase(Lower(m.dest));
+    if (dest && dest != source) EraseEntry(m.dest);
     MoveEntry(source->path, m.dest);
   }
 }
@@ -412,6 +502,11 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
   copy.hold = Hold::None;
   copy.accessDenied = false;
   copy.runningImage = false;
+  copy.links = 1;
+  copy.linkedName.clear();
+  copy.finalPath.clear();
+  copy.deletePending = false;
+  if (dest) EraseEntry(destFull);
   if (M().cutInside && M().cutCall == M().callCount) {
     // The power fails half-way: the destination holds the first half, written just now.
     copy.contents.resize(copy.contents.size() / 2);
@@ -460,7 +555,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         (dest->attributes & FILE_ATTRIBUTE_READONLY))
       return Fail(ERROR_ACCESS_DENIED);
     if (dest->hold != Hold::None) return Fail(ERROR_SHARING_VIOLATION);
-    f.entries.erase(Lower(destFull));
+    EraseEntry(destFull);
     source = Lookup(sourceFull);
   }
   MoveEntry(source->path, destFull);
@@ -515,7 +610,11 @@ HANDLE FailHandle(DWORD error) {
 
 // CreateFileA of a path in the file system (console.cpp dispatches here): files only, with the
 // dispositions, sharing and denials that Windows applies.
-HANDLE OpenFilePath(const std::string& full, DWORD access, DWORD share, DWORD disposition) {
+HANDLE OpenFilePath(const std::string& asked, DWORD access, DWORD share, DWORD disposition,
+                    DWORD flags) {
+  std::string full;
+  if (!Resolve(asked, !(flags & FILE_FLAG_OPEN_REPARSE_POINT), &full))
+    return FailHandle(ERROR_CANT_RESOLVE_FILENAME);
   FileEntry* e = Lookup(full);
   if (e && e->isDirectory) return FailHandle(ERROR_ACCESS_DENIED);
   if (!e) {
@@ -530,7 +629,7 @@ HANDLE OpenFilePath(const std::string& full, DWORD access, DWORD share, DWORD di
     M().lastError = 0;
   } else {
     if (disposition == CREATE_NEW) return FailHandle(ERROR_FILE_EXISTS);
-    if (e->accessDenied) return FailHandle(ERROR_ACCESS_DENIED);
+    if (e->accessDenied || e->deletePending) return FailHandle(ERROR_ACCESS_DENIED);
     if ((access & WRITE_RIGHTS) && (e->attributes & FILE_ATTRIBUTE_READONLY))
       return FailHandle(ERROR_ACCESS_DENIED);
     if (e->hold == Hold::NoSharing || ClashesWithOpenHandles(full, access, share) ||
@@ -567,6 +666,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   e->contents.replace(at, std::min<uint64_t>(nNumberOfBytesToWrite, e->contents.size() - at),
                       bytes, nNumberOfBytesToWrite);
   h->position = at + nNumberOfBytesToWrite;
+  // The file's other name shows the same bytes.
+  if (!e->linkedName.empty())
+    if (FileEntry* other = Lookup(e->linkedName)) other->contents = e->contents;
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
   return TRUE;
 }
@@ -672,9 +774,10 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
   if (e->isDirectory || e->accessDenied || e->runningImage ||
       (e->attributes & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED);
+  if (e->deletePending) return Fail(ERROR_ACCESS_DENIED);
   if (e->hold != Hold::None || ClashesWithOpenHandles(full, DELETE, 0))
     return Fail(ERROR_SHARING_VIOLATION);
-  M().files.entries.erase(Lower(full));
+  EraseEntry(full);
   return TRUE;
 }
 
@@ -713,4 +816,140 @@ DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
     *lpFilePart = cut && cut[1] ? cut + 1 : NULL;
   }
   return (DWORD)full.size();
+}
+
+// The final path as Windows gives it: each part spelled as the file system holds it, the drive
+// letter in upper case, after "\\?\".
+static std::string FinalSpelling(const std::string& full) {
+  std::string path = full.substr(0, 3);
+  if (!path.empty()) path[0] = (char)toupper((unsigned char)path[0]);
+  for (size_t at = 3; at < full.size();) {
+    size_t end = full.find('\\', at);
+    if (end == std::string::npos) end = full.size();
+    FileEntry* e = Lookup(full.substr(0, end));
+    path += (path.size() > 3 ? "\\" : "") + (e ? NameOf(e->path) : full.substr(at, end - at));
+    at = end + 1;
+  }
+  return "\\\\?\\" + path;
+}
+
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+  SIM_RECORD("GetFileInformationByHandle", {Ptr(hFile), Ptr(lpFileInformation)});
+  HandleEntry* h = FindHandle(hFile, HandleKind::File);
+  if (!h) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted("GetFileInformationByHandle", h->name)) return FALSE;
+  if (!lpFileInformation) return Fail(ERROR_INVALID_PARAMETER);
+  FileEntry* e = Lookup(h->name);
+  if (!e) return Fail(ERROR_INVALID_HANDLE);
+  memset(lpFileInformation, 0, sizeof *lpFileInformation);
+  lpFileInformation->dwFileAttributes = e->attributes;
+  lpFileInformation->ftCreationTime = ToFileTime(e->lastWriteTime);
+  lpFileInformation->ftLastAccessTime = ToFileTime(e->lastWriteTime);
+  lpFileInformation->ftLastWriteTime = ToFileTime(e->lastWriteTime);
+  lpFileInformation->dwVolumeSerialNumber = 0x5EED1234;
+  uint64_t size = e->contents.size();
+  lpFileInformation->nFileSizeHigh = (DWORD)(size >> 32);
+  lpFileInformation->nFileSizeLow = (DWORD)(size & 0xFFFFFFFFu);
+  lpFileInformation->nNumberOfLinks = e->links;
+  return TRUE;
+}
+
+// Only the DOS form, with a drive letter, is modelled.
+DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath,
+                                DWORD dwFlags) {
+  SIM_RECORD("GetFinalPathNameByHandleA",
+             {Ptr(hFile), Ptr(lpszFilePath), Dec(cchFilePath), Hex(dwFlags)});
+  HandleEntry* h = FindHandle(hFile, HandleKind::File);
+  if (!h) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted("GetFinalPathNameByHandleA", h->name)) return 0;
+  if (dwFlags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) return Fail(ERROR_INVALID_PARAMETER);
+  FileEntry* e = Lookup(h->name);
+  if (!e) return Fail(ERROR_INVALID_HANDLE);
+  std::string path = e->finalPath.empty() ? FinalSpelling(e->path) : e->finalPath;
+  // Too small a buffer: the size needed, with the terminating NUL.
+  if (!lpszFilePath || path.size() + 1 > cchFilePath) return (DWORD)(path.size() + 1);
+  memcpy(lpszFilePath, path.c_str(), path.size() + 1);
+  return (DWORD)path.size();
+}
+
+namespace {
+
+// The new name of a rename as bytes: what the record shows and the model resolves. False when
+// the structure does not hold it.
+bool RenameTarget(const void* info, DWORD size, std::string* name) {
+  const size_t head = offsetof(FILE_RENAME_INFO, FileName);
+  if (!info || size < head) return false;
+  const FILE_RENAME_INFO* rename = (const FILE_RENAME_INFO*)info;
+  if (rename->FileNameLength % sizeof(WCHAR) || rename->FileNameLength > size - head) return false;
+  const WCHAR* wide = rename->FileName;
+  name->clear();
+  for (DWORD i = 0; i < rename->FileNameLength / sizeof(WCHAR); i++)
+    *name += wide[i] > 0 && wide[i] < 0x80 ? (char)wide[i] : '?';
+  return true;
+}
+
+// FileRenameInfo: the open file gets the new name, which it may take from another file. Other
+// handles of the file must share deletion; the file's handles keep it under its new name.
+BOOL RenameOpenFile(HandleEntry* h, const FILE_RENAME_INFO* rename, const std::string& name) {
+  if (!(h->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
+  if (rename->RootDirectory || name.empty() || name.find('?') != std::string::npos)
+    return Fail(ERROR_INVALID_NAME);
+  FileEntry* e = Lookup(h->name);
+  if (!e) return Fail(ERROR_INVALID_HANDLE);
+  if (e->hold != Hold::None) return Fail(ERROR_SHARING_VIOLATION);
+  for (const HandleEntry& other : M().handles)
+    if (other.open && other.kind == HandleKind::File && &other != h &&
+        EqualNoCase(other.name, h->name) && !(other.share & FILE_SHARE_DELETE))
+      return Fail(ERROR_SHARING_VIOLATION);
+  std::string destFull;
+  // Folders on the way lead where their junctions do; a link at the new name is replaced.
+  if (!Resolve(FullPath(name), false, &destFull) || destFull.empty())
+    return Fail(ERROR_PATH_NOT_FOUND);
+  if (!EqualNoCase(destFull.substr(0, 2), e->path.substr(0, 2)))
+    return Fail(ERROR_NOT_SAME_DEVICE);
+  if (DWORD error = CreateError(destFull)) return Fail(error);
+  FileEntry* dest = Lookup(destFull);
+  if (dest && dest != e) {
+    if (!rename->ReplaceIfExists) return Fail(ERROR_ALREADY_EXISTS);
+    if (dest->isDirectory || dest->accessDenied || (dest->attributes & FILE_ATTRIBUTE_READONLY))
+      return Fail(ERROR_ACCESS_DENIED);
+    bool open = dest->hold != Hold::None;
+    for (const HandleEntry& other : M().handles)
+      open |= other.open && other.kind == HandleKind::File && EqualNoCase(other.name, dest->path);
+    if (open) return Fail(ERROR_ACCESS_DENIED);
+    EraseEntry(destFull);
+  }
+  std::string from = h->name;
+  MoveEntry(from, destFull);
+  for (HandleEntry& other : M().handles)
+    if (other.kind == HandleKind::File && EqualNoCase(other.name, from)) other.name = destFull;
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                LPVOID lpFileInformation, DWORD dwBufferSize) {
+  std::string name;
+  bool renames = FileInformationClass == FileRenameInfo &&
+                 RenameTarget(lpFileInformation, dwBufferSize, &name);
+  bool disposes = FileInformationClass == FileDispositionInfo && lpFileInformation &&
+                  dwBufferSize >= sizeof(FILE_DISPOSITION_INFO);
+  SIM_RECORD("SetFileInformationByHandle",
+             {Ptr(hFile), Dec(FileInformationClass),
+              renames ? name
+                      : disposes ? Dec(((FILE_DISPOSITION_INFO*)lpFileInformation)->DeleteFile)
+                                 : Ptr(lpFileInformation),
+              Dec(dwBufferSize)});
+  HandleEntry* h = FindHandle(hFile, HandleKind::File);
+  if (!h) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted("SetFileInformationByHandle", h->name)) return FALSE;
+  if (renames) return RenameOpenFile(h, (const FILE_RENAME_INFO*)lpFileInformation, name);
+  if (!disposes) return Fail(ERROR_INVALID_PARAMETER);
+  if (!(h->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
+  FileEntry* e = Lookup(h->name);
+  if (!e) return Fail(ERROR_INVALID_HANDLE);
+  if (e->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+  e->deletePending = ((FILE_DISPOSITION_INFO*)lpFileInformation)->DeleteFile != 0;
+  return TRUE;
 }

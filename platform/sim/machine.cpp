@@ -70,7 +70,7 @@ static bool NamesSomething(const char* op) {
                                      "RegCreateKeyExA",
                                      "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA",
                                      "RemoveDirectoryA", "LoadLibraryExA", "SetDllDirectoryA",
-                                     "CreateMutexA"};
+                                     "CreateMutexA", "SetFileInformationByHandle"};
   for (const char* name : kOps)
     if (strcmp(op, name) == 0) return true;
   return false;

@@ -204,6 +204,8 @@ void ReleaseAnyHandle(HANDLE h);   // for the areas' own release calls (RegClose
 bool EqualNoCase(const std::string& a, const std::string& b);
 std::string Lower(const std::string& s);
 void TrackAllocation(int delta);
+// CloseHandle of a file handle tells the files (a file marked for deletion may go now).
+void FileHandleClosed(const std::string& name);
 
 }  // namespace sim
 

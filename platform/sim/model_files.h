@@ -1,6 +1,6 @@
 // The simulated file system: directories and files, compared without case, with attributes,
-// last-write times, files held open by other programs, access denied on chosen paths, and the
-// moves recorded for the next restart.
+// last-write times, files held open by other programs, access denied on chosen paths, the
+// moves recorded for the next restart, hard links, symbolic links and junctions.
 #ifndef PLATFORM_SIM_MODEL_FILES_H
 #define PLATFORM_SIM_MODEL_FILES_H
 
@@ -29,6 +29,17 @@ struct FileEntry {
   // The image of the running installer: it cannot be deleted (5), replaced (5) or opened for
   // writing or deletion (32), but it can be renamed, and it takes this with it.
   bool runningImage = false;
+  // The names of the file: more than one when hard-linked; `linkedName` is its other name (a
+  // full path), whose bytes a write through either name changes too.
+  DWORD links = 1;
+  std::string linkedName;
+  // A reparse point (FILE_ATTRIBUTE_REPARSE_POINT): a symbolic link at a file, or a junction
+  // at a folder. Opening a path through it leads to `reparseTarget` (a full path), unless it
+  // is the file opened and FILE_FLAG_OPEN_REPARSE_POINT is given.
+  std::string reparseTarget;
+  // What GetFinalPathNameByHandleA reports for the file instead of "\\?\" and its path.
+  std::string finalPath;
+  bool deletePending = false;  // marked for deletion: it goes when its last handle closes
 };
 
 // One entry of the list that Windows keeps for the next restart: at the restart `source` is
@@ -67,6 +78,11 @@ void HoldOpen(const std::string& path, bool lockInsteadOfShare = false);
 void ReleaseHold(const std::string& path);
 void DenyAccess(const std::string& path, bool denied = true);
 void RefuseDelayedMoves(bool refuse = true);
+// A second name `path` for the existing file `existing` (a hard link).
+void AddHardLink(const std::string& path, const std::string& existing);
+// A symbolic link at a file, and a junction (a folder that leads to another folder).
+void AddSymbolicLink(const std::string& path, const std::string& target);
+void AddJunction(const std::string& path, const std::string& target);
 // The program a run is started as (argv[0]) is running from this file while the run lasts;
 // nothing happens when no file is there. The run's end, or a restart, ends it.
 void SetRunningImage(const std::string& path);

@@ -33,6 +33,7 @@ typedef unsigned short WCHAR;
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef BOOL* LPBOOL;
+typedef unsigned char BOOLEAN;
 typedef DWORD* LPDWORD;
 typedef DWORD* PDWORD;
 typedef BYTE* PBYTE;
@@ -122,7 +123,10 @@ typedef intptr_t (WINAPI* FARPROC)();
 #define ERROR_NO_SYSTEM_RESOURCES 1450L
 #define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_INVALID_FLAGS 1004L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
 
 // Generic access, sharing and creation.
 #define GENERIC_READ 0x80000000UL
@@ -152,6 +156,18 @@ typedef intptr_t (WINAPI* FARPROC)();
 #define MOVEFILE_REPLACE_EXISTING 0x00000001UL
 #define MOVEFILE_COPY_ALLOWED 0x00000002UL
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004UL
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400UL
+// Opens a symbolic link or junction itself instead of what it leads to.
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000UL
+// GetFinalPathNameByHandleA: the normalized name with a drive letter (both are 0).
+#define FILE_NAME_NORMALIZED 0x0UL
+#define VOLUME_NAME_DOS 0x0UL
+#define VOLUME_NAME_GUID 0x1UL
+#define VOLUME_NAME_NT 0x2UL
+#define VOLUME_NAME_NONE 0x4UL
+// Text conversion.
+#define CP_ACP 0
+#define MB_ERR_INVALID_CHARS 0x00000008UL
 
 typedef struct _FILETIME {
   DWORD dwLowDateTime;
@@ -178,6 +194,45 @@ typedef struct _OVERLAPPED {
   DWORD OffsetHigh;
   HANDLE hEvent;
 } OVERLAPPED, *LPOVERLAPPED;
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *PBY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
+// SetFileInformationByHandle's classes (the first few, in Windows' order).
+typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+  FileBasicInfo = 0,
+  FileStandardInfo = 1,
+  FileNameInfo = 2,
+  FileRenameInfo = 3,
+  FileDispositionInfo = 4,
+  FileAllocationInfo = 5,
+  FileEndOfFileInfo = 6,
+} FILE_INFO_BY_HANDLE_CLASS;
+
+// The new name follows the structure, FileNameLength bytes of it, without a terminating NUL.
+typedef struct _FILE_RENAME_INFO {
+  union {
+    BOOLEAN ReplaceIfExists;
+    DWORD Flags;
+  };
+  HANDLE RootDirectory;
+  DWORD FileNameLength;
+  WCHAR FileName[1];
+} FILE_RENAME_INFO, *PFILE_RENAME_INFO;
+
+typedef struct _FILE_DISPOSITION_INFO {
+  BOOLEAN DeleteFile;
+} FILE_DISPOSITION_INFO, *PFILE_DISPOSITION_INFO;
 
 #define LOCKFILE_FAIL_IMMEDIATELY 0x00000001UL
 #define LOCKFILE_EXCLUSIVE_LOCK 0x00000002UL

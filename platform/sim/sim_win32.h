@@ -16,6 +16,8 @@ UINT GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 void GetLocalTime(LPSYSTEMTIME lpSystemTime);
 DWORD GetCurrentProcessId(void);
 DWORD GetTickCount(void);
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
 
 // console.cpp (CreateFileA dispatches "CONIN$" here, file paths to files.cpp and device paths
 // to devices.cpp)
@@ -47,6 +49,11 @@ BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBy
                 DWORD nNumberOfBytesToLockHigh, LPOVERLAPPED lpOverlapped);
 BOOL UnlockFileEx(HANDLE hFile, DWORD dwReserved, DWORD nNumberOfBytesToUnlockLow,
                   DWORD nNumberOfBytesToUnlockHigh, LPOVERLAPPED lpOverlapped);
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath,
+                                DWORD dwFlags);
+BOOL SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                LPVOID lpFileInformation, DWORD dwBufferSize);
 
 // devices.cpp
 void HidD_GetHidGuid(LPGUID HidGuid);

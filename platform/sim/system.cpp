@@ -27,10 +27,13 @@ void SetLastError(DWORD dwErrCode) { M().lastError = dwErrCode; }
 
 BOOL CloseHandle(HANDLE hObject) {
   SIM_RECORD("CloseHandle", {Ptr(hObject)});
+  HandleEntry* file = FindHandle(hObject, HandleKind::File);
+  std::string fileName = file ? file->name : std::string();
   if (!CloseKernelHandle(hObject)) {
     M().lastError = ERROR_INVALID_HANDLE;
     return FALSE;
   }
+  if (file) FileHandleClosed(fileName);
   // As with every release call: a reported failure still leaves the handle closed.
   return !Faulted("CloseHandle");
 }
@@ -75,4 +78,37 @@ DWORD GetCurrentProcessId(void) {
 DWORD GetTickCount(void) {
   SIM_RECORD("GetTickCount", {});
   return (DWORD)M().clockMs;  // wraps after 49.7 days, as on Windows
+}
+
+// Until the ANSI code page is modelled, it holds ASCII alone: other bytes are refused when the
+// caller asks for that, and read as U+FFFD otherwise.
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar) {
+  SIM_RECORD("MultiByteToWideChar",
+             {Dec(CodePage), Hex(dwFlags), cbMultiByte == -1 ? Str(lpMultiByteStr) : Ptr(lpMultiByteStr),
+              Dec(cbMultiByte), Ptr(lpWideCharStr), Dec(cchWideChar)});
+  if (Faulted("MultiByteToWideChar", lpMultiByteStr && cbMultiByte == -1 ? lpMultiByteStr : ""))
+    return 0;
+  if (!lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
+      (cchWideChar > 0 && !lpWideCharStr)) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  size_t count = cbMultiByte == -1 ? strlen(lpMultiByteStr) + 1 : (size_t)cbMultiByte;
+  for (size_t i = 0; i < count; i++) {
+    if ((unsigned char)lpMultiByteStr[i] >= 0x80 && (dwFlags & MB_ERR_INVALID_CHARS)) {
+      M().lastError = ERROR_NO_UNICODE_TRANSLATION;
+      return 0;
+    }
+  }
+  if (cchWideChar == 0) return (int)count;
+  if ((size_t)cchWideChar < count) {
+    M().lastError = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  for (size_t i = 0; i < count; i++) {
+    unsigned char c = (unsigned char)lpMultiByteStr[i];
+    lpWideCharStr[i] = c < 0x80 ? c : 0xFFFD;
+  }
+  return (int)count;
 }

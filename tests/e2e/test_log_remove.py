@@ -121,6 +121,43 @@ class LogRemoveTest(PrefixTest):
         self.assertEqual(len(events), 4 * 5)
         self.assertEqual(sum(e.startswith("outcome: exit code 8") for e in events), 4)
 
+    def test_a_log_reached_through_a_link_is_not_written(self):
+        """Links at a log's name in a folder others may write lead nowhere: the run prints and
+        returns what it does with /LOG:NUL and the file they lead to keeps its bytes. A plain
+        log there is written, and rotated through its handle."""
+        temp = "C:\\windows\\temp\\"
+        guarded = "C:\\guarded\\"
+        os.makedirs(self.prefix.unix("C:\\") + "/guarded", exist_ok=True)
+        os.makedirs(self.prefix.unix("C:\\windows") + "/temp", exist_ok=True)
+        victims = [self.prefix.unix("C:\\") + "/guarded/" + n for n in ["hard.log", "sym.log"]]
+        for victim in victims:
+            with open(victim, "wb") as f:
+                f.write(b"only administrators write this\r\n")
+        os.link(victims[0], self.prefix.unix(temp) + "/hard.log")
+        os.symlink(victims[1], self.prefix.unix(temp) + "/symbolic.log")
+        os.symlink(self.prefix.unix(guarded), self.prefix.unix(temp) + "/above")
+        want = self.prefix.run_setup(["-X", "/LOG:NUL"])
+        self.assertEqual(want[0], 8)
+        for name in ["hard.log", "symbolic.log", "above\\new.log"]:
+            self.assertEqual(self.prefix.run_setup(["-X", "/LOG:" + temp + name]), want, name)
+        for victim in victims:
+            with open(victim, "rb") as f:
+                self.assertEqual(f.read(), b"only administrators write this\r\n", victim)
+        self.assertEqual(os.stat(victims[0]).st_nlink, 2)
+        self.assertTrue(os.path.islink(self.prefix.unix(temp) + "/symbolic.log"))
+        # The log made through the folder link was refused and deleted again.
+        self.assertEqual(sorted(os.listdir(self.prefix.unix(guarded))), ["hard.log", "sym.log"])
+        self.assertFalse(os.path.exists(self.prefix.unix(LOG)))
+
+        plain = temp + "plain.log"
+        earlier = b"2026-03-01 08:30:00.000 7 an earlier line\r\n" * 25000  # over 1 MiB
+        with open(self.prefix.unix(temp) + "/plain.log", "wb") as f:
+            f.write(earlier)
+        self.assertEqual(self.prefix.run_setup(["-X", "/LOG:" + plain]), want)
+        with open(self.prefix.unix(plain + ".1"), "rb") as f:
+            self.assertEqual(f.read(), earlier)
+        self.assertEqual(self.events(plain)[-1], "outcome: exit code 8, no device of the card")
+
     def test_removal_of_an_installed_machine(self):
         self.install()
         self.assertIsNotNone(self.prefix.reg_query(STATE_KEY))

@@ -4,6 +4,7 @@
 #include "fixture_files.h"
 #include "platform/win32.h"
 
+#include <ctype.h>
 #include <string.h>
 
 #include <utility>
@@ -169,6 +170,75 @@ TEST_F(FilesApiTest, NamesLongerThanMaxPathAreRefused) {
   SetLastError(0);
   EXPECT_FALSE(CreateDirectoryA(name.c_str(), NULL));
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+}
+
+// What the run log asks of its handle: its names, its final path, a rename through it and a
+// deletion through it, and the conversion of the new name.
+TEST_F(FilesApiTest, HandleInformationRenamesAndDeletionsMatchWindows) {
+  std::string dir = FixtureScratchDir();
+  FixtureWriteFile(dir + "Mixed.Log", "12345", 0);
+  FixtureWriteFile(dir + "older", "x", 0);
+  const DWORD access = FILE_READ_DATA | FILE_APPEND_DATA | DELETE;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h = CreateFileA((dir + "MIXED.LOG").c_str(), access, share, NULL, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+  BY_HANDLE_FILE_INFORMATION info;
+  ASSERT_TRUE(GetFileInformationByHandle(h, &info));
+  EXPECT_EQ(info.nNumberOfLinks, 1u);
+  EXPECT_EQ(info.nFileSizeLow, 5u);
+  EXPECT_EQ(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY), 0u);
+  // The name as the disk holds it, after "\\?\". Too small a buffer gets the size needed
+  // (Windows counts the terminating NUL in it, Wine 8 does not): never less than the length.
+  std::string want = "\\\\?\\" + dir + "Mixed.Log";
+  char path[600];
+  DWORD needed = GetFinalPathNameByHandleA(h, path, 5, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  EXPECT_TRUE(needed == want.size() + 1 || needed == want.size()) << needed;
+  ASSERT_EQ(GetFinalPathNameByHandleA(h, path, sizeof path, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS),
+            (DWORD)want.size());
+  std::string got = path;
+  EXPECT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < got.size() && i < want.size(); i++)
+    EXPECT_EQ(tolower((unsigned char)got[i]), tolower((unsigned char)want[i])) << got;
+  EXPECT_STREQ(path + want.size() - 9, "Mixed.Log");
+
+  union {
+    FILE_RENAME_INFO info;
+    unsigned char bytes[sizeof(FILE_RENAME_INFO) + 600 * sizeof(WCHAR)];
+  } rename;
+  memset(&rename, 0, sizeof rename);
+  std::string older = dir + "older";
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, older.c_str(), -1, NULL, 0),
+            (int)older.size() + 1);
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, older.c_str(), -1,
+                                rename.info.FileName, 3), 0);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+  int chars = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, older.c_str(), -1,
+                                  rename.info.FileName, 600);
+  ASSERT_EQ(chars, (int)older.size() + 1);
+  rename.info.FileNameLength = (DWORD)(chars - 1) * (DWORD)sizeof(WCHAR);
+  EXPECT_FALSE(SetFileInformationByHandle(h, FileRenameInfo, &rename, sizeof rename));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+  rename.info.ReplaceIfExists = TRUE;
+  EXPECT_TRUE(SetFileInformationByHandle(h, FileRenameInfo, &rename, sizeof rename));
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(h, "6", 1, &written, NULL));
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FALSE(FixtureFileExists(dir + "Mixed.Log"));
+  EXPECT_EQ(FixtureReadFile(older), "123456");
+
+  // A file made by this open and marked for deletion goes when the handle closes.
+  h = CreateFileA((dir + "new.log").c_str(), access, share, NULL, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), 0u);
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = TRUE;
+  EXPECT_TRUE(SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition));
+  EXPECT_TRUE(FixtureFileExists(dir + "new.log"));
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FALSE(FixtureFileExists(dir + "new.log"));
 }
 
 }  // namespace

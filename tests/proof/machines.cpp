@@ -76,6 +76,10 @@ void InstalledNothingInUse() {
 void Installed() {
   InstalledNothingInUse();
   sim::HoldOpen(kSys + "KTASPW.DLL");
+  // A run log grown past its limit, which this run renames before it logs.
+  std::string lines;
+  while (lines.size() <= 1024 * 1024) lines += "2026-03-01 08:30:00.000 4000 an earlier line\r\n";
+  sim::AddFile("C:\\WINDOWS\\Logs\\TVX2\\setup.log", lines, kOld);
 }
 
 // The upgrade on a machine whose ANSI code page is UTF-8 (the manifest's), from a folder whose

@@ -212,6 +212,16 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
 
   // Every file holds its earlier bytes or its source's, or its replacement is recorded.
   Snapshot after = TakeSnapshot();
+  // The run log keeps what it held: grown from it, or renamed whole to its older generation.
+  auto held = rules.logs.empty() ? before.files.end() : before.files.find(rules.logs[0]);
+  if (held != before.files.end()) {
+    const std::string& bytes = held->second.contents;
+    auto now = after.files.find(rules.logs[0]);
+    auto older = rules.logs.size() > 1 ? after.files.find(rules.logs[1]) : after.files.end();
+    bool kept = (now != after.files.end() && now->second.contents.compare(0, bytes.size(), bytes) == 0) ||
+                (older != after.files.end() && older->second.contents == bytes);
+    if (!kept) v.push_back(rules.logs[0] + " lost what it held");
+  }
   for (const std::string& p : TakeOutLogs(rules, &after)) v.push_back(p);
   for (const auto& b : before.files) {
     if (b.second.contents == "<dir>" || Listed(rules.logs, b.first)) continue;

@@ -162,6 +162,8 @@ TEST_F(ConsoleTest, AnswerLinesWithUnexpectedBytesAnswerAsTheirTextSays) {
       {"y" + filler + "\rnnn\ny\n", {1, 1}},
       // DEL is passed over like a blank.
       {"\x7Fn\ny\n", {2}},
+      // A complete line that fills the buffer to its last byte: the next line is the next answer.
+      {"y" + filler + "\nn\n", {1, 2}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input.substr(0, 12));

@@ -1,5 +1,7 @@
 // The run log: its lines and events, where it goes, its rotation, and that a log which cannot be
 // opened or written changes nothing a run prints, returns or does.
+#include <algorithm>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -129,11 +131,15 @@ TEST_F(LogTest, InstallationWithAFileInUseRecordsEveryStepInOrder) {
   EXPECT_EQ(events, expected);
   EXPECT_EQ(log.substr(log.rfind("\r\n", log.size() - 3) + 2, 23), "2026-03-09 08:30:14.000");
   // One append-only handle for the run, one write for each line, and nothing left open.
+  // Opened without following a link at the name, renamable through the handle, and checked.
   auto opens = sim::CallsTo("CreateFileA");
   ASSERT_EQ(opens.size(), 2u);  // the first finds no folder
   for (const sim::CallRecord& open : opens)
-    EXPECT_EQ(open.args, (std::vector<std::string>{kLog, "0x5", "0x3", "NULL", "4", "0x80",
-                                                   "NULL"}));
+    EXPECT_EQ(open.args, (std::vector<std::string>{kLog, "0x10005", "0x7", "NULL", "4",
+                                                   "0x200080", "NULL"}));
+  EXPECT_EQ(sim::CountCalls("GetFileInformationByHandle"), 1);
+  EXPECT_EQ(sim::CallsTo("GetFinalPathNameByHandleA").at(0).args,
+            (std::vector<std::string>{"ptr", "ptr", "520", "0x0"}));
   EXPECT_EQ(sim::CountCalls("WriteFile"), (int)expected.size());
   // Each write between the lock of the byte at 2^62 and its unlock.
   std::vector<std::string> order;
@@ -244,13 +250,34 @@ TEST_F(LogTest, WhereTheLogGoes) {
       // A package file's name, wherever: it would be rotated away, written into and placed.
       {"/LOG:D:\\pkg\\KTASPREM.EXE", ""},
       {"-log:ktaspw.dll", ""},
+      {"/LOG:C:\\ops\\KTASPSVC.EXE", ""},
+      {"/LOG:KtAsPw32.Dll", ""},
+      {"/LOG:E:\\Setup.exe", ""},
+      // Only NUL itself is no log.
+      {"/LOG:NULLIFY.LOG", "C:\\NULLIFY.LOG"},
   };
+  const std::string cutLog = "C:\\cut\\run.log";
   for (const Case& c : cases) {
     sim::Reset();
     ResetRunState();
+    // A run of the same process before, stopped short while its log was open: its handle is
+    // not this run's log.
+    RunMain({"setup", "-x", "/LOG:" + cutLog});
+    const std::vector<sim::CallRecord>& calls = sim::M().calls;
+    int64_t firstWrite = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) {
+                           return r.op == "WriteFile";
+                         }) - calls.begin();
+    sim::Reset();
+    sim::M().cutCall = firstWrite + 2;  // the first line written, the lock not yet given back
+    EXPECT_THROW(RunMain({"setup", "-x", "/LOG:" + cutLog}), sim::PowerCut);
+    std::string cutLines = sim::FileContents(cutLog);
+    ASSERT_EQ(Events(cutLines).size(), 1u);
+    sim::M().cutCall = 0;
+    sim::M().calls.clear();
     std::vector<std::string> args = {"setup", "-x"};
     if (!c.option.empty()) args.push_back(c.option);
     EXPECT_EQ(RunMain(args), EXIT_DEVICE_NOT_FOUND) << c.option;
+    EXPECT_EQ(sim::FileContents(cutLog), cutLines) << c.option;
     if (c.file.empty()) {
       EXPECT_EQ(sim::CountCalls("CreateFileA"), 0) << c.option;
       EXPECT_EQ(sim::CountCalls("WriteFile"), 0) << c.option;
@@ -265,29 +292,74 @@ TEST_F(LogTest, WhereTheLogGoes) {
   }
 }
 
+// A log over 1 MiB is renamed to "<log>.1" through the handle that was checked and whose size
+// was read, replacing whatever has that name (a link itself, never what it leads to); the run
+// then logs to a new file, checked as the first. A rename that cannot be done leaves the log
+// growing, and the next run renames it.
 TEST_F(LogTest, RunsAppendAndALogOverOneMebibyteIsRotatedFirst) {
+  const std::string kOlder = kLog + ".1";
+  const size_t kOver = LOG_ROTATE_BYTES + 1;
   struct Case {
-    size_t before;    // bytes in the log before the run
+    const char* name;
+    size_t before;  // bytes in the log before the run
+    void (*arrange)();
     bool rotated;
-  } cases[] = {{0, false}, {LOG_ROTATE_BYTES, false}, {LOG_ROTATE_BYTES + 1, true}};
+  } cases[] = {
+      {"empty", 0, [] {}, false},
+      {"at the limit", LOG_ROTATE_BYTES, [] {}, false},
+      {"past the limit", kOver, [] {}, true},
+      {"past the limit, the older name a link to a system file", kOver,
+       [] {
+         sim::RemoveFile(kLog + ".1");
+         sim::AddSymbolicLink(kLog + ".1", kSys + "\config\SYSTEM");
+       },
+       true},
+      {"rename refused", kOver,
+       [] { sim::InjectFault("SetFileInformationByHandle", ERROR_ACCESS_DENIED, "", 1); }, false},
+      {"new name not convertible", kOver,
+       [] { sim::InjectFault("MultiByteToWideChar", ERROR_NO_UNICODE_TRANSLATION, "", 1); },
+       false},
+  };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     sim::Reset();
     ResetRunState();
     std::string before(c.before, 'o');
     if (c.before) sim::AddFile(kLog, before, 0);
-    sim::AddFile(kLog + ".1", "older", 0);
+    sim::AddFile(kOlder, "older", 0);
+    sim::AddFile(kSys + "\config\SYSTEM", "hive", 0);
+    c.arrange();
     RunMain({"setup", "-x"});
     std::string log = sim::FileContents(kLog);
+    EXPECT_EQ(sim::FileContents(kSys + "\config\SYSTEM"), "hive");
+    // Only handles touch the log: nothing looks it up or moves it by its name.
+    std::vector<std::string> ops;
+    for (const sim::CallRecord& call : sim::M().calls) {
+      if (call.op == "GetLocalTime") break;  // the first line
+      if (call.op != "GetFullPathNameA" && call.op != "CreateDirectoryA") ops.push_back(call.op);
+    }
+    EXPECT_EQ(sim::CountCalls("FindFirstFileA") + sim::CountCalls("MoveFileExA"), 0);
     if (c.rotated) {
-      EXPECT_TRUE(sim::FileContents(kLog + ".1") == before);
+      EXPECT_TRUE(sim::FileContents(kOlder) == before);
+      EXPECT_EQ(sim::FileAttributes(kOlder), (DWORD)FILE_ATTRIBUTE_NORMAL);
       EXPECT_EQ(log.compare(0, 23, "2026-03-09 08:30:00.000"), 0);
-      auto moves = sim::CallsTo("MoveFileExA");
-      ASSERT_EQ(moves.size(), 1u);
-      EXPECT_EQ(moves[0].args, (std::vector<std::string>{kLog, kLog + ".1", "0x1"}));
+      const std::vector<std::string> handled = {
+          "GetSystemWindowsDirectoryA", "CreateFileA", "GetFileInformationByHandle",
+          "GetFinalPathNameByHandleA", "MultiByteToWideChar", "SetFileInformationByHandle",
+          "CloseHandle", "CreateFileA", "GetFileInformationByHandle",
+          "GetFinalPathNameByHandleA"};
+      ASSERT_GE(ops.size(), handled.size());
+      EXPECT_EQ(std::vector<std::string>(ops.end() - (long)handled.size(), ops.end()), handled);
+      auto renames = sim::CallsTo("SetFileInformationByHandle");
+      ASSERT_EQ(renames.size(), 1u);
+      EXPECT_EQ(std::vector<std::string>(renames[0].args.begin(), renames[0].args.begin() + 3),
+                (std::vector<std::string>{"ptr", "3", kOlder}));
+      EXPECT_EQ(sim::CallsTo("MultiByteToWideChar").at(0).args,
+                (std::vector<std::string>{"0", "0x8", kOlder, "-1", "ptr", "520"}));
     } else {
-      EXPECT_EQ(sim::FileContents(kLog + ".1"), "older") << c.before;
-      EXPECT_TRUE(log.compare(0, c.before, before) == 0) << c.before;
-      EXPECT_EQ(sim::CountCalls("MoveFileExA"), 0);
+      EXPECT_EQ(sim::FileContents(kOlder), "older");
+      EXPECT_TRUE(log.compare(0, c.before, before) == 0);
+      EXPECT_GT(log.size(), c.before);
     }
     // A second run appends its lines after the first one's, or rotates what has now grown
     // past the limit.
@@ -296,12 +368,119 @@ TEST_F(LogTest, RunsAppendAndALogOverOneMebibyteIsRotatedFirst) {
     RunMain({"setup", "-x"});
     std::string after = sim::FileContents(kLog);
     if (first <= LOG_ROTATE_BYTES) {
-      EXPECT_TRUE(after.compare(0, first, log) == 0) << c.before;
-      EXPECT_GT(after.size(), first + 100) << c.before;
+      EXPECT_TRUE(after.compare(0, first, log) == 0);
+      EXPECT_GT(after.size(), first + 100);
     } else {
-      EXPECT_TRUE(sim::FileContents(kLog + ".1") == log) << c.before;
-      EXPECT_LT(after.size(), 1000u) << c.before;
+      EXPECT_TRUE(sim::FileContents(kOlder) == log);
+      EXPECT_LT(after.size(), 1000u);
     }
+    EXPECT_EQ(sim::OpenHandles(), 0);
+  }
+}
+
+// The files of the machine, each with its bytes, attributes and links.
+std::map<std::string, std::string> Files() {
+  std::map<std::string, std::string> files;
+  for (const auto& e : sim::M().files.entries)
+    files[e.first] = e.second.contents + "|" + std::to_string(e.second.attributes) + "|" +
+                     std::to_string(e.second.links) + "|" + e.second.reparseTarget;
+  return files;
+}
+
+// A log named where others may create files (the system's temporary folder) is written only
+// when the handle is that very file: not a link at the name, not a file with another name,
+// not a file reached through a junction above. Refused, or when a check cannot be made, the
+// run prints, does and returns what it does with /LOG:NUL, and every file keeps its bytes.
+TEST_F(LogTest, ALogReachedThroughALinkIsRefused) {
+  static const std::string kTemp = "C:\\WINDOWS\\Temp\\";
+  static const std::string kAsked = kTemp + "x.log";
+  static const std::string kConfig = kSys + "\\config";
+  static const std::string kVictim = kConfig + "\\x.log";
+  static const auto shownAs = [](const std::string& finalPath) {
+    sim::AddFile(kAsked, "earlier\r\n", 0);
+    sim::M().files.entries[sim::Lower(kAsked)].finalPath = finalPath;
+  };
+  struct Case {
+    const char* name;
+    void (*arrange)();
+    std::string asked;  // the name given with /LOG:
+    bool written;
+  } cases[] = {
+      {"no file yet", [] {}, kAsked, true},
+      {"a plain file", [] { sim::AddFile(kAsked, "earlier\r\n", 0); }, kAsked, true},
+      {"letter case differs", [] { sim::AddFile(kAsked, "earlier\r\n", 0); },
+       "c:\\windows\\TEMP\\X.LOG", true},
+      {"the final path ends in a separator", [] { shownAs("\\\\?\\" + kAsked + "\\"); },
+       kAsked, true},
+      {"a hard link", [] { sim::AddHardLink(kAsked, kVictim); }, kAsked, false},
+      {"a hard link past the rotation limit",
+       [] {
+         sim::AddFile(kVictim, std::string(LOG_ROTATE_BYTES + 1, 's'), 0);
+         sim::AddHardLink(kAsked, kVictim);
+       },
+       kAsked, false},
+      {"a symbolic link", [] { sim::AddSymbolicLink(kAsked, kVictim); }, kAsked, false},
+      {"a symbolic link to no file yet",
+       [] {
+         sim::RemoveFile(kVictim);
+         sim::AddSymbolicLink(kAsked, kVictim);
+       },
+       kAsked, false},
+      {"a junction above", [] { sim::AddJunction(kTemp + "j", kConfig); }, kTemp + "j\\x.log",
+       false},
+      {"a junction above, no file there",
+       [] { sim::AddJunction(kTemp + "j", kConfig); }, kTemp + "j\\new.log", false},
+      {"the final path names another file", [] { shownAs("\\\\?\\" + kVictim); }, kAsked,
+       false},
+      {"the final path longer than a path", [] { shownAs("\\\\?\\C:\\" + std::string(600, 'x')); },
+       kAsked, false},
+      {"handle information refused",
+       [] { sim::InjectFault("GetFileInformationByHandle", ERROR_ACCESS_DENIED); }, kAsked,
+       false},
+      {"final path refused",
+       [] { sim::InjectFault("GetFinalPathNameByHandleA", ERROR_NOT_ENOUGH_MEMORY); }, kAsked,
+       false},
+      {"full path refused",
+       [] { sim::InjectFault("GetFullPathNameA", ERROR_FILENAME_EXCED_RANGE, kAsked); }, kAsked,
+       false},
+  };
+  const std::vector<std::string> args = {"C:\\pkg\\setup.exe", "-fu", "-x"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto arrange = [&c] {
+      sim::Reset();
+      ResetRunState();
+      LibraryInUse();
+      sim::AddDirectory(kTemp);
+      sim::AddFile(kVictim, "system\r\n", 0);
+      c.arrange();
+    };
+    arrange();
+    std::vector<std::string> quiet = args;
+    quiet.push_back("/LOG:NUL");
+    int wantCode = RunMain(quiet);
+    std::string wantOut = Out();
+    std::map<std::string, std::string> wantFiles = Files();
+    std::string victim = sim::FileContents(kVictim);
+
+    arrange();
+    std::vector<std::string> logged = args;
+    logged.push_back("/LOG:" + c.asked);
+    EXPECT_EQ(RunMain(logged), wantCode);
+    EXPECT_EQ(Out(), wantOut);
+    EXPECT_EQ(sim::OpenHandles(), 0);
+    EXPECT_EQ(sim::FileContents(kVictim), victim);
+    std::map<std::string, std::string> files = Files();
+    if (c.written) {
+      std::string log = sim::FileContents(c.asked);
+      ASSERT_EQ(Events(log.substr(log.find("2026"))).back(),
+                "outcome: exit code 1, installed, a restart is needed");
+      files.erase(sim::Lower(sim::FullPath(c.asked)));
+      wantFiles.erase(sim::Lower(sim::FullPath(c.asked)));
+    } else {
+      EXPECT_EQ(sim::CountCalls("WriteFile"), 0);
+    }
+    EXPECT_EQ(files, wantFiles);
   }
 }
 
@@ -374,8 +553,9 @@ TEST_F(LogTest, ALockThatIsBusyOrRefusedStillLeavesEveryLine) {
       {"lock held by another run",
        [] {
          sim::AddFile(kLog, "", 0);
-         HANDLE other = CreateFileA(kLog.c_str(), FILE_READ_DATA | FILE_APPEND_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS, 0, NULL);
+         HANDLE other = CreateFileA(kLog.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                    OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
          OVERLAPPED at = {};
          at.OffsetHigh = LOG_LOCK_OFFSET_HIGH;
          ASSERT_TRUE(LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,

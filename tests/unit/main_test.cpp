@@ -20,6 +20,13 @@ TEST_F(MainTest, NoArgumentsPrintsBannerAndWaitsForAKey) {
   EXPECT_EQ(sim::M().console.blockedReads, 0);
   EXPECT_EQ(Unattended, 0);
   EXPECT_EQ(ShowMessages, 1);
+  // An arrow key ends one run's pause; the next run in the same process still waits for its own.
+  sim::Reset();
+  sim::PressExtendedKey(VK_UP);
+  RunMain({"setup"});
+  sim::PressKey(' ');
+  RunMain({"setup"});
+  EXPECT_EQ(sim::M().console.events.size(), 1u);  // the space read, only its release left
 }
 
 TEST_F(MainTest, OptionRowsSetTheRunState) {
