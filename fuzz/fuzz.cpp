@@ -70,8 +70,15 @@ void RequirePathsWhole() {
   for (const sim::CallRecord& c : sim::M().calls)
     if (c.op == "CreateFileA" && (std::stoul(c.args[1], nullptr, 16) & FILE_APPEND_DATA))
       log = c.args[0];
+  // A name joined to the system directory as it is given, with one separator between.
+  auto inSystemDir = [&](const std::string& library) {
+    if (library.compare(0, sys.size(), sys) != 0) return false;
+    std::string name = library.substr(sys.size());
+    if (!name.empty() && name[0] == '\\') name.erase(0, 1);
+    return !name.empty() && name.find_first_of("\\/") == std::string::npos;
+  };
   for (const std::string& library : sim::M().libraries.loaded)
-    Require(sysUsable && library.compare(0, sys.size() + 1, sys + "\\") == 0,
+    Require(sysUsable && inSystemDir(library),
             "a library loaded from outside the system directory:", library);
   for (const sim::CallRecord& c : sim::M().calls) {
     if (c.op == "CreateMutexA") {

@@ -75,8 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   "a command line beyond the code page did not stop");
     std::string defaultLog = sim::M().windowsDir + "\\Logs\\TVX2\\setup.log";
     for (const sim::CallRecord& c : sim::M().calls) {
-      bool logCall = restriction(c) || (c.op == "CreateFileA" || c.op == "FindFirstFileA" ||
-                      c.op == "CreateDirectoryA" || c.op == "MoveFileExA") &&
+      // The log is checked through its handle, and rotated or (just made and refused)
+      // deleted through it too.
+      bool logHandle = c.op == "SetFileInformationByHandle" &&
+                       (c.args[1] == "4" || (c.args[1] == "3" && c.args[2] == defaultLog + ".1"));
+      bool logCall = restriction(c) || logHandle ||
+                     (c.op == "CreateFileA" || c.op == "FindFirstFileA" ||
+                      c.op == "CreateDirectoryA" || c.op == "MoveFileExA" ||
+                      c.op == "GetFullPathNameA") &&
                      (defaultLog.compare(0, c.args[0].size(), c.args[0]) == 0 ||
                       c.args[0] == defaultLog + ".1") ||
                      (c.op == "CreateFileA" && c.args[0] == "CONIN$");

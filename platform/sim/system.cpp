@@ -95,20 +95,28 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     return 0;
   }
   size_t count = cbMultiByte == -1 ? strlen(lpMultiByteStr) + 1 : (size_t)cbMultiByte;
-  for (size_t i = 0; i < count; i++) {
-    if ((unsigned char)lpMultiByteStr[i] >= 0x80 && (dwFlags & MB_ERR_INVALID_CHARS)) {
+  std::string bytes(lpMultiByteStr, count);
+  std::u16string wide;
+  bool utf8 = CodePage == CP_UTF8 || (CodePage == CP_ACP && M().ansiCodePage == CP_UTF8);
+  if (utf8) {
+    wide = FromUtf8(bytes);
+    // A malformed sequence comes out as U+FFFD, which the bytes did not spell themselves.
+    bool malformed = false;
+    for (char16_t c : wide) malformed |= c == 0xFFFD;
+    if (malformed && bytes.find("\xEF\xBF\xBD") == std::string::npos &&
+        (dwFlags & MB_ERR_INVALID_CHARS)) {
       M().lastError = ERROR_NO_UNICODE_TRANSLATION;
       return 0;
     }
+  } else {
+    // Code page 1252 as the simulated machine holds it: each byte the character of that number.
+    for (char c : bytes) wide += (char16_t)(unsigned char)c;
   }
-  if (cchWideChar == 0) return (int)count;
-  if ((size_t)cchWideChar < count) {
+  if (cchWideChar == 0) return (int)wide.size();
+  if ((size_t)cchWideChar < wide.size()) {
     M().lastError = ERROR_INSUFFICIENT_BUFFER;
     return 0;
   }
-  for (size_t i = 0; i < count; i++) {
-    unsigned char c = (unsigned char)lpMultiByteStr[i];
-    lpWideCharStr[i] = c < 0x80 ? c : 0xFFFD;
-  }
-  return (int)count;
+  for (size_t i = 0; i < wide.size(); i++) lpWideCharStr[i] = (WCHAR)wide[i];
+  return (int)wide.size();
 }

@@ -69,4 +69,13 @@ TEST_F(MainPortableTest, ConversionToTheCodePageMatchesWindows) {
   EXPECT_EQ(WideCharToMultiByte(1252, 0, abc, -1, two, sizeof two, NULL, &used), 0);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(WideCharToMultiByte(1252, 0, abc, -1, NULL, 0, NULL, &used), 4);
+  // And back, as the log's rotation converts its new name: UTF-8 and 1252 into wide
+  // characters, and a malformed sequence refused when asked to.
+  WCHAR wide[16];
+  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "D:\\\xe8\xbd\xaf", -1, wide, 16), 5);
+  EXPECT_EQ(std::u16string(wide, wide + 4), u"D:\\\u8f6f");
+  ASSERT_EQ(MultiByteToWideChar(1252, MB_ERR_INVALID_CHARS, "caf\xe9", -1, wide, 16), 5);
+  EXPECT_EQ(std::u16string(wide, wide + 4), u"caf\u00e9");
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xc3(", -1, wide, 16), 0);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_UNICODE_TRANSLATION);
 }

@@ -311,7 +311,7 @@ TEST_F(LogTest, RunsAppendAndALogOverOneMebibyteIsRotatedFirst) {
       {"past the limit, the older name a link to a system file", kOver,
        [] {
          sim::RemoveFile(kLog + ".1");
-         sim::AddSymbolicLink(kLog + ".1", kSys + "\config\SYSTEM");
+         sim::AddSymbolicLink(kLog + ".1", kSys + "\\config\\SYSTEM");
        },
        true},
       {"rename refused", kOver,
@@ -327,11 +327,11 @@ TEST_F(LogTest, RunsAppendAndALogOverOneMebibyteIsRotatedFirst) {
     std::string before(c.before, 'o');
     if (c.before) sim::AddFile(kLog, before, 0);
     sim::AddFile(kOlder, "older", 0);
-    sim::AddFile(kSys + "\config\SYSTEM", "hive", 0);
+    sim::AddFile(kSys + "\\config\\SYSTEM", "hive", 0);
     c.arrange();
     RunMain({"setup", "-x"});
     std::string log = sim::FileContents(kLog);
-    EXPECT_EQ(sim::FileContents(kSys + "\config\SYSTEM"), "hive");
+    EXPECT_EQ(sim::FileContents(kSys + "\\config\\SYSTEM"), "hive");
     // Only handles touch the log: nothing looks it up or moves it by its name.
     std::vector<std::string> ops;
     for (const sim::CallRecord& call : sim::M().calls) {
