@@ -454,17 +454,27 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
   std::string name = lpValueName ? lpValueName : "";
   DWORD error;
   if (FaultCode("RegQueryValueExA", PathOf(id) + "\\" + name, &error)) return (LSTATUS)error;
-  // The restart's two lists are the only values this registry holds.
+  // The restart's two lists are answered from the files model; other values are the key's own.
   std::string data;
-  if (EqualNoCase(PathOf(id), SIM_SESSION_MANAGER_PATH)) {
+  DWORD type = REG_MULTI_SZ;
+  bool restartList = EqualNoCase(PathOf(id), SIM_SESSION_MANAGER_PATH) &&
+                     (EqualNoCase(name, "PendingFileRenameOperations") ||
+                      EqualNoCase(name, "PendingFileRenameOperations2"));
+  if (restartList) {
     const FilesModel& f = M().files;
     if (EqualNoCase(name, "PendingFileRenameOperations"))
       data = f.pendingRaw.empty() ? MultiStringOf(f.pendingMoves) : f.pendingRaw;
-    else if (EqualNoCase(name, "PendingFileRenameOperations2"))
+    else
       data = MultiStringOf(f.pendingMoves2);
+    if (data.empty()) return ERROR_FILE_NOT_FOUND;
+  } else {
+    const std::map<std::string, RegValue>& values = R().keys[id].values;
+    auto it = values.find(Upper(name));
+    if (it == values.end()) return ERROR_FILE_NOT_FOUND;
+    type = it->second.type;
+    data = it->second.data;
   }
-  if (data.empty()) return ERROR_FILE_NOT_FOUND;
-  if (lpType) *lpType = REG_MULTI_SZ;
+  if (lpType) *lpType = type;
   DWORD size = (DWORD)data.size();
   if (lpData && *lpcbData < size) {
     *lpcbData = size;

@@ -146,6 +146,18 @@ TEST_F(RegistrySimTest, CreateOpensOrMakesTheKeyAndValuesAreKeptByNameWithoutCas
   EXPECT_EQ(type, (DWORD)REG_SZ);
   EXPECT_EQ(data, std::string("yz", 3));
   EXPECT_EQ(sim::ValuesOf("HKLM\\SOFTWARE\\A\\B").size(), 2u);
+  // Read back through the registry, by any case, with the size asked first.
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\A\\B", 0, KEY_QUERY_VALUE, &key),
+            ERROR_SUCCESS);
+  char read[8];
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "NaMe", NULL, &type, NULL, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(RegQueryValueExA(key, "name", NULL, &type, (LPBYTE)read, &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::string(read, size), std::string("yz", 3));
+  EXPECT_EQ(RegQueryValueExA(key, "other", NULL, &type, (LPBYTE)read, &size),
+            ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
   // Values show in the registry's picture, so that comparisons see them.
   bool shown = false;
   for (const auto& k : sim::AllKeys())
