@@ -882,9 +882,14 @@ bool RenameTarget(const void* info, DWORD size, std::string* name) {
   const FILE_RENAME_INFO* rename = (const FILE_RENAME_INFO*)info;
   if (rename->FileNameLength % sizeof(WCHAR) || rename->FileNameLength > size - head) return false;
   const WCHAR* wide = rename->FileName;
-  name->clear();
+  std::u16string text;
   for (DWORD i = 0; i < rename->FileNameLength / sizeof(WCHAR); i++)
-    *name += wide[i] > 0 && wide[i] < 0x80 ? (char)wide[i] : '?';
+    text += wide[i] ? (char16_t)wide[i] : u'?';
+  // The simulated files hold their names in the ANSI code page; a character it lacks makes a
+  // name no file can have.
+  bool lacking = false;
+  *name = ToCodePage(text, M().ansiCodePage, true, &lacking);
+  if (lacking) *name += '?';
   return true;
 }
 
