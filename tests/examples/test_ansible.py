@@ -91,11 +91,11 @@ def tasks_of(node):
                 yield task
 
 
-def type_error(value, spec):
-    """Why the value does not fit an option of ansible-doc's spec, or None."""
+def type_error(value, option):
+    """Why the value does not fit the option as ansible-doc describes it, or None."""
     if isinstance(value, str) and "{{" in value:
         return None  # a template: its type is known only when it runs
-    kind = spec.get("type", "str")
+    kind = option.get("type", "str")
     if kind == "raw":
         return None
     if kind in ("str", "path"):
@@ -112,7 +112,7 @@ def type_error(value, spec):
         if not isinstance(value, list):
             return "is not a list"
         for item in value:
-            why = type_error(item, {"type": spec.get("elements", "raw")})
+            why = type_error(item, {"type": option.get("elements", "raw")})
             if why:
                 return "has an element %r that %s" % (item, why)
         ok = True
@@ -120,8 +120,8 @@ def type_error(value, spec):
         return "has type %s, which this check does not know" % kind
     if not ok:
         return "is not of type %s" % kind
-    if "choices" in spec and value not in spec["choices"]:
-        return "is not one of %s" % spec["choices"]
+    if "choices" in option and value not in option["choices"]:
+        return "is not one of %s" % option["choices"]
     return None
 
 
@@ -140,9 +140,9 @@ def option_faults(plays, keywords, docs):
                 continue
             options = docs[module]["doc"].get("options") or {}
             names = {}
-            for name, spec in options.items():
-                for alias in [name] + (spec.get("aliases") or []):
-                    names[alias] = spec
+            for name, option in options.items():
+                for alias in [name] + (option.get("aliases") or []):
+                    names[alias] = option
             given = task[module] or {}
             for opt, value in given.items():
                 if opt not in names:
@@ -151,9 +151,9 @@ def option_faults(plays, keywords, docs):
                 why = type_error(value, names[opt])
                 if why:
                     faults.append("%s: %s=%r %s" % (module, opt, value, why))
-            for name, spec in options.items():
-                if spec.get("required") and not any(
-                        a in given for a in [name] + (spec.get("aliases") or [])):
+            for name, option in options.items():
+                if option.get("required") and not any(
+                        a in given for a in [name] + (option.get("aliases") or [])):
                     faults.append("%s: required option %s missing" % (module, name))
     return faults
 
