@@ -37,10 +37,9 @@ int InstallDriverSoftware(void) {
   BuildDriverDir(driverDir, systemDir);
   BuildSystemDirWithSeparator(systemDirSep, systemDir);
   TraceDirectories(driverDir, systemDirSep);
-  const int toSystemDir[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
   for (int i = 0; i < 3; i++)
     result = FoldCopyResult(
-        result, CopyDriverFile(driverDir, systemDirSep, MessageTable[toSystemDir[i]], Unattended));
+        result, CopyDriverFile(driverDir, systemDirSep, MessageTable[SystemDirFiles[i]], Unattended));
 
   BuildWow64Dir(wow64Dir, systemDir);
   TraceDirectories(driverDir, wow64Dir);

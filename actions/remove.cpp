@@ -40,9 +40,7 @@ static int DeleteAtRestart(const char* path, DWORD error) {
 // the program in the temporary folder for good. Returns 1 when the file is out of the way.
 static int MoveOutOfTheWay(const char* path) {
   char tempDir[PATH_BUFFER_SIZE];
-  UINT length = GetSystemWindowsDirectoryA(tempDir, sizeof tempDir);
-  if (length == 0 || length >= SYSTEM_DIR_LIMIT ||
-      !AppendText(tempDir, sizeof tempDir, "\\Temp")) {
+  if (!ReadWindowsDir(tempDir) || !AppendText(tempDir, sizeof tempDir, "\\Temp")) {
     LogEvent("move \"%s\" out: Windows directory unusable", path);
     return 0;
   }
@@ -152,9 +150,8 @@ int RemoveDriverSoftware(void) {
   BuildDriverDirCompare(driverDirName, systemDir);
 
   int result = REMOVE_OK;
-  const int fromSystemDir[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
   for (int i = 0; i < 3; i++) {
-    FoldStep(&result, DeleteInstalledFile(systemDirSep, MessageTable[fromSystemDir[i]], 0));
+    FoldStep(&result, DeleteInstalledFile(systemDirSep, MessageTable[SystemDirFiles[i]], 0));
   }
   FoldStep(&result, DeleteInstalledFile(wow64Dir, MessageTable[MSG_FILE_LIBRARY], 0));
 

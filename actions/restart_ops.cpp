@@ -209,11 +209,10 @@ static int ReadList(HKEY key, const char* name, int secondList) {
 
 static void BuildTargets(const char* systemDir) {
   char dir[PATH_BUFFER_SIZE];
-  const int toSystemDir[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
   BuildSystemDirWithSeparator(dir, systemDir);
   for (int i = 0; i < 3; i++) {
     CopyText(Targets[i], PATH_BUFFER_SIZE, dir);
-    AppendText(Targets[i], PATH_BUFFER_SIZE, MessageTable[toSystemDir[i]]);
+    AppendText(Targets[i], PATH_BUFFER_SIZE, MessageTable[SystemDirFiles[i]]);
   }
   BuildWow64Dir(Targets[TARGET_WOW64], systemDir);
   AppendText(Targets[TARGET_WOW64], PATH_BUFFER_SIZE, MessageTable[MSG_FILE_LIBRARY]);

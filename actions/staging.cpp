@@ -9,6 +9,7 @@
 
 const int PackageFiles[5] = {MSG_FILE_SETUP, MSG_FILE_LIBRARY, MSG_FILE_LIBRARY32,
                              MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
+const int SystemDirFiles[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
 
 static void JoinDir(char* out, const char* first, const char* second) {
   CopyText(out, PATH_BUFFER_SIZE, first);
@@ -34,6 +35,12 @@ void BuildWow64Dir(char* out, const char* systemDir) {
 int ReadSystemDir(char* systemDir) {
   systemDir[0] = '\0';
   UINT length = GetSystemDirectoryA(systemDir, PATH_BUFFER_SIZE);
+  return length > 0 && length < SYSTEM_DIR_LIMIT;
+}
+
+int ReadWindowsDir(char* windowsDir) {
+  windowsDir[0] = '\0';
+  UINT length = GetSystemWindowsDirectoryA(windowsDir, PATH_BUFFER_SIZE);
   return length > 0 && length < SYSTEM_DIR_LIMIT;
 }
 

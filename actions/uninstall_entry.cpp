@@ -12,6 +12,21 @@
 #include "../setup/version.h"
 #include "actions.h"
 
+// The size of a file of the package in a directory; 0 when it is not there.
+static unsigned long long FileBytes(const char* dir, int name) {
+  char path[PATH_BUFFER_SIZE];
+  if (!CopyText(path, sizeof path, dir) || !AppendText(path, sizeof path, MessageTable[name]))
+    return 0;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  unsigned long long bytes = 0;
+  if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    bytes = ((unsigned long long)found.nFileSizeHigh << 32) | found.nFileSizeLow;
+  FindClose(search);
+  return bytes;
+}
+
 // What the installation placed, in kilobytes rounded up: the package in the driver directory
 // and the copies in the system directories, as they are now.
 static DWORD PlacedKilobytes(const char* systemDir) {
@@ -19,27 +34,10 @@ static DWORD PlacedKilobytes(const char* systemDir) {
   BuildDriverDir(dirs[0], systemDir);
   BuildSystemDirWithSeparator(dirs[1], systemDir);
   BuildWow64Dir(dirs[2], systemDir);
-  struct Placed {
-    int dir;
-    int name;
-  } const placed[] = {{0, MSG_FILE_SETUP},       {0, MSG_FILE_LIBRARY},
-                      {0, MSG_FILE_LIBRARY32},   {0, MSG_FILE_REMOTE_TOOL},
-                      {0, MSG_FILE_SERVICE_TOOL}, {1, MSG_FILE_LIBRARY},
-                      {1, MSG_FILE_REMOTE_TOOL}, {1, MSG_FILE_SERVICE_TOOL},
-                      {2, MSG_FILE_LIBRARY}};
   unsigned long long bytes = 0;
-  for (const Placed& p : placed) {
-    char path[PATH_BUFFER_SIZE];
-    if (!CopyText(path, sizeof path, dirs[p.dir]) ||
-        !AppendText(path, sizeof path, MessageTable[p.name]))
-      continue;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) continue;
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      bytes += ((unsigned long long)found.nFileSizeHigh << 32) | found.nFileSizeLow;
-    FindClose(search);
-  }
+  for (int i = 0; i < 5; i++) bytes += FileBytes(dirs[0], PackageFiles[i]);
+  for (int i = 0; i < 3; i++) bytes += FileBytes(dirs[1], SystemDirFiles[i]);
+  bytes += FileBytes(dirs[2], MSG_FILE_LIBRARY);
   unsigned long long kilobytes = (bytes + 1023) / 1024;
   return kilobytes > 0xFFFFFFFFULL ? 0xFFFFFFFFUL : (DWORD)kilobytes;
 }

@@ -1,6 +1,8 @@
 // Library loading restricted to the system directory.
 #include "libraries.h"
 
+#include "../actions/actions.h"
+
 #include "setup.h"
 #include "text.h"
 
@@ -22,8 +24,7 @@ HMODULE LoadSystemLibrary(const char* name) {
   // The flag is not understood (Windows 7 without the update): the full path then, with the
   // library's own imports looked for beside it, in the system directory.
   char path[PATH_BUFFER_SIZE];
-  UINT length = GetSystemDirectoryA(path, sizeof path);
-  if (length == 0 || length >= SYSTEM_DIR_LIMIT || !AppendText(path, sizeof path, "\\") ||
+  if (!ReadSystemDir(path) || !AppendText(path, sizeof path, "\\") ||
       !AppendText(path, sizeof path, name)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return NULL;

@@ -26,9 +26,7 @@ void LogForget(void) { LogFile = INVALID_HANDLE_VALUE; }
 
 // The default log: below the Windows directory (the one the system uses, not a per-user one).
 static int DefaultLogPath(char* path) {
-  UINT length = GetSystemWindowsDirectoryA(path, PATH_BUFFER_SIZE);
-  if (length == 0 || length >= SYSTEM_DIR_LIMIT) return 0;
-  return AppendText(path, PATH_BUFFER_SIZE, LOG_DEFAULT_TAIL);
+  return ReadWindowsDir(path) && AppendText(path, PATH_BUFFER_SIZE, LOG_DEFAULT_TAIL);
 }
 
 // Creates the folders above the file, outermost first; those that exist already fail quietly.

@@ -395,20 +395,32 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClas
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The key a value call acts on: resolved, opened with `right`, and the call's injected fault
+// matched against the key's path, a backslash and the value's name.
+LSTATUS ValueKey(const char* op, HKEY hKey, DWORD right, const std::string& name, int64_t* id) {
+  DWORD access;
+  LSTATUS status = Resolve(hKey, id, &access);
+  if (status != ERROR_SUCCESS) return status;
+  if (!(access & right)) return ERROR_ACCESS_DENIED;
+  DWORD error;
+  if (FaultCode(op, PathOf(*id) + "\\" + name, &error)) return (LSTATUS)error;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                        const BYTE* lpData, DWORD cbData) {
   std::string shown = lpData ? std::string((const char*)lpData, cbData) : std::string("NULL");
   SIM_RECORD("RegSetValueExA",
              {HandleName(hKey), Str(lpValueName), Dec(Reserved), Dec(dwType), shown, Dec(cbData)});
   if (Reserved || (!lpData && cbData)) return ERROR_INVALID_PARAMETER;
-  int64_t id;
-  DWORD access;
-  LSTATUS status = Resolve(hKey, &id, &access);
-  if (status != ERROR_SUCCESS) return status;
-  if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   std::string name = lpValueName ? lpValueName : "";
-  DWORD error;
-  if (FaultCode("RegSetValueExA", PathOf(id) + "\\" + name, &error)) return (LSTATUS)error;
+  int64_t id;
+  LSTATUS status = ValueKey("RegSetValueExA", hKey, KEY_SET_VALUE, name, &id);
+  if (status != ERROR_SUCCESS) return status;
   std::string data = lpData ? std::string((const char*)lpData, cbData) : std::string();
   R().keys[id].values[Upper(name)] = RegValue{name, dwType, data};
   return ERROR_SUCCESS;
@@ -446,14 +458,10 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
                                   Ptr(lpType), Ptr(lpData),
                                   lpcbData ? Dec(*lpcbData) : std::string("NULL")});
   if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-  int64_t id;
-  DWORD access;
-  LSTATUS status = Resolve(hKey, &id, &access);
-  if (status != ERROR_SUCCESS) return status;
-  if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   std::string name = lpValueName ? lpValueName : "";
-  DWORD error;
-  if (FaultCode("RegQueryValueExA", PathOf(id) + "\\" + name, &error)) return (LSTATUS)error;
+  int64_t id;
+  LSTATUS status = ValueKey("RegQueryValueExA", hKey, KEY_QUERY_VALUE, name, &id);
+  if (status != ERROR_SUCCESS) return status;
   // The restart's two lists are answered from the files model; other values are the key's own.
   std::string data;
   DWORD type = REG_MULTI_SZ;
