@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "setup/events.h"
 #include "setup/lock.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
@@ -127,8 +128,16 @@ void RequirePathsWhole() {
       continue;
     }
     if (c.op == "RegCreateKeyExA") {
-      Require(c.args[0] == "HKLM" && proof::IsEntryKey("HKLM\\" + c.args[1]),
-              "a key created other than the uninstall entry:", c.args[1]);
+      Require(c.args[0] == "HKLM" && (proof::IsEntryKey("HKLM\\" + c.args[1]) ||
+                                      c.args[1] == EVENT_SOURCE_KEY),
+              "a key created other than the uninstall entry and the event source:", c.args[1]);
+      continue;
+    }
+    // The run's one event, from its own source on this machine, with its one string.
+    if (c.op == "RegisterEventSourceA" || c.op == "ReportEventA") {
+      bool ours = c.op == "ReportEventA" ? c.args[5] == "1" && c.args.size() == 8
+                                         : c.args[0] == "NULL" && c.args[1] == EVENT_SOURCE;
+      Require(ours, "an event source or event other than the run's:", c.args.back());
       continue;
     }
     if (c.op == "CreateDirectoryA") {

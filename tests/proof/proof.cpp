@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "setup/events.h"
 #include "setup/libraries.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
@@ -59,8 +60,11 @@ Snapshot TakeSnapshot() {
   }
   s.keys = sim::AllKeys();
   s.moves = sim::PendingMoves();
+  s.events = sim::M().events.reported.size();
   return s;
 }
+
+static std::string Dword(DWORD value) { return std::string((const char*)&value, 4); }
 
 static std::string Shown(const std::string& bytes) {
   std::string out;
@@ -196,6 +200,47 @@ static std::string ValueShown(const std::string& keyShown, const std::string& na
   return keyShown.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
+// The folders of the run log that a run made.
+static void DropNewLogFolders(const RunRules& rules, const Snapshot& before, Snapshot* s) {
+  for (const std::string& log : rules.logs)
+    for (size_t cut = log.rfind('\\'); cut != std::string::npos && cut > 0;
+         cut = log.rfind('\\', cut - 1))
+      if (!before.files.count(log.substr(0, cut))) s->files.erase(log.substr(0, cut));
+}
+
+// The run's events: at most one, the table's for its run and exit code; or none, and the log
+// says why. Detection runs report none, and a verification only when it ends 1 or 2.
+static std::vector<std::string> EventProblems(const RunRules& rules, const Snapshot& before,
+                                              int code) {
+  static const std::map<std::pair<int, int>, std::pair<DWORD, WORD>> kTable = {
+      {{0, 0}, {100, 4}}, {{0, 1}, {101, 4}}, {{0, 2}, {102, 1}}, {{0, 8}, {108, 2}},
+      {{0, 16}, {116, 2}}, {{0, 1618}, {118, 2}}, {{1, 0}, {200, 4}}, {{1, 1}, {201, 4}},
+      {{1, 2}, {202, 1}}, {{1, 1618}, {218, 2}}, {{2, 1}, {301, 4}}, {{2, 2}, {302, 1}}};
+  static const char* const kRuns[] = {"Installation", "Removal", "Verification"};
+  const std::vector<sim::EventRecord>& all = sim::M().events.reported;
+  std::vector<sim::EventRecord> events(all.begin() + (long)before.events, all.end());
+  int run = rules.verifies ? 2 : rules.removal ? 1 : 0;
+  auto row = kTable.find({run, code});
+  bool reports = (rules.installs || rules.removal || rules.verifies) && row != kTable.end();
+  std::string exit = "exit code " + std::to_string(code);
+  if (events.size() > (reports ? 1u : 0u)) return {exit + ": " + std::to_string(events.size()) + " events"};
+  if (events.empty()) {
+    auto log = rules.logs.empty() ? sim::M().files.entries.end()
+                                  : sim::M().files.entries.find(rules.logs[0]);
+    std::string tag = reports ? "event " + std::to_string(row->second.first) + ": " : "";
+    bool told = !reports || rules.verifies || log == sim::M().files.entries.end() ||
+                log->second.contents.find(tag) != std::string::npos;
+    return told ? std::vector<std::string>() : std::vector<std::string>{exit + ": no event, none logged"};
+  }
+  const sim::EventRecord& e = events[0];
+  std::string text = std::string(kRuns[run]) + " ended with exit code " + std::to_string(code) + ": ";
+  if (e.source != EVENT_SOURCE || e.id != row->second.first || e.type != row->second.second ||
+      e.strings.size() != 1 || e.strings[0].compare(0, text.size(), text) != 0)
+    return {exit + ": event " + std::to_string(e.id) + " type " + std::to_string(e.type) + " \"" +
+            Shown(e.strings.empty() ? "" : e.strings[0]) + "\""};
+  return {};
+}
+
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome) {
   std::vector<std::string> v;
@@ -278,10 +323,7 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   // A run that gave up waiting for another has changed nothing but the log.
   if (code == EXIT_INSTALL_IN_PROGRESS) {
     Snapshot kept = after;
-    for (const std::string& log : rules.logs)
-      for (size_t cut = log.rfind('\\'); cut != std::string::npos && cut > 0;
-           cut = log.rfind('\\', cut - 1))
-        if (!before.files.count(log.substr(0, cut))) kept.files.erase(log.substr(0, cut));
+    DropNewLogFolders(rules, before, &kept);
     for (const std::string& d : Differences(before, kept)) v.push_back("exit code 1618 but " + d);
     if (rules.messagesOn && out.find(MessageTable[MSG_LOCK_TIMEOUT]) == std::string::npos)
       v.push_back("exit code 1618 without message 98");
@@ -320,6 +362,18 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   // Keys other than the legacy services' and the entry, and their access lists, are as they were.
   for (const std::string& path : KeysTouched(before.keys))
     v.push_back("key " + Shown(path) + " changed or deleted");
+  // A verification changes nothing: no file but the log, no key but the event source.
+  if (rules.verifies) {
+    Snapshot was = before, now = TakeSnapshot();
+    for (Snapshot* shot : {&was, &now}) {
+      TakeOutLogs(rules, shot);
+      DropNewLogFolders(rules, before, shot);
+      TakeOutEventSource(shot);
+    }
+    for (const std::string& d : Differences(was, now)) v.push_back("the verification: " + d);
+    if (now.moves.size() != before.moves.size()) v.push_back("the verification recorded a move");
+  }
+  for (const std::string& p : EventProblems(rules, before, code)) v.push_back(p);
   return v;
 }
 
@@ -342,8 +396,6 @@ std::vector<std::string> CheckAfterRestart(const RunRules& rules, const Outcome&
 const std::string kEntryKey = SIM_UNINSTALL_PATH "\\TVX2HostSoftware";
 
 bool IsEntryKey(const std::string& path) { return sim::EqualNoCase(path, kEntryKey); }
-
-static std::string Dword(DWORD value) { return std::string((const char*)&value, 4); }
 
 std::vector<std::string> EntryProblems() {
   if (!sim::KeyExists(kEntryKey)) return {"no uninstall entry"};
@@ -397,11 +449,38 @@ void AddEntry(const std::string& version) {
   sim::SetDwordValue(kEntryKey, "EstimatedSize", 1);
 }
 
+const std::string kEventSourceKey = "HKLM\\" EVENT_SOURCE_KEY;
+
+// The source's key, or one above it that Windows has on every machine; its values, those that
+// are there, as a run registers them.
+bool IsEventSourceKey(const std::string& path) {
+  std::string lower = sim::Lower(path), key = sim::Lower(kEventSourceKey);
+  if (lower != key && (key.compare(0, lower.size() + 1, lower + "\\") != 0 ||
+                       lower.size() <= sim::Lower(SIM_SERVICES_PATH).size()))
+    return false;
+  std::map<std::string, std::string> expected = {
+      {"TypesSupported", Dword(7)}, {"CustomSource", Dword(1)},
+      {"EventMessageFile", std::string(EVENT_MESSAGE_FILE) + '\0'}};
+  for (const sim::RegValue& v : sim::ValuesOf(path))
+    if (!expected.count(v.name) || expected[v.name] != v.data ||
+        v.type != (v.name == "EventMessageFile" ? REG_EXPAND_SZ : REG_DWORD))
+      return false;
+  return true;
+}
+
+void TakeOutEventSource(Snapshot* s) {
+  s->keys.erase(std::remove_if(s->keys.begin(), s->keys.end(),
+                               [](const std::pair<std::string, std::string>& k) {
+                                 return IsEventSourceKey(k.first);
+                               }),
+                s->keys.end());
+}
+
 std::vector<std::string> KeysTouched(const sim::KeyList& before) {
   sim::KeyList after = sim::AllKeys();
   std::vector<std::string> touched;
   auto mayChange = [](const std::string& path) {
-    return IsLegacyServiceKey(path) || IsEntryKey(path);
+    return IsLegacyServiceKey(path) || IsEntryKey(path) || IsEventSourceKey(path);
   };
   for (const auto& k : before)
     if (!mayChange(k.first) && !std::binary_search(after.begin(), after.end(), k))
@@ -432,7 +511,7 @@ bool OutputIsKnownText(const std::string& out, std::string* rest) {
   for (int n = 0; n < MESSAGE_COUNT; n++) {
     bool printed = n > MSG_KEYWORD_CANCEL && n != MSG_OLDER_THAN &&
                    (n < MSG_ID_USB_4001 || n > MSG_FILE_SERVICE_TOOL);
-    if (printed && MessageTable[n][0]) texts.push_back(MessageTable[n]);
+    if (printed && MessageTable[n][0] && !strchr(MessageTable[n], '%')) texts.push_back(MessageTable[n]);
   }
   size_t pos = 0;
   while (pos < out.size()) {
@@ -446,6 +525,25 @@ bool OutputIsKnownText(const std::string& out, std::string* rest) {
     if (line.size() > 2 && line.compare(line.size() - 2, 2, ".\n") == 0 &&
         line.find(" is older than ") != std::string::npos && lineLen > taken)
       taken = lineLen;
+    // The verification's lines: their texts, each %s any text within the line.
+    for (int n = MSG_VERIFY_WHOLE; n < MESSAGE_COUNT; n++) {
+      size_t at = pos;
+      for (const char* f = MessageTable[n]; at != std::string::npos && *f;) {
+        const char* field = strstr(f, "%s");
+        std::string piece(f, field ? (size_t)(field - f) : strlen(f));
+        if (out.compare(at, piece.size(), piece) != 0) at = std::string::npos;
+        else at += piece.size();
+        if (!field || at == std::string::npos) break;
+        f = field + 2;
+        // The field runs to where the text goes on within the line, or to the line's end.
+        const char* next = strstr(f, "%s");
+        std::string after(f, next ? (size_t)(next - f) : strlen(f));
+        size_t end = after.empty() ? out.find('\n', at) : out.find(after, at);
+        if (end == std::string::npos || end > pos + lineLen) end = std::string::npos;
+        at = end;
+      }
+      if (at != std::string::npos && at - pos > taken) taken = at - pos;
+    }
     for (const char* prefix : kTracePrefixes)
       if (line.compare(0, strlen(prefix), prefix) == 0 && lineLen > taken) taken = lineLen;
     if (taken == 0) {
