@@ -161,10 +161,12 @@ static int CheckRestartStates(void) {
     int exists = CanOpen(f.path, &error);
     char copy[PATH_BUFFER_SIZE];
     f.state = PathAfterRestart(f.path, exists || !IsMissing(error), copy);
+    // Unknown lists are a finding of their own; the files are checked as they are now.
+    if (f.state == AFTER_RESTART_UNKNOWN) unknown = 1;
+    if (f.state == AFTER_RESTART_UNKNOWN) f.state = AFTER_RESTART_AS_NOW;
     if (f.state == AFTER_RESTART_AS_NOW && exists) CopyText(f.after, sizeof f.after, f.path);
     if (f.state == AFTER_RESTART_OUR_COPY) CopyText(f.after, sizeof f.after, copy);
-    if (f.state == AFTER_RESTART_UNKNOWN) unknown = 1;
-    else if (f.state == AFTER_RESTART_AS_NOW && !exists) Unreadable(f.path, error);
+    if (f.state == AFTER_RESTART_AS_NOW && !exists) Unreadable(f.path, error);
     else if (f.state == AFTER_RESTART_NOTHING && !exists) Unreadable(f.path, error);
     else if (!f.after[0]) Finding(MSG_VERIFY_CHANGED_AT_RESTART, f.path);
   }

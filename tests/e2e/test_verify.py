@@ -16,8 +16,12 @@ class VerifyTest(PrefixTest):
     def files(self):
         paths = [DRIVER + n for n in os.listdir(self.prefix.unix(DRIVER))]
         paths += [SYS + n for n in PLACED] + [WOW]
-        return {p: hashlib.sha256(open(self.prefix.unix(p), "rb").read()).hexdigest()
-                for p in paths if os.path.exists(self.prefix.unix(p))}
+        found = {}
+        for path in paths:
+            if os.path.exists(self.prefix.unix(path)):
+                with open(self.prefix.unix(path), "rb") as f:
+                    found[path] = hashlib.sha256(f.read()).hexdigest()
+        return found
 
     def run_logged(self, args, win_dir="C:\\pkg"):
         """A run with the event calls on standard error: (exit code, output, [(type, id)])."""

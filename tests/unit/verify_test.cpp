@@ -71,9 +71,11 @@ TEST_F(VerifyTest, OutcomesChangeNothing) {
        {"-V"}, 2, kSys + "KTASPSVC.EXE cannot be read (error 5).\n" + kFailed, 302},
       {"a file held without sharing", [] { sim::HoldOpen(kDrv + "KTASPREM.EXE"); }, {"-V"}, 2,
        kDrv + "KTASPREM.EXE cannot be read (error 32).\n" + kFailed, 302},
-      {"the restart's lists unreadable", [] {
+      {"the restart's lists unreadable, a file missing", [] {
          sim::InjectFault("RegQueryValueExA", 5, SIM_SESSION_MANAGER_PATH "\\PendingFileRenameOperations");
-       }, {"-V"}, 2, std::string(MessageTable[MSG_VERIFY_RESTART_UNKNOWN]) + kFailed, 302},
+         sim::RemoveFile(kDrv + "KTASPW.DLL");
+       }, {"-V"}, 2, kDrv + "KTASPW.DLL is missing.\n" + MessageTable[MSG_VERIFY_RESTART_UNKNOWN] +
+       kFailed, 302},
       {"not installed", [] { sim::Reset(); }, {"-V"}, 2,
        std::string(MessageTable[MSG_VERIFY_NOT_INSTALLED]) + kFailed, 0},
       {"silent", [] { sim::RemoveFile(kWow); }, {"-N", "-V"}, 2, "", 302},
