@@ -96,10 +96,7 @@ void ReportRunEvent(int run, int exitCode, const char* meaning, const char* comm
   const EventRow* row = 0;
   for (const EventRow& r : EventTable)
     if (r.run == run && r.exitCode == exitCode) row = &r;
-  if (!row) {
-    LogEvent("event: none for this run's exit code %d", exitCode);
-    return;
-  }
+  if (!row) return;
   char log[PATH_BUFFER_SIZE];
   if (logPath && CompareTextNoCase(logPath, LOG_NONE, sizeof LOG_NONE) == 0)
     CopyText(log, sizeof log, "none");

@@ -15,8 +15,9 @@
 
 // Registers the source when it is not yet, and reports the run's event: its ID and type from
 // the run and the exit code, its text from `meaning`, the command line and the run log's path
-// (null: the default log; LOG_NONE: none). A run and code with no event in the table report
-// none. Failures are logged, and change nothing else.
+// (null: the default log; LOG_NONE: none). A run and exit code with no event in the table
+// (a verification that finds all whole) report none. Failures are logged, and change nothing
+// else.
 void ReportRunEvent(int run, int exitCode, const char* meaning, const char* commandLine,
                     const char* logPath);
 

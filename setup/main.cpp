@@ -239,7 +239,7 @@ int Main(int argc, char** argv) {
 
   const char* meaning = ExitMeaning(result, Remove && !DetectOnly, DetectOnly, Verify);
   LogEvent("outcome: exit code %d, %s", result, meaning);
-  if (!DetectOnly && (!Verify || (verifyFound && result != EXIT_INSTALLED)))
+  if (!DetectOnly && (!Verify || verifyFound))
     ReportRunEvent(Verify ? RUN_VERIFICATION : Remove ? RUN_REMOVAL : RUN_INSTALLATION, result,
                    meaning, commandLine, !readable || !logNamed ? 0 : logNameFits ? logPath : LOG_NONE);
   // Before the closing pause, which may wait for a key as long as nobody comes.
