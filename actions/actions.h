@@ -93,6 +93,8 @@ int PathAfterRestart(const char* path, int existsNow, char* copy);
 #define UNINSTALL_DISPLAY_NAME "KTA TVX II host software"
 #define UNINSTALL_PUBLISHER "KTA"
 int WriteUninstallEntry(void);
+// One value: a string of `type` (REG_SZ, REG_EXPAND_SZ) when `text` is given, else a REG_DWORD.
+LSTATUS SetRegistryValue(HKEY key, const char* name, DWORD type, const char* text, DWORD number);
 int DeleteUninstallEntry(void);
 
 // The verification (verify.cpp): whether the installation is whole now (EXIT_INSTALLED), once

@@ -72,11 +72,7 @@ static void RegisterSource(void) {
     }
   }
   for (const SourceValue& v : values) {
-    if (v.text)
-      status = RegSetValueExA(key, v.name, 0, v.type, (const BYTE*)v.text,
-                              (DWORD)strlen(v.text) + 1);
-    else
-      status = RegSetValueExA(key, v.name, 0, v.type, (const BYTE*)&v.number, sizeof v.number);
+    status = SetRegistryValue(key, v.name, v.type, v.text, v.number);
     if (status != ERROR_SUCCESS) break;
   }
   RegCloseKey(key);
