@@ -147,6 +147,9 @@ void RequirePathsWhole() {
     if (c.op == "CopyFileA" || c.op == "MoveFileExA") paths = {c.args[0], c.args[1]};
     if (c.op == "MoveFileExA" && c.args[1] == "NULL") paths = {c.args[0]};  // a deletion
     if (c.op == "FindFirstFileA" || c.op == "SetFileAttributesA") paths = {c.args[0]};
+    // The verification looks the driver directory up, and reads what the installation placed.
+    if (c.op == "FindFirstFileA" && c.args[0] + "\\" == dirs[1]) continue;
+    if (c.op == "CreateFileA" && c.args[1] == sim::Hex(GENERIC_READ)) paths = {c.args[0]};
     // The removal's deletions, and the copies of ours that a recorded move names: those name
     // the WOW64 directory as Windows records it, without the step up.
     if (c.op == "DeleteFileA") paths = {c.args[0]};
