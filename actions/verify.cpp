@@ -193,7 +193,8 @@ static void ComparePlacements(void) {
   }
 }
 
-// The entry's version into `version`: 1 when the entry is there (the version may be empty).
+// The entry's version into `version`: 1 when the entry is there (the version may be empty, or
+// unreadable: *error then says why).
 static int ReadEntryVersion(char* version, DWORD* error) {
   version[0] = '\0';
   HKEY key;
@@ -204,6 +205,7 @@ static int ReadEntryVersion(char* version, DWORD* error) {
   DWORD type = REG_NONE, size = VERSION_BUFFER_SIZE - 1;
   status = RegQueryValueExA(key, "DisplayVersion", NULL, &type, (BYTE*)version, &size);
   RegCloseKey(key);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) *error = (DWORD)status;
   if (status != ERROR_SUCCESS || type != REG_SZ) size = 0;
   version[size < VERSION_BUFFER_SIZE ? size : 0] = '\0';
   // Printed and logged: only what a console shows as it is.
@@ -255,7 +257,7 @@ int VerifyInstallation(int* installedFound) {
   ComparePlacements();
   if (!entry && IsMissing(entryError))
     Finding(MSG_VERIFY_NO_ENTRY, UNINSTALL_KEY);
-  else if (!entry)
+  else if (!entry || entryError)
     Unreadable("HKLM\\" UNINSTALL_KEY, entryError);
   else if (strcmp(version, SETUP_VERSION) != 0)
     Finding(MSG_VERIFY_ENTRY_VERSION, UNINSTALL_KEY, version[0] ? version : "(none)",

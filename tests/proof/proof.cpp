@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <regex>
 
 #include "setup/events.h"
 #include "setup/libraries.h"
@@ -212,32 +213,26 @@ static void DropNewLogFolders(const RunRules& rules, const Snapshot& before, Sna
 // says why. Detection runs report none, and a verification only when it ends 1 or 2.
 static std::vector<std::string> EventProblems(const RunRules& rules, const Snapshot& before,
                                               int code) {
-  static const std::map<std::pair<int, int>, std::pair<DWORD, WORD>> kTable = {
-      {{0, 0}, {100, 4}}, {{0, 1}, {101, 4}}, {{0, 2}, {102, 1}}, {{0, 8}, {108, 2}},
-      {{0, 16}, {116, 2}}, {{0, 1618}, {118, 2}}, {{1, 0}, {200, 4}}, {{1, 1}, {201, 4}},
-      {{1, 2}, {202, 1}}, {{1, 1618}, {218, 2}}, {{2, 1}, {301, 4}}, {{2, 2}, {302, 1}}};
   static const char* const kRuns[] = {"Installation", "Removal", "Verification"};
-  const std::vector<sim::EventRecord>& all = sim::M().events.reported;
-  std::vector<sim::EventRecord> events(all.begin() + (long)before.events, all.end());
   int run = rules.verifies ? 2 : rules.removal ? 1 : 0;
-  auto row = kTable.find({run, code});
-  bool reports = (rules.installs || rules.removal || rules.verifies) && row != kTable.end();
-  std::string exit = "exit code " + std::to_string(code);
+  // The table: IDs 100, 200 and 300 plus the exit code (18 for 1618); removals have no 8 and 16,
+  // verifications only 1 and 2. Errors for 2, information for 0 and 1, warnings otherwise.
+  bool row = run == 0 || (run == 1 && code != 8 && code != 16) || (run == 2 && (code == 1 || code == 2));
+  DWORD id = (DWORD)(100 * (run + 1) + (code == EXIT_INSTALL_IN_PROGRESS ? 18 : code));
+  WORD type = code == 2 ? EVENTLOG_ERROR_TYPE : code < 2 ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_WARNING_TYPE;
+  bool reports = (rules.installs || rules.removal || rules.verifies) && row;
+  std::vector<sim::EventRecord> events(sim::M().events.reported.begin() + (long)before.events,
+                                       sim::M().events.reported.end());
+  std::string exit = "exit code " + std::to_string(code), text = std::string(kRuns[run]) + " ended with " + exit;
   if (events.size() > (reports ? 1u : 0u)) return {exit + ": " + std::to_string(events.size()) + " events"};
-  if (events.empty()) {
-    auto log = rules.logs.empty() ? sim::M().files.entries.end()
-                                  : sim::M().files.entries.find(rules.logs[0]);
-    std::string tag = reports ? "event " + std::to_string(row->second.first) + ": " : "";
-    bool told = !reports || rules.verifies || log == sim::M().files.entries.end() ||
-                log->second.contents.find(tag) != std::string::npos;
-    return told ? std::vector<std::string>() : std::vector<std::string>{exit + ": no event, none logged"};
-  }
-  const sim::EventRecord& e = events[0];
-  std::string text = std::string(kRuns[run]) + " ended with exit code " + std::to_string(code) + ": ";
-  if (e.source != EVENT_SOURCE || e.id != row->second.first || e.type != row->second.second ||
-      e.strings.size() != 1 || e.strings[0].compare(0, text.size(), text) != 0)
-    return {exit + ": event " + std::to_string(e.id) + " type " + std::to_string(e.type) + " \"" +
-            Shown(e.strings.empty() ? "" : e.strings[0]) + "\""};
+  auto log = sim::M().files.entries.find(rules.logs.empty() ? "" : rules.logs[0]);
+  if (events.empty() && reports && !rules.verifies && log != sim::M().files.entries.end() &&
+      log->second.contents.find("event " + std::to_string(id) + ": ") == std::string::npos)
+    return {exit + ": no event, and none logged"};
+  for (const sim::EventRecord& e : events)
+    if (e.source != EVENT_SOURCE || e.id != id || e.type != type || e.strings.size() != 1 ||
+        e.strings[0].compare(0, text.size() + 2, text + ": ") != 0)
+      return {exit + ": event " + std::to_string(e.id) + " type " + std::to_string(e.type)};
   return {};
 }
 
@@ -525,25 +520,17 @@ bool OutputIsKnownText(const std::string& out, std::string* rest) {
     if (line.size() > 2 && line.compare(line.size() - 2, 2, ".\n") == 0 &&
         line.find(" is older than ") != std::string::npos && lineLen > taken)
       taken = lineLen;
-    // The verification's lines: their texts, each %s any text within the line.
-    for (int n = MSG_VERIFY_WHOLE; n < MESSAGE_COUNT; n++) {
-      size_t at = pos;
-      for (const char* f = MessageTable[n]; at != std::string::npos && *f;) {
-        const char* field = strstr(f, "%s");
-        std::string piece(f, field ? (size_t)(field - f) : strlen(f));
-        if (out.compare(at, piece.size(), piece) != 0) at = std::string::npos;
-        else at += piece.size();
-        if (!field || at == std::string::npos) break;
-        f = field + 2;
-        // The field runs to where the text goes on within the line, or to the line's end.
-        const char* next = strstr(f, "%s");
-        std::string after(f, next ? (size_t)(next - f) : strlen(f));
-        size_t end = after.empty() ? out.find('\n', at) : out.find(after, at);
-        if (end == std::string::npos || end > pos + lineLen) end = std::string::npos;
-        at = end;
-      }
-      if (at != std::string::npos && at - pos > taken) taken = at - pos;
+    // The verification's lines: each %s any text within the line.
+    static std::vector<std::regex> formats;
+    for (int n = MSG_VERIFY_WHOLE; n < MESSAGE_COUNT && (int)formats.size() < MESSAGE_COUNT - MSG_VERIFY_WHOLE; n++) {
+      std::string pattern;
+      for (const char* f = MessageTable[n]; *f; f++)
+        pattern += f[0] == '%' && f[1] == 's' ? (f++, "[^\n]*")
+                   : std::string(strchr(".^$|()[]{}*+?\\", *f) ? "\\" : "") + *f;
+      formats.emplace_back(pattern);
     }
+    for (const std::regex& format : formats)
+      if (lineLen > taken && std::regex_match(line, format)) taken = lineLen;
     for (const char* prefix : kTracePrefixes)
       if (line.compare(0, strlen(prefix), prefix) == 0 && lineLen > taken) taken = lineLen;
     if (taken == 0) {
