@@ -223,6 +223,7 @@ RunRules Rules(const MachineCase& machine) {
   r.placements.push_back(sim::Lower(kWow + "KTASPW.DLL"));
   for (const std::string& a : machine.args) r.removal |= sim::EqualNoCase(a, "-U");
   for (const std::string& a : machine.args) r.verifies |= sim::EqualNoCase(a.substr(1), "V");
+  if (r.verifies) r.sources.clear();  // nothing may change
   r.removes = r.placements;
   for (const char* name : kPackage) r.removes.push_back(driver + sim::Lower(name));
   r.logs = {"c:\\windows\\logs\\tvx2\\setup.log", "c:\\windows\\logs\\tvx2\\setup.log.1"};
