@@ -76,6 +76,15 @@ void NoteReplacedAtRestart(const char* destPath);
 int KeepRemovedAcrossRestart(const char* path);
 // How many files this run placed again through the restart after what was recorded for them.
 int RestartReplacementsRecorded(void);
+// What one of the software's paths holds once the restart is over, by what is recorded for it
+// (after ReadRestartOperations), given whether it is there now. For AFTER_RESTART_OUR_COPY the
+// copy's path goes to `copy` (PATH_BUFFER_SIZE bytes).
+#define AFTER_RESTART_AS_NOW 0    // what it holds now: nothing recorded changes it
+#define AFTER_RESTART_NOTHING 1   // deleted, or moved away
+#define AFTER_RESTART_OTHER 2     // another program's file is moved onto it
+#define AFTER_RESTART_OUR_COPY 3  // a copy of ours is moved onto it
+#define AFTER_RESTART_UNKNOWN 4   // what is recorded could not be read whole
+int PathAfterRestart(const char* path, int existsNow, char* copy);
 
 // The uninstall entry (uninstall_entry.cpp), in the 64-bit view of HKLM. Writing it returns 1
 // when the whole entry is there; a key this run created and could not complete is deleted
@@ -84,6 +93,13 @@ int RestartReplacementsRecorded(void);
 #define UNINSTALL_DISPLAY_NAME "KTA TVX II host software"
 #define UNINSTALL_PUBLISHER "KTA"
 int WriteUninstallEntry(void);
+// One value: a string of `type` (REG_SZ, REG_EXPAND_SZ) when `text` is given, else a REG_DWORD.
+LSTATUS SetRegistryValue(HKEY key, const char* name, DWORD type, const char* text, DWORD number);
 int DeleteUninstallEntry(void);
+
+// The verification (verify.cpp): whether the installation is whole now (EXIT_INSTALLED), once
+// the machine restarts (EXIT_REBOOT_REQUIRED), or not (EXIT_FAILED, each finding printed);
+// changes nothing. *installedFound: an uninstall entry or a driver directory was there.
+int VerifyInstallation(int* installedFound);
 
 #endif

@@ -354,3 +354,23 @@ int KeepRemovedAcrossRestart(const char* path) {
            "recorded: error %lu", path, (unsigned long)GetLastError());
   return REMOVE_FAILED;
 }
+
+int PathAfterRestart(const char* path, int existsNow, char* copy) {
+  copy[0] = '\0';
+  if (ListState != LIST_READ) return AFTER_RESTART_UNKNOWN;
+  int target = TargetOf(path);
+  int after = existsNow ? AFTER_RESTART_AS_NOW : AFTER_RESTART_NOTHING;
+  for (int i = 0; target >= 0 && i < OpCount; i++) {
+    const RestartOp* op = &Ops[i];
+    if (op->target != target || op->dropped) continue;
+    if (op->kind == OP_GONE) {
+      after = AFTER_RESTART_NOTHING;
+      copy[0] = '\0';
+    } else if (op->replace || after == AFTER_RESTART_NOTHING) {
+      // A move without replacing onto a file that is there fails, and changes nothing.
+      after = op->source[0] ? AFTER_RESTART_OUR_COPY : AFTER_RESTART_OTHER;
+      CopyText(copy, PATH_BUFFER_SIZE, op->source);
+    }
+  }
+  return after;
+}

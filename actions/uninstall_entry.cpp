@@ -48,6 +48,11 @@ struct EntryValue {
   DWORD number;
 };
 
+LSTATUS SetRegistryValue(HKEY key, const char* name, DWORD type, const char* text, DWORD number) {
+  if (text) return RegSetValueExA(key, name, 0, type, (const BYTE*)text, (DWORD)strlen(text) + 1);
+  return RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE*)&number, sizeof number);
+}
+
 int WriteUninstallEntry(void) {
   char systemDir[PATH_BUFFER_SIZE];
   if (!ReadSystemDir(systemDir)) {
@@ -104,12 +109,7 @@ int WriteUninstallEntry(void) {
   }
   int created = disposition == REG_CREATED_NEW_KEY;
   for (const EntryValue& v : values) {
-    if (v.text)
-      status = RegSetValueExA(key, v.name, 0, REG_SZ, (const BYTE*)v.text,
-                              (DWORD)strlen(v.text) + 1);
-    else
-      status = RegSetValueExA(key, v.name, 0, REG_DWORD, (const BYTE*)&v.number,
-                              sizeof v.number);
+    status = SetRegistryValue(key, v.name, v.text ? REG_SZ : REG_DWORD, v.text, v.number);
     if (status != ERROR_SUCCESS) {
       LogEvent("uninstall entry \"HKLM\\%s\": value %s not written (error %ld)", UNINSTALL_KEY,
                v.name, (long)status);

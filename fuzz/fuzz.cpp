@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "setup/events.h"
 #include "setup/lock.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
@@ -127,8 +128,16 @@ void RequirePathsWhole() {
       continue;
     }
     if (c.op == "RegCreateKeyExA") {
-      Require(c.args[0] == "HKLM" && proof::IsEntryKey("HKLM\\" + c.args[1]),
-              "a key created other than the uninstall entry:", c.args[1]);
+      Require(c.args[0] == "HKLM" && (proof::IsEntryKey("HKLM\\" + c.args[1]) ||
+                                      c.args[1] == EVENT_SOURCE_KEY),
+              "a key created other than the uninstall entry and the event source:", c.args[1]);
+      continue;
+    }
+    // The run's one event, from its own source on this machine, with its one string.
+    if (c.op == "RegisterEventSourceA" || c.op == "ReportEventA") {
+      bool ours = c.op == "ReportEventA" ? c.args[5] == "1" && c.args.size() == 8
+                                         : c.args[0] == "NULL" && c.args[1] == EVENT_SOURCE;
+      Require(ours, "an event source or event other than the run's:", c.args.back());
       continue;
     }
     if (c.op == "CreateDirectoryA") {
@@ -138,6 +147,9 @@ void RequirePathsWhole() {
     if (c.op == "CopyFileA" || c.op == "MoveFileExA") paths = {c.args[0], c.args[1]};
     if (c.op == "MoveFileExA" && c.args[1] == "NULL") paths = {c.args[0]};  // a deletion
     if (c.op == "FindFirstFileA" || c.op == "SetFileAttributesA") paths = {c.args[0]};
+    // The verification looks the driver directory up, and reads what the installation placed.
+    if (c.op == "FindFirstFileA" && c.args[0] + "\\" == dirs[1]) continue;
+    if (c.op == "CreateFileA" && c.args[1] == sim::Hex(GENERIC_READ)) paths = {c.args[0]};
     // The removal's deletions, and the copies of ours that a recorded move names: those name
     // the WOW64 directory as Windows records it, without the step up.
     if (c.op == "DeleteFileA") paths = {c.args[0]};

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "fuzz.h"
+#include "setup/events.h"
 #include "setup/setup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -85,7 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       c.op == "GetFullPathNameA") &&
                      (defaultLog.compare(0, c.args[0].size(), c.args[0]) == 0 ||
                       c.args[0] == defaultLog + ".1") ||
-                     (c.op == "CreateFileA" && c.args[0] == "CONIN$");
+                     (c.op == "CreateFileA" && c.args[0] == "CONIN$") ||
+                     // The refusal's event, and its source's key.
+                     c.op == "RegisterEventSourceA" || c.op == "ReportEventA" ||
+                     (c.op == "RegCreateKeyExA" && c.args[1] == EVENT_SOURCE_KEY) ||
+                     (c.op == "RegQueryValueExA" && c.args[0] == "HKLM\\" EVENT_SOURCE_KEY);
       fuzz::Require(logCall, "a command line beyond the code page reached", c.op + " " +
                     (c.args.empty() ? "" : c.args[0]));
     }

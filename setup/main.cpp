@@ -6,6 +6,7 @@
 #include "../platform/console.h"
 #include "../platform/win32.h"
 #include "decision.h"
+#include "events.h"
 #include "lock.h"
 #include "log.h"
 #include "messages.h"
@@ -81,7 +82,10 @@ static void AppendArgument(char* line, size_t size, const char* arg) {
   if (quote) AppendText(line, size, "\"");
 }
 
-static const char* ExitMeaning(int result, int removal, int detectOnly) {
+static const char* ExitMeaning(int result, int removal, int detectOnly, int verify) {
+  if (verify && result == EXIT_INSTALLED) return "whole";
+  if (verify && result == EXIT_REBOOT_REQUIRED) return "whole once the machine restarts";
+  if (verify && result == EXIT_FAILED) return "not whole, or not verified";
   switch (result) {
     case EXIT_INSTALLED:
       return removal ? "removed" : detectOnly ? "the card's USB function works" : "installed";
@@ -118,6 +122,7 @@ int Main(int argc, char** argv) {
   ResetRunState();
   int DetectOnly = 0;
   int Remove = 0;
+  int Verify = 0;
   char logPath[PATH_BUFFER_SIZE] = "";
   int logNamed = 0, logNameFits = 1;
   char commandLine[LOG_LINE_SIZE] = "";
@@ -137,6 +142,10 @@ int Main(int argc, char** argv) {
       return EXIT_INSTALLED;
     }
     if (IsOption(arg, "U")) Remove = 1;
+    if (IsOption(arg, "V")) {
+      Unattended = 1;
+      Verify = 1;
+    }
     if (IsOption(arg, "X") || IsOption(arg, "Q")) Unattended = 1;
     if (IsOption(arg, "D")) DebugTrace = 1;
     if (IsOption(arg, "H")) {
@@ -179,18 +188,25 @@ int Main(int argc, char** argv) {
     LogOpen(0);
   else if (logNameFits)
     LogOpen(logNamed ? logPath : 0);
-  LogEvent("start: version %s; command line: %s; options:%s%s%s%s%s%s%s; SourceDir \"%s\"; "
+  LogEvent("start: version %s; command line: %s; options:%s%s%s%s%s%s%s%s; SourceDir \"%s\"; "
            "system directory \"%s\"%s",
            SETUP_VERSION, commandLine, Unattended ? " unattended" : "",
            ShowMessages ? "" : " no-messages", DebugTrace ? " debug" : "",
            DetectOnly ? " detect-only" : "", ForceCode == 'U' ? " force-U" : "",
-           Remove ? " remove" : "", logNamed ? " log-named" : "", SourceDir,
+           Remove ? " remove" : "", Verify ? " verify" : "", logNamed ? " log-named" : "", SourceDir,
            systemDirUsable ? systemDir : "", systemDirUsable ? "" : " (unusable)");
   if (Remove && DetectOnly) LogEvent("removal not done: -H detects only");
+  // Neither -H nor -V changes anything, whatever else is asked.
+  if (Verify && DetectOnly) LogEvent("verification not done: -H detects only");
+  if (Verify && Remove && !DetectOnly) LogEvent("removal not done: -V verifies only");
+  Verify = Verify && !DetectOnly;
+  Remove = Remove && !Verify;
+  int verifyFound = 0;
 
   // Runs that may change the machine take turns, from here to their end: the lock is taken
   // once the log can record a wait, and before the detection, staging or removal's first step.
-  int mayChange = readable && systemDirUsable && !DetectOnly && (Remove || sourceDirFits);
+  // A verification takes its turn too, so that it never reads a run half done.
+  int mayChange = readable && systemDirUsable && !DetectOnly && (Remove || Verify || sourceDirFits);
   int lockFree = mayChange ? AcquireSetupLock() : 1;
 
   if (!readable) {
@@ -206,6 +222,8 @@ int Main(int argc, char** argv) {
   } else if (!lockFree) {
     PutMessage(MSG_LOCK_TIMEOUT);
     result = EXIT_INSTALL_IN_PROGRESS;
+  } else if (Verify) {
+    result = VerifyInstallation(&verifyFound);
   } else if (Remove && !DetectOnly) {
     result = RemoveAndReport();
   } else if (!sourceDirFits && !DetectOnly) {
@@ -219,8 +237,11 @@ int Main(int argc, char** argv) {
     result = DecideInstallation(systemDir, DetectOnly);
   }
 
-  LogEvent("outcome: exit code %d, %s", result,
-           ExitMeaning(result, Remove && !DetectOnly, DetectOnly));
+  const char* meaning = ExitMeaning(result, Remove && !DetectOnly, DetectOnly, Verify);
+  LogEvent("outcome: exit code %d, %s", result, meaning);
+  if (!DetectOnly && (!Verify || verifyFound))
+    ReportRunEvent(Verify ? RUN_VERIFICATION : Remove ? RUN_REMOVAL : RUN_INSTALLATION, result,
+                   meaning, commandLine, !readable || !logNamed ? 0 : logNameFits ? logPath : LOG_NONE);
   // Before the closing pause, which may wait for a key as long as nobody comes.
   ReleaseSetupLock();
   LogClose();

@@ -64,6 +64,18 @@ const char* const MessageTable[MESSAGE_COUNT] = {
         "end...\n",
     /* 98 */ "The other installation did not end within 20 minutes. Nothing was changed; run "
         "the installation again later.\n",
+    /* 99 */ "",
+    /* 100 */ "The KTA TVX II software, version %s, is installed and whole.\n",
+    /* 101 */ "The KTA TVX II software, version %s, is whole once the machine restarts.\n",
+    /* 102 */ "The KTA TVX II software is not installed: neither its uninstall entry nor its\n"
+        "driver directory is there.\n",
+    /* 103 */ "%s is missing.\n",
+    /* 104 */ "%s differs from %s.\n",
+    /* 105 */ "%s cannot be read (error %s).\n",
+    /* 106 */ "%s is deleted, moved away or replaced by another file at the restart.\n",
+    /* 107 */ "What is recorded for the restart cannot be read whole: it may change any file.\n",
+    /* 108 */ "The uninstall entry HKLM\\%s is missing.\n",
+    /* 109 */ "The uninstall entry HKLM\\%s gives version %s, not %s.\n",
 };
 
 const char* const* ActiveMessages = 0;

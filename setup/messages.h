@@ -3,7 +3,7 @@
 #ifndef SETUP_MESSAGES_H
 #define SETUP_MESSAGES_H
 
-#define MESSAGE_COUNT 99
+#define MESSAGE_COUNT 110
 
 // Catalogue numbers used by name elsewhere.
 #define MSG_KEYWORD_NO 0
@@ -36,6 +36,17 @@
 #define MSG_CODE_PAGE 96
 #define MSG_LOCK_WAITING 97
 #define MSG_LOCK_TIMEOUT 98
+// The verification's outcome and findings.
+#define MSG_VERIFY_WHOLE 100
+#define MSG_VERIFY_WHOLE_AFTER_RESTART 101
+#define MSG_VERIFY_NOT_INSTALLED 102
+#define MSG_VERIFY_MISSING 103
+#define MSG_VERIFY_DIFFERS 104
+#define MSG_VERIFY_UNREADABLE 105
+#define MSG_VERIFY_CHANGED_AT_RESTART 106
+#define MSG_VERIFY_RESTART_UNKNOWN 107
+#define MSG_VERIFY_NO_ENTRY 108
+#define MSG_VERIFY_ENTRY_VERSION 109
 
 // The pause lines of the debug traces: the installation decision's and the device scan's.
 #define PAUSE_LINE "Press ENTER to continue\n"

@@ -673,6 +673,29 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   return TRUE;
 }
 
+// Reads from the handle's position on; at the end of the file it succeeds with no bytes. A
+// range another program has locked cannot be read (33).
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+  SIM_RECORD("ReadFile", {Ptr(hFile), Ptr(lpBuffer), Dec(nNumberOfBytesToRead),
+                      Ptr(lpNumberOfBytesRead), Ptr(lpOverlapped)});
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+  HandleEntry* h = FindHandle(hFile, HandleKind::File);
+  if (!h) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted("ReadFile", h->name)) return FALSE;
+  if (!lpBuffer || !lpNumberOfBytesRead || lpOverlapped) return Fail(ERROR_INVALID_PARAMETER);
+  if (!(h->access & READ_RIGHTS)) return Fail(ERROR_ACCESS_DENIED);
+  FileEntry* e = Lookup(h->name);
+  if (!e) return Fail(ERROR_INVALID_HANDLE);
+  if (e->hold == Hold::Locked) return Fail(ERROR_LOCK_VIOLATION);
+  uint64_t at = std::min<uint64_t>(h->position, e->contents.size());
+  DWORD count = (DWORD)std::min<uint64_t>(nNumberOfBytesToRead, e->contents.size() - at);
+  memcpy(lpBuffer, e->contents.data() + at, count);
+  h->position = at + count;
+  *lpNumberOfBytesRead = count;
+  return TRUE;
+}
+
 static uint64_t Join64(DWORD high, DWORD low) { return ((uint64_t)high << 32) | low; }
 
 // Byte-range locks belong to a handle: a range another open handle of the file has locked

@@ -70,7 +70,8 @@ static bool NamesSomething(const char* op) {
                                      "RegCreateKeyExA",
                                      "GetTempFileNameA", "DeleteFileA", "GetFullPathNameA",
                                      "RemoveDirectoryA", "LoadLibraryExA", "SetDllDirectoryA",
-                                     "CreateMutexA", "SetFileInformationByHandle"};
+                                     "CreateMutexA", "SetFileInformationByHandle",
+                                     "RegisterEventSourceA", "ReportEventA"};
   for (const char* name : kOps)
     if (strcmp(op, name) == 0) return true;
   return false;
@@ -140,6 +141,7 @@ static const char* KindName(HandleKind kind) {
     case HandleKind::File: return "file";
     case HandleKind::Module: return "library";
     case HandleKind::Mutex: return "mutex";
+    case HandleKind::EventSource: return "event source";
   }
   return "?";
 }
@@ -212,7 +214,8 @@ HandleEntry* FindHandle(HANDLE h, HandleKind kind) {
 bool CloseKernelHandle(HANDLE h) {
   HandleEntry* e = OpenEntry(h);
   if (!e || e->kind == HandleKind::Key || e->kind == HandleKind::DeviceSet ||
-      e->kind == HandleKind::Heap || e->kind == HandleKind::Module)
+      e->kind == HandleKind::Heap || e->kind == HandleKind::Module ||
+      e->kind == HandleKind::EventSource)
     return false;
   e->open = false;
   return true;

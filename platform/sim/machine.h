@@ -12,6 +12,7 @@
 
 #include "sim_types.h"
 #include "model_devices.h"
+#include "model_events.h"
 #include "model_files.h"
 #include "model_libraries.h"
 #include "model_process.h"
@@ -38,7 +39,7 @@ struct Fault {
 };
 
 enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File,
-                        Module, Mutex };
+                        Module, Mutex, EventSource };
 
 // A byte range locked through one handle of a file; a closed handle holds none.
 struct FileLock {
@@ -101,6 +102,7 @@ struct Machine {
   DevicesModel devices;
   ProcessModel process;
   LibrariesModel libraries;
+  EventsModel events;
 
   std::vector<Fault> faults;
   std::vector<CallRecord> calls;

@@ -77,6 +77,7 @@ class Prefix:
         proc = subprocess.run([WINE, program, *args], input=stdin, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, env=self.env, cwd=cwd or self.work,
                               timeout=timeout)
+        self.stderr = proc.stderr
         return proc.returncode, proc.stdout
 
     def run_setup(self, args=(), stdin=b"", win_dir="C:\\pkg", argv0=None, timeout=600):

@@ -122,6 +122,14 @@ void RemovedWhileInUse() {
   for (const std::string& path : kInUse) sim::ReleaseHold(path);
 }
 
+// An installation that lost its 32-bit library, and whose remote tool was replaced by other
+// bytes of the same size and time.
+void Damaged() {
+  InstalledNothingInUse();
+  sim::RemoveFile(kWow + "KTASPW.DLL");
+  sim::AddFile(kSys + "KTASPREM.EXE", Bytes("KTASPREX.EXE"), kPackageTime);
+}
+
 void CardByPciIdOnly() {
   AddPackage();
   sim::AddDevice("PCI\\VEN_1002&DEV_5159\\3&1", {"PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E&REV_00",
@@ -182,6 +190,10 @@ const std::vector<MachineCase>& Machines() {
       // Code page 1252 reads it as "D:\??\setup.exe": every run refuses, changing nothing.
       {"upgrade from a folder beyond the code page", Upgrade, {}, {}, true, 2,
        u"D:\\软件\\setup.exe -X"},
+      {"verification of a damaged installation", Damaged, {"D:\\pkg\\setup.exe", "-V"},
+       {"D:\\pkg\\setup.exe", "-V"}, false, 2},
+      {"verification waiting for the restart", InstalledWhileInUse, {"D:\\pkg\\setup.exe", "/v"},
+       {"D:\\pkg\\setup.exe", "/v"}, false, 1},
       {"detect-only without the loader update", DetectOnlyWithoutLoaderUpdate,
        {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"}, false, 0},
   };
@@ -210,6 +222,8 @@ RunRules Rules(const MachineCase& machine) {
   r.sources[sim::Lower(kWow + "KTASPW.DLL")] = Bytes("KTASPW32.DLL");
   r.placements.push_back(sim::Lower(kWow + "KTASPW.DLL"));
   for (const std::string& a : machine.args) r.removal |= sim::EqualNoCase(a, "-U");
+  for (const std::string& a : machine.args) r.verifies |= sim::EqualNoCase(a.substr(1), "V");
+  if (r.verifies) r.sources.clear();  // nothing may change
   r.removes = r.placements;
   for (const char* name : kPackage) r.removes.push_back(driver + sim::Lower(name));
   r.logs = {"c:\\windows\\logs\\tvx2\\setup.log", "c:\\windows\\logs\\tvx2\\setup.log.1"};

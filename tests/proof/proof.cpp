@@ -5,7 +5,9 @@
 #include <string.h>
 
 #include <algorithm>
+#include <regex>
 
+#include "setup/events.h"
 #include "setup/libraries.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
@@ -59,8 +61,11 @@ Snapshot TakeSnapshot() {
   }
   s.keys = sim::AllKeys();
   s.moves = sim::PendingMoves();
+  s.events = sim::M().events.reported.size();
   return s;
 }
+
+static std::string Dword(DWORD value) { return std::string((const char*)&value, 4); }
 
 static std::string Shown(const std::string& bytes) {
   std::string out;
@@ -196,6 +201,33 @@ static std::string ValueShown(const std::string& keyShown, const std::string& na
   return keyShown.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
+// The run's events: at most one, the table's for its run and exit code; or none, and the log
+// says why. Detection runs report none, and a verification only when it ends 1 or 2.
+static std::vector<std::string> EventProblems(const RunRules& rules, const Snapshot& before,
+                                              int code) {
+  static const char* const kRuns[] = {"Installation", "Removal", "Verification"};
+  int run = rules.verifies ? 2 : rules.removal ? 1 : 0;
+  // The table: IDs 100, 200 and 300 plus the exit code (18 for 1618); removals have no 8 and 16,
+  // verifications only 1 and 2. Errors for 2, information for 0 and 1, warnings otherwise.
+  bool row = run == 0 || (run == 1 && code != 8 && code != 16) || (run == 2 && (code == 1 || code == 2));
+  DWORD id = (DWORD)(100 * (run + 1) + (code == EXIT_INSTALL_IN_PROGRESS ? 18 : code));
+  WORD type = code == 2 ? EVENTLOG_ERROR_TYPE : code < 2 ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_WARNING_TYPE;
+  bool reports = (rules.installs || rules.removal || rules.verifies) && row;
+  std::vector<sim::EventRecord> events(sim::M().events.reported.begin() + (long)before.events,
+                                       sim::M().events.reported.end());
+  std::string exit = "exit code " + std::to_string(code), text = std::string(kRuns[run]) + " ended with " + exit;
+  if (events.size() > (reports ? 1u : 0u)) return {exit + ": " + std::to_string(events.size()) + " events"};
+  auto log = sim::M().files.entries.find(rules.logs.empty() ? "" : rules.logs[0]);
+  if (events.empty() && reports && !rules.verifies && log != sim::M().files.entries.end() &&
+      log->second.contents.find("event " + std::to_string(id) + ": ") == std::string::npos)
+    return {exit + ": no event, and none logged"};
+  for (const sim::EventRecord& e : events)
+    if (e.source != EVENT_SOURCE || e.id != id || e.type != type || e.strings.size() != 1 ||
+        e.strings[0].compare(0, text.size() + 2, text + ": ") != 0)
+      return {exit + ": event " + std::to_string(e.id) + " type " + std::to_string(e.type)};
+  return {};
+}
+
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome) {
   std::vector<std::string> v;
@@ -227,7 +259,7 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
     if (b.second.contents == "<dir>" || Listed(rules.logs, b.first)) continue;
     auto a = after.files.find(b.first);
     auto source = rules.sources.find(b.first);
-    bool ok = a != after.files.end() &&
+    bool ok = a != after.files.end() && (!rules.verifies || a->second == b.second) &&
               (a->second.contents == b.second.contents ||
                (source != rules.sources.end() && a->second.contents == source->second));
     if (!ok && source != rules.sources.end() && ReplacementRecorded(b.first, source->second))
@@ -320,6 +352,9 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   // Keys other than the legacy services' and the entry, and their access lists, are as they were.
   for (const std::string& path : KeysTouched(before.keys))
     v.push_back("key " + Shown(path) + " changed or deleted");
+  // A verification has no sources (above: no file changes) and records nothing for the restart.
+  if (rules.verifies && after.moves.size() != before.moves.size()) v.push_back("a move recorded");
+  for (const std::string& p : EventProblems(rules, before, code)) v.push_back(p);
   return v;
 }
 
@@ -342,8 +377,6 @@ std::vector<std::string> CheckAfterRestart(const RunRules& rules, const Outcome&
 const std::string kEntryKey = SIM_UNINSTALL_PATH "\\TVX2HostSoftware";
 
 bool IsEntryKey(const std::string& path) { return sim::EqualNoCase(path, kEntryKey); }
-
-static std::string Dword(DWORD value) { return std::string((const char*)&value, 4); }
 
 std::vector<std::string> EntryProblems() {
   if (!sim::KeyExists(kEntryKey)) return {"no uninstall entry"};
@@ -397,11 +430,38 @@ void AddEntry(const std::string& version) {
   sim::SetDwordValue(kEntryKey, "EstimatedSize", 1);
 }
 
+const std::string kEventSourceKey = "HKLM\\" EVENT_SOURCE_KEY;
+
+// The source's key, or one above it that Windows has on every machine; its values, those that
+// are there, as a run registers them.
+bool IsEventSourceKey(const std::string& path) {
+  std::string lower = sim::Lower(path), key = sim::Lower(kEventSourceKey);
+  if (lower != key && (key.compare(0, lower.size() + 1, lower + "\\") != 0 ||
+                       lower.size() <= sim::Lower(SIM_SERVICES_PATH).size()))
+    return false;
+  std::map<std::string, std::string> expected = {
+      {"TypesSupported", Dword(7)}, {"CustomSource", Dword(1)},
+      {"EventMessageFile", std::string(EVENT_MESSAGE_FILE) + '\0'}};
+  for (const sim::RegValue& v : sim::ValuesOf(path))
+    if (!expected.count(v.name) || expected[v.name] != v.data ||
+        v.type != (v.name == "EventMessageFile" ? REG_EXPAND_SZ : REG_DWORD))
+      return false;
+  return true;
+}
+
+void TakeOutEventSource(Snapshot* s) {
+  s->keys.erase(std::remove_if(s->keys.begin(), s->keys.end(),
+                               [](const std::pair<std::string, std::string>& k) {
+                                 return IsEventSourceKey(k.first);
+                               }),
+                s->keys.end());
+}
+
 std::vector<std::string> KeysTouched(const sim::KeyList& before) {
   sim::KeyList after = sim::AllKeys();
   std::vector<std::string> touched;
   auto mayChange = [](const std::string& path) {
-    return IsLegacyServiceKey(path) || IsEntryKey(path);
+    return IsLegacyServiceKey(path) || IsEntryKey(path) || IsEventSourceKey(path);
   };
   for (const auto& k : before)
     if (!mayChange(k.first) && !std::binary_search(after.begin(), after.end(), k))
@@ -432,7 +492,7 @@ bool OutputIsKnownText(const std::string& out, std::string* rest) {
   for (int n = 0; n < MESSAGE_COUNT; n++) {
     bool printed = n > MSG_KEYWORD_CANCEL && n != MSG_OLDER_THAN &&
                    (n < MSG_ID_USB_4001 || n > MSG_FILE_SERVICE_TOOL);
-    if (printed && MessageTable[n][0]) texts.push_back(MessageTable[n]);
+    if (printed && MessageTable[n][0] && !strchr(MessageTable[n], '%')) texts.push_back(MessageTable[n]);
   }
   size_t pos = 0;
   while (pos < out.size()) {
@@ -446,6 +506,17 @@ bool OutputIsKnownText(const std::string& out, std::string* rest) {
     if (line.size() > 2 && line.compare(line.size() - 2, 2, ".\n") == 0 &&
         line.find(" is older than ") != std::string::npos && lineLen > taken)
       taken = lineLen;
+    // The verification's lines: each %s any text within the line.
+    static std::vector<std::regex> formats;
+    for (int n = MSG_VERIFY_WHOLE; n < MESSAGE_COUNT && (int)formats.size() < MESSAGE_COUNT - MSG_VERIFY_WHOLE; n++) {
+      std::string pattern;
+      for (const char* f = MessageTable[n]; *f; f++)
+        pattern += f[0] == '%' && f[1] == 's' ? (f++, "[^\n]*")
+                   : std::string(strchr(".^$|()[]{}*+?\\", *f) ? "\\" : "") + *f;
+      formats.emplace_back(pattern);
+    }
+    for (const std::regex& format : formats)
+      if (lineLen > taken && std::regex_match(line, format)) taken = lineLen;
     for (const char* prefix : kTracePrefixes)
       if (line.compare(0, strlen(prefix), prefix) == 0 && lineLen > taken) taken = lineLen;
     if (taken == 0) {

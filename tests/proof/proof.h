@@ -42,6 +42,7 @@ struct Snapshot {
   std::map<std::string, FileState> files;
   sim::KeyList keys;
   std::vector<sim::PendingMove> moves;  // recorded for the restart (not compared)
+  size_t events = 0;                    // reported so far
 };
 Snapshot TakeSnapshot();
 // What differs between two snapshots, one line per difference; empty when they are equal.
@@ -58,6 +59,7 @@ struct RunRules {
   bool removal = false;                 // the run removes the software (-U)
   std::vector<std::string> removes;     // what a removal deletes, or has deleted at the restart
   std::vector<std::string> logs;        // the run log and its older generation
+  bool verifies = false;                // the run verifies (-V): it changes nothing
 };
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome);
@@ -88,7 +90,12 @@ bool IsEntryKey(const std::string& path);
 std::vector<std::string> EntryProblems();
 // An entry as an earlier installation of `version` left it.
 void AddEntry(const std::string& version);
-// The keys outside the legacy services and the uninstall entry that are not as in `before`
+// The Application event source's key, which runs register when it is missing.
+bool IsEventSourceKey(const std::string& path);
+// Takes the event source's keys out of a snapshot: runs that report an event register it.
+void TakeOutEventSource(Snapshot* snapshot);
+// The keys outside the legacy services, the uninstall entry and the event source that are not
+// as in `before`
 // (changed access list or values, gone, or new), each shown as its path.
 std::vector<std::string> KeysTouched(const sim::KeyList& before);
 

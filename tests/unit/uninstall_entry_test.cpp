@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "actions/actions.h"
+#include "setup/events.h"
 #include "sim_test.h"
 
 namespace {
@@ -45,10 +46,11 @@ class UninstallEntryTest : public SimTest {
 TEST_F(UninstallEntryTest, AnInstallationWritesEveryValueInTheSixtyFourBitView) {
   EXPECT_EQ(RunMain({kPkg + "setup.exe", "-FU", "-X"}), EXIT_INSTALLED);
   auto creates = sim::CallsTo("RegCreateKeyExA");
-  ASSERT_EQ(creates.size(), 1u);
+  ASSERT_EQ(creates.size(), 2u);  // and the event source's, at the end
   EXPECT_EQ(creates[0].args, (std::vector<std::string>{
                                  "HKLM", UNINSTALL_KEY, "0", "NULL", "0x0", "0x102", "NULL",
                                  "ptr", "ptr"}));
+  EXPECT_EQ(creates[1].args[1], EVENT_SOURCE_KEY);
   const std::string uninstall = "\"" + kDriver + "\\SETUP.EXE\" -U";
   std::vector<std::pair<std::string, std::string>> expected = {
       {"DisplayName", "1:" + Sz("KTA TVX II host software")},
@@ -67,7 +69,7 @@ TEST_F(UninstallEntryTest, AnInstallationWritesEveryValueInTheSixtyFourBitView) 
   // In this order: the version last, once the rest is there.
   std::vector<std::pair<std::string, std::string>> written;
   for (const sim::CallRecord& c : sim::CallsTo("RegSetValueExA"))
-    written.emplace_back(c.args[1], c.args[3] + ":" + c.args[4]);
+    if (c.args[0] == kEntry) written.emplace_back(c.args[1], c.args[3] + ":" + c.args[4]);
   EXPECT_EQ(written, expected);
   EXPECT_EQ(sim::ValuesOf(kEntry).size(), expected.size());
   for (const auto& e : expected) EXPECT_EQ(Value(e.first), e.second) << e.first;

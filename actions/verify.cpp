@@ -1,0 +1,277 @@
+// The verification (-V): whether the installation is whole, as it stands and once the machine
+// restarts. It reads the driver directory's package, the placements in the system directories,
+// the uninstall entry and what is recorded for the restart, and writes nothing: contents are
+// compared, since a file replaced by other bytes may keep its size and time.
+#include <stdio.h>
+#include <string.h>
+
+#include "../platform/win32.h"
+#include "../setup/log.h"
+#include "../setup/messages.h"
+#include "../setup/setup.h"
+#include "../setup/text.h"
+#include "../setup/version.h"
+#include "actions.h"
+
+#define VERIFY_CHUNK 4096
+// No file of the package comes near this; one larger is not read to its end.
+#define VERIFY_READ_LIMIT (64UL * 1024UL * 1024UL)
+#define VERSION_BUFFER_SIZE 64
+// The five files of the driver directory, then the three placements in the system directory and
+// the one in the WOW64 directory.
+#define CHECKED_COUNT 9
+#define FIRST_PLACEMENT 5
+
+#define COMPARE_SAME 0
+#define COMPARE_DIFFERENT 1
+#define COMPARE_UNREADABLE 2
+
+static char ChunkA[VERIFY_CHUNK];
+static char ChunkB[VERIFY_CHUNK];
+
+struct Checked {
+  char path[PATH_BUFFER_SIZE];
+  char after[PATH_BUFFER_SIZE];  // the file whose bytes the path holds after the restart, or ""
+  int reference;                 // a placement's file in the driver directory
+  int state;                     // AFTER_RESTART_...
+};
+
+static Checked Files[CHECKED_COUNT];
+static int Findings = 0;
+
+// Shared with other writers: the software may be in use while it is verified.
+static HANDLE OpenToRead(const char* path) {
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+static int IsMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// One line for each finding, on the console and in the log. Every text takes strings only.
+static void Finding(int message, const char* first, const char* second = "",
+                    const char* third = "") {
+  Findings++;
+  PutMessageArgs(message, first, second, third);
+  char line[LOG_LINE_SIZE];
+  snprintf(line, sizeof line, MessageTable[message], first, second, third);
+  line[strcspn(line, "\n")] = '\0';
+  LogEvent("verification: %s", line);
+}
+
+static void Unreadable(const char* path, DWORD error) {
+  char number[16];
+  snprintf(number, sizeof number, "%lu", (unsigned long)error);
+  Finding(IsMissing(error) ? MSG_VERIFY_MISSING : MSG_VERIFY_UNREADABLE, path, number);
+}
+
+// 1 when the file can be opened for reading; otherwise 0 and *error says why.
+static int CanOpen(const char* path, DWORD* error) {
+  *error = 0;
+  HANDLE handle = OpenToRead(path);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return 0;
+  }
+  CloseHandle(handle);
+  return 1;
+}
+
+// Fills the buffer, short only at the end of the file. Returns the bytes read, or -1.
+static long ReadChunk(HANDLE handle, char* buffer) {
+  DWORD total = 0;
+  while (total < VERIFY_CHUNK) {
+    DWORD got = 0;
+    if (!ReadFile(handle, buffer + total, VERIFY_CHUNK - total, &got, NULL)) return -1;
+    if (got == 0) break;
+    total += got;
+  }
+  return (long)total;
+}
+
+// Compares two files byte for byte. On COMPARE_UNREADABLE, *failed and *error say which file
+// could not be read and why.
+static int CompareContents(const char* a, const char* b, const char** failed, DWORD* error) {
+  HANDLE first = OpenToRead(a);
+  if (first == INVALID_HANDLE_VALUE) {
+    *failed = a;
+    *error = GetLastError();
+    return COMPARE_UNREADABLE;
+  }
+  HANDLE second = OpenToRead(b);
+  if (second == INVALID_HANDLE_VALUE) {
+    *failed = b;
+    *error = GetLastError();
+    CloseHandle(first);
+    return COMPARE_UNREADABLE;
+  }
+  int result = COMPARE_UNREADABLE;
+  *failed = a;
+  *error = ERROR_FILE_TOO_LARGE;
+  for (unsigned long read = 0; read <= VERIFY_READ_LIMIT; read += VERIFY_CHUNK) {
+    long gotA = ReadChunk(first, ChunkA);
+    long gotB = gotA < 0 ? 0 : ReadChunk(second, ChunkB);
+    if (gotA < 0 || gotB < 0) {
+      *failed = gotA < 0 ? a : b;
+      *error = GetLastError();
+      break;
+    }
+    if (gotA != gotB || memcmp(ChunkA, ChunkB, (size_t)gotA) != 0) {
+      result = COMPARE_DIFFERENT;
+      break;
+    }
+    if (gotA < VERIFY_CHUNK) {
+      result = COMPARE_SAME;
+      break;
+    }
+  }
+  CloseHandle(second);
+  CloseHandle(first);
+  return result;
+}
+
+static void Join(char* out, const char* dir, int name) {
+  CopyText(out, PATH_BUFFER_SIZE, dir);
+  AppendText(out, PATH_BUFFER_SIZE, MessageTable[name]);
+}
+
+static void BuildChecked(const char* systemDir) {
+  char driverDir[PATH_BUFFER_SIZE], systemDirSep[PATH_BUFFER_SIZE], wow64Dir[PATH_BUFFER_SIZE];
+  BuildDriverDir(driverDir, systemDir);
+  BuildSystemDirWithSeparator(systemDirSep, systemDir);
+  BuildWow64Dir(wow64Dir, systemDir);
+  memset(Files, 0, sizeof Files);
+  for (int i = 0; i < 5; i++) Join(Files[i].path, driverDir, PackageFiles[i]);
+  for (int i = 0; i < 4; i++) {
+    int name = i < 3 ? SystemDirFiles[i] : MSG_FILE_LIBRARY;
+    int source = i < 3 ? name : MSG_FILE_LIBRARY32;
+    Join(Files[FIRST_PLACEMENT + i].path, i < 3 ? systemDirSep : wow64Dir, name);
+    for (int k = 0; k < 5; k++)
+      if (PackageFiles[k] == source) Files[FIRST_PLACEMENT + i].reference = k;
+  }
+}
+
+// What each file holds after the restart; each one that is then missing or another's is a
+// finding. Returns 1 when the lists could not be read whole.
+static int CheckRestartStates(void) {
+  int unknown = 0;
+  for (Checked& f : Files) {
+    DWORD error;
+    int exists = CanOpen(f.path, &error);
+    char copy[PATH_BUFFER_SIZE];
+    f.state = PathAfterRestart(f.path, exists || !IsMissing(error), copy);
+    // Unknown lists are a finding of their own; the files are checked as they are now.
+    if (f.state == AFTER_RESTART_UNKNOWN) unknown = 1;
+    if (f.state == AFTER_RESTART_UNKNOWN) f.state = AFTER_RESTART_AS_NOW;
+    if (f.state == AFTER_RESTART_AS_NOW && exists) CopyText(f.after, sizeof f.after, f.path);
+    if (f.state == AFTER_RESTART_OUR_COPY) CopyText(f.after, sizeof f.after, copy);
+    if (f.state == AFTER_RESTART_AS_NOW && !exists) Unreadable(f.path, error);
+    else if (f.state == AFTER_RESTART_NOTHING && !exists) Unreadable(f.path, error);
+    else if (!f.after[0]) Finding(MSG_VERIFY_CHANGED_AT_RESTART, f.path);
+  }
+  return unknown;
+}
+
+// The placements against the driver directory's files, as both are after the restart; a copy of
+// ours that waits to be moved onto a driver file is read in its place.
+static void ComparePlacements(void) {
+  for (int i = 0; i < 5; i++) {
+    DWORD error;
+    if (Files[i].state == AFTER_RESTART_OUR_COPY && !CanOpen(Files[i].after, &error))
+      Unreadable(Files[i].after, error);
+  }
+  for (int i = FIRST_PLACEMENT; i < CHECKED_COUNT; i++) {
+    const Checked& placed = Files[i];
+    const Checked& source = Files[placed.reference];
+    if (!placed.after[0] || !source.after[0]) continue;
+    const char* failed = "";
+    DWORD error = 0;
+    int compared = CompareContents(placed.after, source.after, &failed, &error);
+    if (compared == COMPARE_DIFFERENT) Finding(MSG_VERIFY_DIFFERS, placed.path, source.path);
+    if (compared == COMPARE_UNREADABLE) Unreadable(failed, error);
+  }
+}
+
+// The entry's version into `version`: 1 when the entry is there (the version may be empty, or
+// unreadable: *error then says why).
+static int ReadEntryVersion(char* version, DWORD* error) {
+  version[0] = '\0';
+  HKEY key;
+  LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0,
+                                 KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
+  *error = (DWORD)status;
+  if (status != ERROR_SUCCESS) return 0;
+  DWORD type = REG_NONE, size = VERSION_BUFFER_SIZE - 1;
+  status = RegQueryValueExA(key, "DisplayVersion", NULL, &type, (BYTE*)version, &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) *error = (DWORD)status;
+  if (status != ERROR_SUCCESS || type != REG_SZ) size = 0;
+  version[size < VERSION_BUFFER_SIZE ? size : 0] = '\0';
+  // Printed and logged: only what a console shows as it is.
+  for (char* c = version; *c; c++)
+    if ((unsigned char)*c < ' ' || (unsigned char)*c > '~') *c = '?';
+  return 1;
+}
+
+static int DirectoryThere(const char* path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  FindClose(search);
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+int VerifyInstallation(int* installedFound) {
+  *installedFound = 0;
+  Findings = 0;
+  char systemDir[PATH_BUFFER_SIZE];
+  if (!ReadSystemDir(systemDir)) {
+    PutMessage(MSG_FAILED);
+    return EXIT_FAILED;
+  }
+  char version[VERSION_BUFFER_SIZE];
+  DWORD entryError;
+  int entry = ReadEntryVersion(version, &entryError);
+  char driverDir[PATH_BUFFER_SIZE];
+  BuildDriverDirCompare(driverDir, systemDir);
+  int dirThere = DirectoryThere(driverDir);
+  LogEvent("verification: uninstall entry %s (version \"%s\", error %lu), driver directory %s",
+           entry ? "there" : "not there", version, (unsigned long)entryError,
+           dirThere ? "there" : "not there");
+  if (!entry && IsMissing(entryError) && !dirThere) {
+    PutMessage(MSG_VERIFY_NOT_INSTALLED);
+    PutMessage(MSG_FAILED);
+    return EXIT_FAILED;
+  }
+  *installedFound = 1;
+
+  ReadRestartOperations();
+  BuildChecked(systemDir);
+  // A directory that goes at the restart takes the package with it.
+  char unused[PATH_BUFFER_SIZE];
+  int dirAfter = PathAfterRestart(driverDir, dirThere, unused);
+  if (dirThere && dirAfter != AFTER_RESTART_AS_NOW && dirAfter != AFTER_RESTART_UNKNOWN)
+    Finding(MSG_VERIFY_CHANGED_AT_RESTART, driverDir);
+  int unknown = CheckRestartStates();
+  ComparePlacements();
+  if (!entry && IsMissing(entryError))
+    Finding(MSG_VERIFY_NO_ENTRY, UNINSTALL_KEY);
+  else if (!entry || entryError)
+    Unreadable("HKLM\\" UNINSTALL_KEY, entryError);
+  else if (strcmp(version, SETUP_VERSION) != 0)
+    Finding(MSG_VERIFY_ENTRY_VERSION, UNINSTALL_KEY, version[0] ? version : "(none)",
+            SETUP_VERSION);
+  if (unknown) Finding(MSG_VERIFY_RESTART_UNKNOWN, "");
+
+  int pending = 0;
+  for (const Checked& f : Files) pending |= f.state != AFTER_RESTART_AS_NOW;
+  LogEvent("verification: %d finding(s)%s", Findings,
+           Findings || !pending ? "" : ", whole once the machine restarts");
+  if (Findings) {
+    PutMessage(MSG_FAILED);
+    return EXIT_FAILED;
+  }
+  PutMessageArgs(pending ? MSG_VERIFY_WHOLE_AFTER_RESTART : MSG_VERIFY_WHOLE, SETUP_VERSION);
+  return pending ? EXIT_REBOOT_REQUIRED : EXIT_INSTALLED;
+}

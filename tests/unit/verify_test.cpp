@@ -1,0 +1,141 @@
+// The verification (-V) and the Application event at the end of a run.
+#include <algorithm>
+#include <functional>
+
+#include "actions/actions.h"
+#include "setup/events.h"
+#include "setup/lock.h"
+#include "sim_test.h"
+
+using VerifyTest = SimTest;
+static const std::string kSys = "C:\\WINDOWS\\system32\\", kDrv = kSys + "drivers\\tvx2\\",
+                         kWow = kSys + "..\\sysWOW64\\KTASPW.DLL", kEvent = "HKLM\\" EVENT_SOURCE_KEY,
+                         kLog = "C:\\WINDOWS\\Logs\\TVX2\\setup.log", kFailed = MessageTable[MSG_FAILED];
+
+// A whole installation; a package folder alone when `dir` is another.
+static void Installed(const std::string& dir = kDrv) {
+  for (int n = MSG_FILE_SETUP; n <= MSG_FILE_SERVICE_TOOL; n++)
+    sim::AddFile(dir + MessageTable[n], std::string("package ") + MessageTable[n], 2000);
+  if (dir != kDrv) return;
+  for (int n : SystemDirFiles) sim::AddFile(kSys + MessageTable[n], sim::FileContents(kDrv + MessageTable[n]), 2000);
+  sim::AddFile(kWow, "package KTASPW32.DLL", 2000);
+  proof::AddEntry("2.1.0.0");
+}
+
+// Recorded for the restart: a copy of ours with these bytes moved onto `dest`, or its deletion.
+static void Pending(const std::string& dest, const char* bytes) {
+  std::string copy = bytes ? dest.substr(0, dest.rfind('\\') + 1) + "tvx1A.tmp" : dest;
+  if (bytes) sim::AddFile(copy, bytes, 2000);
+  sim::M().files.pendingMoves.push_back({sim::FullPath(copy), bytes ? sim::FullPath(dest) : "", true});
+}
+
+TEST_F(VerifyTest, OutcomesChangeNothing) {
+  const std::string kWhole = "The KTA TVX II software, version 2.1.0.0, is installed and whole.\n",
+                    kEntry = "The uninstall entry HKLM\\" UNINSTALL_KEY, kRestart = " at the restart.\n";
+  struct Row {
+    std::function<void()> arrange;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;  // after the banner; message 28 follows on exit 2
+  } rows[] = {
+      {[] {}, {"-V"}, 0, kWhole},
+      {[] { sim::RemoveFile(kSys + "KTASPW.DLL"); }, {"-v"}, 2, kSys + "KTASPW.DLL is missing.\n"},
+      {[] { sim::AddFile(kSys + "KTASPREM.EXE", "package KTASPREX.EXE", 2000); }, {"/V"}, 2,
+       kSys + "KTASPREM.EXE differs from " + kDrv + "KTASPREM.EXE.\n"},
+      {[] { sim::RemoveFile(kSys + "KTASPSVC.EXE"); }, {"-V"}, 2, kSys + "KTASPSVC.EXE is missing.\n"},
+      {[] { sim::AddFile(kWow, "package KTASPW.DLL ", 2000); }, {"-V"}, 2, kWow + " differs from " + kDrv + "KTASPW32.DLL.\n"},
+      {[] { RegDeleteKeyA(HKEY_LOCAL_MACHINE, UNINSTALL_KEY); }, {"-V"}, 2, kEntry + " is missing.\n"},
+      // No escape sequence of the value's reaches the console.
+      {[] { proof::AddEntry("2.0.0.0\x1b[2J"); }, {"-V"}, 2, kEntry + " gives version 2.0.0.0?[2J, not 2.1.0.0.\n"},
+      {[] { sim::AddFile(kSys + "KTASPW.DLL", "old", 1000), Pending(kSys + "KTASPW.DLL", "package KTASPW.DLL"); },
+       {"-V"}, 1, "The KTA TVX II software, version 2.1.0.0, is whole once the machine restarts.\n"},
+      {[] { Pending(kDrv + "KTASPW32.DLL", "other"); }, {"-V"}, 2, kWow + " differs from " + kDrv + "KTASPW32.DLL.\n"},
+      {[] { Pending(kWow, nullptr); }, {"-V"}, 2, kWow + " is deleted, moved away or replaced by another file" + kRestart},
+      {[] { sim::HoldOpen(kDrv + "KTASPREM.EXE"), sim::InjectFault("ReadFile", 5, kSys + "KTASPSVC.EXE"); }, {"-V"}, 2,
+       kDrv + "KTASPREM.EXE cannot be read (error 32).\n" + kSys + "KTASPSVC.EXE cannot be read (error 5).\n"},
+      {[] { sim::InjectFault("RegQueryValueExA", 5), sim::RemoveFile(kDrv + "KTASPW.DLL"); }, {"-V"}, 2,
+       kDrv + "KTASPW.DLL is missing.\nHKLM\\" UNINSTALL_KEY " cannot be read (error 5).\n" +
+       MessageTable[MSG_VERIFY_RESTART_UNKNOWN]},
+      {[] { sim::Reset(); }, {"-V"}, 2, MessageTable[MSG_VERIFY_NOT_INSTALLED]},  // and no event
+      {[] { sim::RemoveFile(kDrv + "SETUP.EXE"); }, {"-N", "-V"}, 2, ""},
+      {[] {}, {"-U", "-V"}, 0, kWhole},  // -V goes before -U: nothing removed
+  };
+  for (const Row& row : rows) {
+    FixtureBegin();
+    Installed();
+    row.arrange();
+    proof::Snapshot before = proof::TakeSnapshot();
+    std::vector<std::string> args = {"D:\\pkg\\setup.exe"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    proof::Outcome outcome = proof::RunInstaller(args);
+    EXPECT_EQ(outcome.exitCode, row.exitCode) << row.out;
+    EXPECT_EQ(Out(), row.out.empty() ? "" : MessageTable[MSG_BANNER] + row.out + (row.exitCode == 2 ? kFailed : ""));
+    proof::RunRules rules{false, !row.out.empty(), 1000, {}, {}, false, {}, {sim::Lower(kLog)}, true};
+    EXPECT_EQ(proof::CheckRun(rules, before, outcome), std::vector<std::string>()) << row.out;
+    bool event = row.exitCode && row.out != MessageTable[MSG_VERIFY_NOT_INSTALLED];
+    EXPECT_EQ(sim::M().events.reported.size(), event ? 1u : 0u) << row.out;
+  }
+}
+
+TEST_F(VerifyTest, EventTable) {
+  struct Row {
+    std::function<void()> arrange;
+    std::vector<std::string> args;
+    DWORD id;  // 0: no event
+    WORD type;
+    std::string first;  // the text's first line, up to the version
+  } rows[] = {
+      {[] { Installed("D:\\pkg\\"); }, {"-FU", "-X"}, 100, EVENTLOG_INFORMATION_TYPE, "Installation ended with exit code 0: installed"},
+      {[] {}, {"-X", "a\r\nb"}, 108, EVENTLOG_WARNING_TYPE, "Installation ended with exit code 8: no device of the card"},
+      {[] { sim::HoldMutex(SETUP_LOCK_NAME); }, {"-N"}, 118, EVENTLOG_WARNING_TYPE,
+       "Installation ended with exit code 1618: another run held the lock, nothing changed"},
+      {[] { Installed(); }, {"-U", "-N"}, 200, EVENTLOG_INFORMATION_TYPE, "Removal ended with exit code 0: removed"},
+      {[] { Installed(), sim::InjectFault("DeleteFileA", 5), sim::RefuseDelayedMoves(); }, {"-U", "-N"}, 202,
+       EVENTLOG_ERROR_TYPE, "Removal ended with exit code 2: failed"},
+      {[] { Installed(), sim::RemoveFile(kWow); }, {"-V"}, 302, EVENTLOG_ERROR_TYPE,
+       "Verification ended with exit code 2: not whole, or not verified"},
+      {[] { Installed(); }, {"-H", "-V"}, 0, 0, ""}, {[] {}, {"/?"}, 0, 0, ""}, {[] {}, {"-FX"}, 0, 0, ""},
+  };
+  for (const Row& row : rows) {
+    FixtureBegin();
+    row.arrange();
+    std::vector<std::string> args = {"D:\\pkg\\setup.exe"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    proof::RunInstaller(args);
+    std::string line = args[0];
+    for (size_t i = 1; i < args.size(); i++) line += " " + args[i];
+    std::replace_if(line.begin(), line.end(), [](char c) { return c > 0 && c < ' '; }, '?');
+    const std::vector<sim::EventRecord>& events = sim::M().events.reported;
+    ASSERT_EQ(events.size(), row.id ? 1u : 0u) << line;
+    EXPECT_EQ(sim::KeyExists(kEvent) && proof::IsEventSourceKey(kEvent) && sim::ValuesOf(kEvent).size() == 3, row.id != 0);
+    if (!row.id) continue;
+    EXPECT_EQ(events[0].source + " " + std::to_string(events[0].id) + " " + std::to_string(events[0].type),
+              "TVX2 Setup " + std::to_string(row.id) + " " + std::to_string(row.type));
+    EXPECT_EQ(events[0].strings, std::vector<std::string>{row.first + ". Version 2.1.0.0.\r\nCommand line: " + line +
+                                                          "\r\nRun log: " + kLog});
+  }
+
+  // A source that a cut run left without its message file is completed; failures to open it or
+  // write the event change nothing printed, nor the exit code; an uncreated key does not keep
+  // the event from being written. A source registered otherwise stays as it is.
+  struct Fault {
+    const char* op;
+    size_t eventsAndValues;
+    const char* logged;
+  } faults[] = {{"RegisterEventSourceA", 3, "event 108: source not opened (error 5)"},
+                {"ReportEventA", 3, "event 108: not reported (error 5)"},
+                {"RegCreateKeyExA", 11, EVENT_SOURCE "\": not created (error 5)"}, {"", 13, ""}};
+  for (const Fault& f : faults) {
+    FixtureBegin();
+    sim::AddKey(kEvent);
+    sim::SetDwordValue(kEvent, "TypesSupported", 1);
+    if (f.op[0]) sim::InjectFault(f.op, 5);
+    EXPECT_EQ(RunMain({"D:\\pkg\\setup.exe", "-X"}), EXIT_DEVICE_NOT_FOUND) << f.op;
+    EXPECT_EQ(Out(), MessageTable[MSG_BANNER] + std::string(MessageTable[MSG_DEVICE_NOT_FOUND]) + kFailed);
+    EXPECT_EQ(sim::M().events.reported.size() * 10 + sim::ValuesOf(kEvent).size(), f.eventsAndValues) << f.op;
+    EXPECT_NE(sim::FileContents(kLog).find(f.logged), std::string::npos) << f.op;
+  }
+  sim::SetValue(kEvent, "EventMessageFile", REG_EXPAND_SZ, "ours");
+  RunMain({"D:\\pkg\\setup.exe", "-X"});
+  EXPECT_EQ(sim::ValuesOf(kEvent)[1].data, "ours");  // by name: CustomSource, EventMessageFile, ...
+}
