@@ -209,7 +209,8 @@ class AnsibleExample(unittest.TestCase):
 
     def test_every_module_option_is_documented_with_its_type_and_choices(self):
         self.assertEqual(modules_used(self.plays, self.keywords),
-                         ["ansible.windows.win_package", "ansible.windows.win_reboot"])
+                         ["ansible.windows.win_command", "ansible.windows.win_package",
+                          "ansible.windows.win_reboot"])
         self.assertEqual(option_faults(self.plays, self.keywords, self.docs), [])
         # The removal relies on this: with no path, the entry's quiet command is what runs.
         notes = self.docs["ansible.windows.win_package"]["doc"].get("notes", [])
@@ -241,7 +242,7 @@ class AnsibleExample(unittest.TestCase):
                 self.assertIn(fault, option_faults(plays, self.keywords, self.docs))
 
 
-# Stand-ins for the two Windows modules, found before Debian's collection: each call is
+# Stand-ins for the three Windows modules, found before Debian's collection: each call is
 # recorded, and win_package answers with the next exit code of a queue (hosts run one at a
 # time, in inventory order), failing as the real one does for a code it was not told to expect.
 FAKE_WIN_PACKAGE = """
@@ -265,6 +266,14 @@ if rc not in m.params["expected_return_code"]:
 # As the real one, it says "not failed" itself: Ansible takes any other rc for a failure.
 m.exit_json(changed=True, failed=False, rc=rc, reboot_required=rc == 3010)
 """
+FAKE_WIN_COMMAND = """
+import json, os
+from ansible.module_utils.basic import AnsibleModule
+m = AnsibleModule(dict(argv={"type": "list", "elements": "str"}))
+with open(os.path.join(os.environ["TVX2_FAKE"], "calls"), "a") as f:
+    f.write(json.dumps(m.params["argv"]) + "\\n")
+m.exit_json(changed=True, rc=0)
+"""
 FAKE_WIN_REBOOT = """
 import os
 from ansible.module_utils.basic import AnsibleModule
@@ -279,7 +288,8 @@ class PlaybookRuns(unittest.TestCase):
     """The playbook's own logic run on local stand-in hosts: which exit codes fail the task,
     which restart the server, which are retried, and what each call hands win_package."""
     maxDiff = None
-    INSTALL = "Run SETUP.EXE -N from the package folder", "Restart when the installer asks for it"
+    INSTALL = ("Run SETUP.EXE -N from the package folder", "Restart when the installer asks for it",
+               "Verify that the installation is whole")
     REMOVE = "Run the uninstall entry's quiet command", "Restart when the removal asks for it"
 
     @classmethod
@@ -289,7 +299,8 @@ class PlaybookRuns(unittest.TestCase):
         modules = os.path.join(home, "collections", "ansible_collections", "ansible", "windows",
                                "plugins", "modules")
         os.makedirs(modules)
-        for name, text in (("win_package", FAKE_WIN_PACKAGE), ("win_reboot", FAKE_WIN_REBOOT)):
+        for name, text in (("win_package", FAKE_WIN_PACKAGE), ("win_reboot", FAKE_WIN_REBOOT),
+                           ("win_command", FAKE_WIN_COMMAND)):
             with open(os.path.join(modules, name + ".py"), "w") as f:
                 f.write(text)
         with open(PLAYBOOK, encoding="utf-8") as f:
@@ -350,13 +361,14 @@ class PlaybookRuns(unittest.TestCase):
 
     def test_installation_by_exit_code(self):
         outcome, calls = self.outcome("install")
-        install, reboot = self.INSTALL
+        install, reboot, verify = self.INSTALL
         removal = [(task, "skipped") for task in self.REMOVE]
+        whole = [(verify, "ok rc 0")] + removal
         self.assertEqual(outcome, {
-            "rc1": [(install, "ok rc 1"), (reboot, "ok")] + removal,
-            "rc16": [(install, "ok rc 16"), (reboot, "skipped")] + removal,
+            "rc1": [(install, "ok rc 1"), (reboot, "ok")] + whole,
+            "rc16": [(install, "ok rc 16"), (reboot, "skipped")] + whole,
             "rc8": [(install, "failed rc 8")],
-            "busy-then-0": [(install, "ok rc 0"), (reboot, "skipped")] + removal,
+            "busy-then-0": [(install, "ok rc 0"), (reboot, "skipped")] + whole,
             "busy-always": [(install, "failed rc 1618")],
         })
         # Four tries in all for the one that stays busy (the calls say so; Ansible's own
@@ -364,7 +376,8 @@ class PlaybookRuns(unittest.TestCase):
         package = {"path": "C:\\Deploy\\tvx2\\SETUP.EXE", "chdir": "C:\\Deploy\\tvx2",
                    "arguments": "-N", "product_id": "TVX2HostSoftware",
                    "expected_return_code": [0, 1, 16], "state": "present"}
-        self.assertEqual(calls, [package] * 9 + ["reboot\n"])
+        argv = ["C:\\Windows\\System32\\drivers\\tvx2\\SETUP.EXE", "-V"]
+        self.assertEqual(calls, [package] * 9 + ["reboot\n"] + [argv] * 3)
 
     def test_removal_by_exit_code(self):
         outcome, calls = self.outcome("remove")
