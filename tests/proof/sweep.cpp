@@ -258,6 +258,7 @@ int InterruptionSweep() {
     Snapshot before;
     std::vector<std::string> ops = OpsOf(RecordedCalls(machine, &uncut, &before));
     sim::PowerCutRestart();
+    if (machine.rewrite) machine.rewrite();
     Snapshot reference = TakeSnapshot();
     RunRules rules = Rules(machine);
     TakeOutLogs(rules, &reference);
@@ -282,6 +283,7 @@ int InterruptionSweep() {
           abandoned += leftAbandoned;
         } else {
           sim::PowerCutRestart();
+          if (machine.rewrite) machine.rewrite();
         }
         sim::M().console.out.clear();
         sim::M().callLimit = sim::M().callCount + (int64_t)ops.size() * 20 + 10000;
