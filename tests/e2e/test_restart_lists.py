@@ -45,13 +45,25 @@ class RestartListsTest(PrefixTest):
         with open(os.path.join(self.prefix.path, "system.reg"), "w", encoding="latin-1") as f:
             f.write(head + "\n".join(lines) + tail)
 
+    def import_list(self, name, data):
+        """The same through regedit while Wine runs (a new session of Wine, as Windows at its
+        start, carries the first list out): a Unicode .reg file's hex(7) is stored as it is."""
+        path = os.path.join(self.prefix.work, "lists.reg")
+        text = ",".join("%02x" % b for b in data.decode("latin-1").encode("utf-16-le"))
+        with open(path, "w", encoding="utf-16", newline="\r\n") as f:
+            f.write('Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\System\\'
+                    'CurrentControlSet\\Control\\Session Manager]\n"%s"=hex(7):%s\n\n'
+                    % (name, text))
+        self.assertEqual(self.prefix.run("regedit", ["/S", "Z:" + path.replace("/", "\\")])[0], 0)
+
     def list_value(self, name):
         for line in self.section()[1]:
             if line.startswith('"%s"=hex(7):' % name):
                 data = bytes(int(b, 16) for b in line.split(":", 1)[1].replace(" ", "").split(","))
                 return data.decode("utf-16-le").encode("latin-1")
             if line.startswith('"%s"=str(7):"' % name):
-                text = line.split(":", 1)[1][1:-1]
+                # Wine writes a string value without its last NUL, and adds it when it loads.
+                text = line.split(":", 1)[1][1:-1] + "\\0"
                 return text.replace("\\0", "\0").replace('\\"', '"').replace("\\\\", "\\").encode("latin-1")
         return None
 
@@ -80,8 +92,9 @@ class RestartListsTest(PrefixTest):
         # The library held open, and another program's deletion without the final empty string:
         # nothing is appended after it.
         kept = nt("C:\\Other\\other.dll") + b"\0"
-        self.set_lists({SECOND: None, FIRST: kept})
+        self.set_lists({SECOND: None})
         self.hold(lib)
+        self.import_list(FIRST, kept)
         self.fails()
         self.assertEqual(self.list_value(FIRST), kept)
         self.assertEqual(self.list_value(SECOND), None)
