@@ -23,6 +23,11 @@ static void TraceDeleteError(const char* path, DWORD error) {
 // new name.
 static int DeleteAtRestart(const char* path, DWORD error) {
   TraceDeleteError(path, error);
+  if (!MayRecordForRestart()) {
+    LogEvent("delete \"%s\": error %lu, and nothing can be recorded for the restart", path,
+             (unsigned long)error);
+    return REMOVE_FAILED;
+  }
   if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     LogEvent("delete \"%s\": error %lu, deleted at the restart", path, (unsigned long)error);
     return REMOVE_REBOOT;
@@ -102,6 +107,8 @@ static int DeleteInstalledFile(const char* dir, const char* name, int movable) {
     return REMOVE_FAILED;
   }
   int kept = KeepRemovedAcrossRestart(path);
+  // What cannot be followed leaves the software whole: nothing deleted, nothing recorded.
+  if (kept == REMOVE_FAILED && !MayRecordForRestart()) return REMOVE_FAILED;
   int deleted = DeleteNow(path, movable);
   return kept > deleted ? kept : deleted;
 }

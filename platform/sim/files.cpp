@@ -277,6 +277,25 @@ void FileHandleClosed(const std::string& name) {
   EraseEntry(name);
 }
 
+// A list as the restart reads it: pairs of strings up to an empty source or the value's end,
+// "\??\" and "!" taken off; what it cannot name stays as written and is found nowhere.
+static std::vector<PendingMove> MovesOfValue(const std::string& value) {
+  std::vector<std::string> strings;
+  for (size_t at = 0; at < value.size();) {
+    size_t end = value.find('\0', at);
+    if (end == std::string::npos) end = value.size();
+    strings.push_back(value.substr(at, end - at));
+    at = end + 1;
+  }
+  auto strip = [](std::string path) { return path.compare(0, 4, "\\??\\") == 0 ? path.substr(4) : path; };
+  std::vector<PendingMove> moves;
+  for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) {
+    bool replace = !strings[i + 1].empty() && strings[i + 1][0] == '!';
+    moves.push_back(PendingMove{strip(strings[i]), strip(strings[i + 1].substr(replace)), replace});
+  }
+  return moves;
+}
+
 void ApplyPendingMoves() {
   FilesModel& f = M().files;
   for (auto& entry : f.entries) entry.second.hold = Hold::None;
@@ -288,9 +307,15 @@ void ApplyPendingMoves() {
   for (const std::string& path : marked) EraseEntry(path);
   std::vector<PendingMove> moves;
   moves.swap(f.pendingMoves);
-  moves.insert(moves.end(), f.pendingMoves2.begin(), f.pendingMoves2.end());
+  if (!f.pendingRaw.empty()) moves = MovesOfValue(f.pendingRaw);
+  std::vector<PendingMove> second =
+      f.pendingRaw2.empty() ? f.pendingMoves2 : MovesOfValue(f.pendingRaw2);
+  if (f.pendingType2 != REG_MULTI_SZ) second.clear();
+  moves.insert(moves.end(), second.begin(), second.end());
   f.pendingMoves2.clear();
   f.pendingRaw.clear();
+  f.pendingRaw2.clear();
+  f.pendingType2 = REG_MULTI_SZ;
   for (const PendingMove& m : moves) {
     FileEntry* source = Lookup(m.source);
     if (!source) continue;
@@ -537,6 +562,13 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     std::string destFull = lpNewFileName ? FullPath(lpNewFileName) : std::string();
     if (lpNewFileName && destFull.empty()) return Fail(ERROR_PATH_NOT_FOUND);
     f.pendingMoves.push_back(PendingMove{sourceFull, destFull, replace});
+    if (!f.pendingRaw.empty()) {
+      // Windows takes the value's last NUL for the list's end, drops it, and appends.
+      f.pendingRaw.pop_back();
+      f.pendingRaw += "\\??\\" + sourceFull + '\0';
+      if (!destFull.empty()) f.pendingRaw += std::string(replace ? "!" : "") + "\\??\\" + destFull;
+      f.pendingRaw += std::string(2, '\0');
+    }
     return TRUE;
   }
 

@@ -58,8 +58,12 @@ struct FilesModel {
   // only a test fills it: MoveFileExA records into the first.
   std::vector<PendingMove> pendingMoves2;
   // When not empty, the bytes PendingFileRenameOperations holds instead of the recorded moves
-  // (a value another program wrote by hand, or broken); the restart does not read it.
+  // (a value another program wrote by hand, or broken). MoveFileExA then appends to it as
+  // Windows does (one trailing byte dropped first), and the restart reads it as Windows does.
   std::string pendingRaw;
+  // The same for PendingFileRenameOperations2, and that value's type.
+  std::string pendingRaw2;
+  DWORD pendingType2 = REG_MULTI_SZ;
   bool refuseDelayedMoves = false;           // MoveFileExA cannot record a delayed move (5)
   int64_t nextFindId = 1;
 };

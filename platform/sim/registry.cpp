@@ -473,8 +473,9 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
     if (EqualNoCase(name, "PendingFileRenameOperations"))
       data = f.pendingRaw.empty() ? MultiStringOf(f.pendingMoves) : f.pendingRaw;
     else
-      data = MultiStringOf(f.pendingMoves2);
+      data = f.pendingRaw2.empty() ? MultiStringOf(f.pendingMoves2) : f.pendingRaw2;
     if (data.empty()) return ERROR_FILE_NOT_FOUND;
+    if (!EqualNoCase(name, "PendingFileRenameOperations")) type = f.pendingType2;
   } else {
     const std::map<std::string, RegValue>& values = R().keys[id].values;
     auto it = values.find(Upper(name));
