@@ -516,6 +516,8 @@ int PathAfterRestart(const char* path, int existsNow, char* copy) {
   for (int i = 0; target >= 0 && i < OpCount; i++) {
     const RestartOp* op = &Ops[i];
     if (op->target != target || op->dropped) continue;
+    // A spelling that is not mapped may name the path or not: what it leaves is not known.
+    if (op->kind == OP_ANY) return AFTER_RESTART_UNKNOWN;
     if (op->kind == OP_GONE) {
       after = AFTER_RESTART_NOTHING;
       copy[0] = '\0';
