@@ -30,9 +30,19 @@ static int DefaultLogPath(char* path) {
   return ReadWindowsDir(path) && AppendText(path, PATH_BUFFER_SIZE, LOG_DEFAULT_TAIL);
 }
 
-// Creates the folders above the default log, outermost first, with the log's security; those
-// that exist already fail quietly. A log named with /LOG: is written only into a folder that
-// is there: its missing folders would be made by name, through any link a user put on the way.
+// Whether the log lies in the default log's folder, the one folder made when missing.
+static int InDefaultFolder(const char* full) {
+  char folder[PATH_BUFFER_SIZE];
+  const char* name = strrchr(full, '\\');
+  if (!name || !DefaultLogPath(folder)) return 0;
+  size_t length = (size_t)(strrchr(folder, '\\') - folder) + 1;  // with the separator
+  return (size_t)(name - full) + 1 == length && CompareTextNoCase(full, folder, length) == 0;
+}
+
+// Creates the folders above a log in the default folder, outermost first, with the log's
+// security; those that exist already fail quietly. Elsewhere a log is written only into a
+// folder that is there: its missing folders would be made by name, through any link a user
+// put on the way.
 static void CreateLogFolders(const char* path, SECURITY_ATTRIBUTES* security) {
   char folder[PATH_BUFFER_SIZE];
   if (!CopyText(folder, sizeof folder, path)) return;
@@ -127,11 +137,11 @@ static int IsFileAsked(HANDLE handle, const char* full, BY_HANDLE_FILE_INFORMATI
 // Opens the log and checks it; a refused one is closed. A file that this open has just made
 // is deleted again through its handle (by name, another file could have taken its place
 // meanwhile): the run then leaves what a run without a log leaves, its folders aside.
-static HANDLE OpenLog(const char* full, int isDefault, SECURITY_ATTRIBUTES* security,
+static HANDLE OpenLog(const char* full, int makesFolders, SECURITY_ATTRIBUTES* security,
                       BY_HANDLE_FILE_INFORMATION* info) {
   int created;
   HANDLE handle = OpenForAppend(full, security, &created);
-  if (handle == INVALID_HANDLE_VALUE && isDefault && GetLastError() == ERROR_PATH_NOT_FOUND) {
+  if (handle == INVALID_HANDLE_VALUE && makesFolders && GetLastError() == ERROR_PATH_NOT_FOUND) {
     CreateLogFolders(full, security);
     handle = OpenForAppend(full, security, &created);
   }
@@ -205,14 +215,15 @@ void LogOpen(const char* path) {
   AdminsOnly security;
   SECURITY_ATTRIBUTES* attributes =
       MakeAdminsOnly(&security, FILE_ALL_ACCESS) ? &security.attributes : NULL;
+  int makesFolders = isDefault || InDefaultFolder(full);
   BY_HANDLE_FILE_INFORMATION info;
-  HANDLE handle = OpenLog(full, isDefault, attributes, &info);
+  HANDLE handle = OpenLog(full, makesFolders, attributes, &info);
   // While the rename cannot be done, the log grows on, and a later run renames it.
   if (handle != INVALID_HANDLE_VALUE &&
       (info.nFileSizeHigh != 0 || info.nFileSizeLow > LOG_ROTATE_BYTES) &&
       RenameToOlder(&info, full)) {
     CloseHandle(handle);
-    handle = OpenLog(full, isDefault, attributes, &info);
+    handle = OpenLog(full, makesFolders, attributes, &info);
   }
   FreeAdminsOnly(&security);
   LogFile = handle;

@@ -248,6 +248,7 @@ TEST_F(LogTest, WhereTheLogGoes) {
       {"/LOG:C:\\WINDOWS\\Temp\\TVX-Setup.Log", "C:\\WINDOWS\\Temp\\TVX-Setup.Log"},
       {"-log:c:\\windows\\temp\\MixedCase.txt", "c:\\windows\\temp\\MixedCase.txt"},
       {"/Log:", kLog},
+      {"/LOG:c:\\windows\\LOGS\\tvx2\\Deploy.log", "c:\\windows\\LOGS\\tvx2\\Deploy.log"},  // folders made
       {"/LOG:NUL", ""},
       {"-log:nul", ""},
       {"/LOG:C:\\" + std::string(600, 'x'), ""},  // longer than a path: none rather than a cut one
