@@ -119,7 +119,9 @@ const std::map<std::string, std::vector<DWORD>>& ErrorsByOperation() {
       {"SetDllDirectoryA", {ERROR_INVALID_PARAMETER, ERROR_NOT_ENOUGH_MEMORY}},
       // Access denied: the name's object withholds access; an invalid handle: the name is an
       // object of another type.
-      {"CreateMutexA", {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_NO_SYSTEM_RESOURCES}},
+      {"CreateMutexExA", {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_NO_SYSTEM_RESOURCES}},
+      {"SetSecurityDescriptorControl", {ERROR_INVALID_PARAMETER}},
+      {"GetLongPathNameA", {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_NOT_ENOUGH_MEMORY}},
       {"ReleaseMutex", {ERROR_NOT_OWNER, ERROR_INVALID_HANDLE}},
   };
   return errors;
