@@ -39,7 +39,9 @@ void BuildDriverDir(char* out, const char* systemDir);
 void BuildDriverDirCompare(char* out, const char* systemDir);
 void BuildSystemDirWithSeparator(char* out, const char* systemDir);
 void BuildWow64Dir(char* out, const char* systemDir);
-void StageDriverPackage(void);
+// Returns COPY_FAILED when the restart would undo a staged file (see RestartRefusals), else
+// COPY_OK: its other failures show as failed copies later.
+int StageDriverPackage(void);
 void RefreshServiceTools(void);
 
 // Legacy service removal (legacy.cpp).
@@ -69,10 +71,16 @@ int RemoveDriverSoftware(void);
 // the software's own paths. KeepPlacedAcrossRestart, after a copy placed the package's file,
 // makes sure the restart leaves it there (a copy result); KeepRemovedAcrossRestart, before a
 // removal deletes a file, makes sure the restart does not put one back (a removal result).
+// Only lists read whole, in the form Windows writes, count as read; MayRecordForRestart (1 when
+// so) comes before anything is recorded for the restart. PlaceInUseAtRestart is the copy's path
+// for a destination in use; CopyNameRecorded says whether a copy's name is recorded as the source
+// of another path's move.
 void ReadRestartOperations(void);
 void ForgetRestartOperations(void);
+int MayRecordForRestart(void);
 int KeepPlacedAcrossRestart(const char* sourcePath, const char* destPath);
-void NoteReplacedAtRestart(const char* destPath);
+int PlaceInUseAtRestart(const char* sourcePath, const char* destPath);
+int CopyNameRecorded(const char* copyPath, const char* destPath);
 int KeepRemovedAcrossRestart(const char* path);
 // How many files this run placed again through the restart after what was recorded for them.
 int RestartReplacementsRecorded(void);
@@ -85,6 +93,8 @@ int RestartReplacementsRecorded(void);
 #define AFTER_RESTART_OUR_COPY 3  // a copy of ours is moved onto it
 #define AFTER_RESTART_UNKNOWN 4   // what is recorded could not be read whole
 int PathAfterRestart(const char* path, int existsNow, char* copy);
+// How many files the restart would undo (or could not be kept from undoing) in this run.
+int RestartRefusals(void);
 
 // The uninstall entry (uninstall_entry.cpp), in the 64-bit view of HKLM. Writing it returns 1
 // when the whole entry is there; a key this run created and could not complete is deleted

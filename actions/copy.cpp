@@ -56,9 +56,20 @@ int ReplaceAtRestart(const char* sourcePath, const char* destPath) {
   char* cut = strrchr(destDir, '\\');
   if (cut) cut[1] = '\0';
   else CopyText(destDir, sizeof destDir, ".");
+  // Nothing is recorded after lists that cannot be followed (see restart_ops.cpp).
+  if (!MayRecordForRestart()) {
+    LogCopy(sourcePath, destPath, "in use, and nothing can be recorded for the restart", 0);
+    return COPY_FAILED;
+  }
   char copyPath[MAX_PATH];
   if (GetTempFileNameA(destDir, "tvx", 0, copyPath) == 0) {
     LogCopy(sourcePath, destPath, "in use, and no copy could be made beside it", GetLastError());
+    return COPY_FAILED;
+  }
+  // A name whose earlier move is still recorded: that move would carry this copy elsewhere.
+  if (CopyNameRecorded(copyPath, destPath)) {
+    DeleteFileA(copyPath);
+    LogCopy(sourcePath, destPath, "in use, and the copy's name is recorded for another file", 0);
     return COPY_FAILED;
   }
   if (CopyFileA(sourcePath, copyPath, FALSE) &&
@@ -126,11 +137,9 @@ int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sou
   }
 
   // The destination is in use.
-  int replaced = ReplaceAtRestart(sourcePath, destPath);
-  if (replaced == COPY_PENDING_REBOOT) {
+  int replaced = PlaceInUseAtRestart(sourcePath, destPath);
+  if (replaced == COPY_PENDING_REBOOT)
     LogCopy(sourcePath, destPath, "in use, scheduled for the restart", error);
-    NoteReplacedAtRestart(destPath);
-  }
   return replaced;
 }
 

@@ -6,6 +6,7 @@
 #include "../platform/win32.h"
 #include "../setup/log.h"
 #include "../setup/messages.h"
+#include "../setup/security.h"
 #include "../setup/setup.h"
 #include "../setup/text.h"
 #include "actions.h"
@@ -23,6 +24,11 @@ static void TraceDeleteError(const char* path, DWORD error) {
 // new name.
 static int DeleteAtRestart(const char* path, DWORD error) {
   TraceDeleteError(path, error);
+  if (!MayRecordForRestart()) {
+    LogEvent("delete \"%s\": error %lu, and nothing can be recorded for the restart", path,
+             (unsigned long)error);
+    return REMOVE_FAILED;
+  }
   if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     LogEvent("delete \"%s\": error %lu, deleted at the restart", path, (unsigned long)error);
     return REMOVE_REBOOT;
@@ -32,21 +38,51 @@ static int DeleteAtRestart(const char* path, DWORD error) {
   return REMOVE_FAILED;
 }
 
+// The folder the running installer leaves into: one of ours below the Windows directory, where
+// only administrators create entries, made with a descriptor that lets nobody else write it.
+// A folder found under that name was made by an administrator and is used when it is a plain
+// directory, not a link: a boot-time deletion there follows no name a user could steer.
+#define REMOVED_FOLDER_TAIL "\\TVX2.Removed"
+
+static int OpenRemovedFolder(char* folder) {
+  if (!ReadWindowsDir(folder) || !AppendText(folder, PATH_BUFFER_SIZE, REMOVED_FOLDER_TAIL))
+    return 0;
+  AdminsOnly security;
+  int described = MakeAdminsOnly(&security, FILE_ALL_ACCESS);
+  int made = described && CreateDirectoryA(folder, &security.attributes);
+  DWORD error = GetLastError();
+  FreeAdminsOnly(&security);
+  if (made) return 1;
+  if (!described || error != ERROR_ALREADY_EXISTS) {
+    LogEvent("folder \"%s\": not made (error %lu)", folder, (unsigned long)error);
+    return 0;
+  }
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(folder, &found);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  FindClose(find);
+  if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+      FILE_ATTRIBUTE_DIRECTORY)
+    return 1;
+  LogEvent("folder \"%s\": not a plain directory, not used", folder);
+  return 0;
+}
+
 // The running installer's own file cannot be deleted (Windows answers access denied) but can
-// be renamed: it leaves for a unique name in the Windows temporary folder (the system's, on
-// the system volume, where others may create files but not change or delete this one), and
-// Windows deletes it there at the restart. Never loaded again, it keeps the removal from
-// waiting for the restart. The deletion is recorded before the move, so that no cut leaves
-// the program in the temporary folder for good. Returns 1 when the file is out of the way.
+// be renamed: it leaves for a unique name in that folder, and Windows deletes it there at the
+// restart. Never loaded again, it keeps the removal from waiting for the restart. The deletion
+// is recorded before the move, so that no cut leaves the program there for good; the move
+// replaces nothing, so the name taken is given up first. Returns 1 when the file is out of
+// the way.
 static int MoveOutOfTheWay(const char* path) {
-  char tempDir[PATH_BUFFER_SIZE];
-  if (!ReadWindowsDir(tempDir) || !AppendText(tempDir, sizeof tempDir, "\\Temp")) {
-    LogEvent("move \"%s\" out: Windows directory unusable", path);
+  char folder[PATH_BUFFER_SIZE];
+  if (!OpenRemovedFolder(folder)) {
+    LogEvent("move \"%s\" out: no folder for it", path);
     return 0;
   }
   char copy[PATH_BUFFER_SIZE];  // GetTempFileNameA writes up to MAX_PATH bytes
-  if (!GetTempFileNameA(tempDir, "tvx", 0, copy)) {
-    LogEvent("move \"%s\" out: no name in \"%s\" (error %lu)", path, tempDir,
+  if (!GetTempFileNameA(folder, "tvx", 0, copy)) {
+    LogEvent("move \"%s\" out: no name in \"%s\" (error %lu)", path, folder,
              (unsigned long)GetLastError());
     return 0;
   }
@@ -57,9 +93,9 @@ static int MoveOutOfTheWay(const char* path) {
              (unsigned long)error);
     return 0;
   }
-  // Should the move fail, the empty file stays until the restart deletes it: deleted now,
-  // its name could be taken by another program's file before then.
-  if (!MoveFileExA(path, copy, MOVEFILE_REPLACE_EXISTING)) {
+  // Should the move fail, the name stays recorded for the restart, in a folder only
+  // administrators write.
+  if (!DeleteFileA(copy) || !MoveFileExA(path, copy, 0)) {
     LogEvent("move \"%s\" to \"%s\": error %lu", path, copy, (unsigned long)GetLastError());
     return 0;
   }
@@ -102,6 +138,8 @@ static int DeleteInstalledFile(const char* dir, const char* name, int movable) {
     return REMOVE_FAILED;
   }
   int kept = KeepRemovedAcrossRestart(path);
+  // What cannot be followed leaves the software whole: nothing deleted, nothing recorded.
+  if (kept == REMOVE_FAILED && !MayRecordForRestart()) return REMOVE_FAILED;
   int deleted = DeleteNow(path, movable);
   return kept > deleted ? kept : deleted;
 }

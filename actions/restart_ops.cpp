@@ -27,10 +27,14 @@
 
 #define LIST_NOT_READ 0
 #define LIST_READ 1
-#define LIST_UNKNOWN 2  // could not be read whole: anything may be recorded
+// Not read whole, or not in the form Windows writes: anything may be recorded, nothing of the
+// software can be kept or removed through the restart, and nothing is recorded after it (Windows
+// would drop one trailing NUL of such a value before appending, and merge its last string with ours).
+#define LIST_UNKNOWN 2
 
 #define OP_GONE 1  // the path is deleted, or moved away
 #define OP_ONTO 2  // something is moved onto the path
+#define OP_ANY 3   // a spelling of the path that is not mapped: either, or both
 
 // What a path holds once the restart is over.
 #define LEFT_AS_RUN 0  // what this run left there (the package's file, or nothing)
@@ -43,6 +47,7 @@ struct RestartOp {
   int replace;
   int secondList;
   int dropped;                     // a copy of ours, deleted: the move has nothing to carry out
+  int refilled;                    // a copy of ours, now holding what this run placed
   char source[PATH_BUFFER_SIZE];   // of a move onto the path, when it is a copy of ours
 };
 
@@ -52,16 +57,20 @@ static int ListState = LIST_NOT_READ;
 static char Targets[TARGET_COUNT][PATH_BUFFER_SIZE];
 static int Settled[TARGET_COUNT];  // this run's own replacement comes last
 static int Replacements = 0;
+static int Refusals = 0;  // files the restart would undo, or could not be kept from undoing
 
 void ForgetRestartOperations(void) {
   OpCount = 0;
   ListState = LIST_NOT_READ;
   Replacements = 0;
+  Refusals = 0;
   memset(Settled, 0, sizeof Settled);
   memset(Targets, 0, sizeof Targets);
 }
 
 int RestartReplacementsRecorded(void) { return Replacements; }
+
+int RestartRefusals(void) { return Refusals; }
 
 // "C:\WINDOWS\system32\..\SysWOW64\x" as Windows records it: "C:\WINDOWS\SysWOW64\x".
 static void DropParentSteps(char* path) {
@@ -111,8 +120,55 @@ static int IsOurCopy(const char* path, int target) {
   return 1;
 }
 
-static const char* WithoutNtPrefix(const char* path) {
-  return strncmp(path, "\\??\\", 4) == 0 ? path + 4 : path;
+// The spellings Windows itself writes into the lists, as DOS paths: "\??\C:\", "\DosDevices\C:\",
+// "\GLOBAL??\C:\", and "\SystemRoot\" for the Windows directory; a path without a prefix as it
+// stands. Returns 0 for any other spelling (a volume GUID, a device, a share).
+static int MapListPath(const char* path, char* out) {
+  static const char* const prefixes[] = {"\\??\\", "\\DosDevices\\", "\\GLOBAL??\\"};
+  const char* rest = path;
+  for (int i = 0; i < 3; i++) {
+    size_t length = strlen(prefixes[i]);
+    if (CompareTextNoCase(path, prefixes[i], length) == 0) rest = path + length;
+  }
+  if (rest == path && CompareTextNoCase(path, "\\SystemRoot\\", 12) == 0) {
+    if (!ReadWindowsDir(out)) return 0;
+    return AppendText(out, PATH_BUFFER_SIZE, path + 11);
+  }
+  int drive = ((rest[0] | 0x20) >= 'a' && (rest[0] | 0x20) <= 'z') && rest[1] == ':' &&
+              rest[2] == '\\';
+  if (!drive) return 0;
+  return CopyText(out, PATH_BUFFER_SIZE, rest);
+}
+
+// The last component of a path, and the one before it (empty when there is none).
+static const char* LastComponent(const char* path, char* parent, size_t parentSize) {
+  const char* name = strrchr(path, '\\');
+  parent[0] = '\0';
+  if (!name) return path;
+  const char* start = name;
+  while (start > path && start[-1] != '\\') start--;
+  size_t length = (size_t)(name - start);
+  if (length < parentSize) {
+    memcpy(parent, start, length);
+    parent[length] = '\0';
+  }
+  return name + 1;
+}
+
+// A path in a spelling not mapped (or through a short name) that ends in one of the software's
+// names in a directory of that name: it may be the software's. Each such target is marked.
+static int MatchUnmapped(const char* path, int mapped, int* marks) {
+  char parent[PATH_BUFFER_SIZE], targetParent[PATH_BUFFER_SIZE];
+  const char* name = LastComponent(path, parent, sizeof parent);
+  int found = 0;
+  for (int i = 0; i < TARGET_COUNT; i++) {
+    const char* targetName = LastComponent(Targets[i], targetParent, sizeof targetParent);
+    if (!Targets[i][0] || !SamePath(name, targetName)) continue;
+    if (mapped && !SamePath(parent, targetParent) && !strchr(parent, '~')) continue;
+    marks[i] = 1;
+    found = 1;
+  }
+  return found;
 }
 
 static void AddOp(int target, int kind, int replace, int secondList, const char* source) {
@@ -129,18 +185,39 @@ static void AddOp(int target, int kind, int replace, int secondList, const char*
   op->replace = replace;
   op->secondList = secondList;
   op->dropped = 0;
+  op->refilled = 0;
   op->source[0] = '\0';
   if (kind == OP_ONTO && IsOurCopy(source, target)) CopyText(op->source, sizeof op->source, source);
 }
 
+// The software's paths that one side of an entry may name: its target, or each target it may
+// be in another spelling (marked in `marks`). Returns the target, -1 for none, -2 for marks.
+static int SideOf(const char* path, char* full, int* marks) {
+  memset(marks, 0, TARGET_COUNT * sizeof *marks);
+  if (!path[0]) {
+    full[0] = '\0';
+    return -1;
+  }
+  int mapped = MapListPath(path, full);
+  if (!mapped) CopyText(full, PATH_BUFFER_SIZE, path);
+  int target = mapped ? TargetOf(full) : -1;
+  if (target >= 0) return target;
+  return MatchUnmapped(full, mapped, marks) ? -2 : -1;
+}
+
+static void AddUnknownOps(const int* marks, int secondList) {
+  for (int i = 0; i < TARGET_COUNT; i++)
+    if (marks[i]) AddOp(i, OP_ANY, 1, secondList, "");
+}
+
 // One entry: a source and its destination ("!" first when it replaces; empty: a deletion).
 static int MatchEntry(const char* source, const char* dest, int secondList) {
-  const char* from = WithoutNtPrefix(source);
+  char from[PATH_BUFFER_SIZE], to[PATH_BUFFER_SIZE];
+  int fromMarks[TARGET_COUNT], toMarks[TARGET_COUNT];
   int replace = dest[0] == '!';
-  const char* to = WithoutNtPrefix(dest + replace);
-  int fromTarget = TargetOf(from);
-  int toTarget = TargetOf(to);
-  if (fromTarget < 0 && toTarget < 0) return 0;
+  int fromTarget = SideOf(source, from, fromMarks);
+  int toTarget = SideOf(dest + replace, to, toMarks);
+  if (fromTarget == -1 && toTarget == -1) return 0;
   if (to[0])
     LogEvent("restart operation%s: move \"%s\" onto \"%s\"%s",
              secondList ? " (second list)" : "", from, to, replace ? ", replacing it" : "");
@@ -148,20 +225,45 @@ static int MatchEntry(const char* source, const char* dest, int secondList) {
     LogEvent("restart operation%s: delete \"%s\"", secondList ? " (second list)" : "", from);
   if (fromTarget >= 0) AddOp(fromTarget, OP_GONE, replace, secondList, "");
   if (toTarget >= 0) AddOp(toTarget, OP_ONTO, replace, secondList, from);
+  if (fromTarget == -2 || toTarget == -2) {
+    LogEvent("restart operation%s: a path in another spelling may be the software's",
+             secondList ? " (second list)" : "");
+    AddUnknownOps(fromMarks, secondList);
+    AddUnknownOps(toMarks, secondList);
+  }
   return 1;
 }
 
-static void TakeRestartList(const char* data, unsigned long size, int secondList) {
-  // The caller's buffer holds two NULs past `size`: every string below ends inside it.
+// The form Windows writes: pairs of strings (a source, then its destination or an empty string
+// for a deletion), each ended by its NUL, then the empty string that ends the list and the
+// value. Anything else is read by Windows, and appended to, otherwise.
+static int IsCanonicalList(const char* data, unsigned long size) {
+  if (size == 0) return 1;
+  unsigned long at = 0;
+  int side = 0;  // 0: a source, or the final empty string; 1: a destination
+  while (at < size) {
+    const char* end = (const char*)memchr(data + at, 0, size - at);
+    if (!end) return 0;  // a string runs to the end of the value
+    int empty = end == data + at;
+    at = (unsigned long)(end - data) + 1;
+    if (side == 0 && empty) return at == size;
+    side ^= 1;
+  }
+  return 0;  // no final empty string, or a source without its destination at the end
+}
+
+// Returns 0 when the list is not in the form Windows writes.
+static int TakeRestartList(const char* data, unsigned long size, int secondList) {
+  if (!IsCanonicalList(data, size)) {
+    LogEvent("restart operations%s: not in the form Windows writes (%lu bytes), taken as unknown",
+             secondList ? " (second list)" : "", size);
+    return 0;
+  }
   unsigned long at = 0;
   int entries = 0, ours = 0;
   while (at < size && data[at]) {
     const char* source = data + at;
     at += (unsigned long)strlen(source) + 1;
-    if (at >= size) {
-      LogEvent("restart operations: the list ends inside an entry; the rest is not read");
-      break;
-    }
     const char* dest = data + at;
     at += (unsigned long)strlen(dest) + 1;
     entries++;
@@ -169,6 +271,7 @@ static void TakeRestartList(const char* data, unsigned long size, int secondList
   }
   LogEvent("restart operations%s: %d recorded, %d for the software's files",
            secondList ? " (second list)" : "", entries, ours);
+  return 1;
 }
 
 // Reads one list. Returns 0 when it could not be read (it may hold anything).
@@ -183,20 +286,18 @@ static int ReadList(HKEY key, const char* name, int secondList) {
                (long)status, (unsigned long)type, (unsigned long)size);
       return 0;
     }
-    char* data = (char*)HeapAlloc(GetProcessHeap(), 0, size + 2);
+    char* data = (char*)HeapAlloc(GetProcessHeap(), 0, size + 1);
     if (!data) {
       LogEvent("restart operations: no memory for %s (%lu bytes)", name, (unsigned long)size);
       return 0;
     }
     DWORD got = size;
     status = RegQueryValueExA(key, name, NULL, &type, (BYTE*)data, &got);
-    if (status == ERROR_SUCCESS && type == REG_MULTI_SZ) {
-      if (got > size) got = size;
-      data[got] = data[got + 1] = '\0';
-      TakeRestartList(data, got, secondList);
-    }
+    int taken = 0;
+    if (status == ERROR_SUCCESS && type == REG_MULTI_SZ)
+      taken = TakeRestartList(data, got > size ? size : got, secondList);
     HeapFree(GetProcessHeap(), 0, data);
-    if (status == ERROR_SUCCESS && type == REG_MULTI_SZ) return 1;
+    if (status == ERROR_SUCCESS && type == REG_MULTI_SZ) return taken;
     // Changed between the two calls: grown, or carried out and gone. Ask again.
     if (status != ERROR_MORE_DATA && status != ERROR_FILE_NOT_FOUND) {
       LogEvent("restart operations: %s not read (error %ld)", name, (long)status);
@@ -227,14 +328,13 @@ static void BuildTargets(const char* systemDir) {
 
 void ReadRestartOperations(void) {
   if (ListState != LIST_NOT_READ) return;
-  ListState = LIST_READ;
   char systemDir[PATH_BUFFER_SIZE];
-  // The paths are built again when the system directory can be read later.
+  // Read again before anything is kept or recorded for the restart.
   if (!ReadSystemDir(systemDir)) {
-    LogEvent("restart operations: not read, the system directory is unusable; taken as unknown");
-    ListState = LIST_UNKNOWN;
+    LogEvent("restart operations: not read yet, the system directory is unusable");
     return;
   }
+  ListState = LIST_READ;
   BuildTargets(systemDir);
   HKEY key;
   LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE,
@@ -250,18 +350,38 @@ void ReadRestartOperations(void) {
   whole &= ReadList(key, "PendingFileRenameOperations2", 1);
   RegCloseKey(key);
   if (!whole) {
-    LogEvent("restart operations: taken as unknown; each file is kept or removed through the "
-             "restart too");
+    LogEvent("restart operations: taken as unknown; nothing can be kept or removed through the "
+             "restart, and nothing is recorded after them");
     ListState = LIST_UNKNOWN;
   }
 }
 
-// Deletes the copies of ours that wait to be moved onto the path: the move then has nothing to
-// carry out. A copy that is not there any more counts as deleted.
-static void DropOurCopies(int target) {
+int MayRecordForRestart(void) {
+  if (ListState == LIST_NOT_READ) ReadRestartOperations();
+  return ListState == LIST_READ;
+}
+
+// The copies of ours that wait to be moved onto the path. An installation fills them with what
+// it placed (`placed`), so that the move carries that; a removal deletes them, and the move has
+// nothing to carry out (a copy that is not there any more counts as deleted). A copy is never
+// deleted by an installation: its recorded move would carry whatever later takes its name.
+static void DropOurCopies(int target, const char* placed) {
   for (int i = 0; i < OpCount; i++) {
     RestartOp* op = &Ops[i];
-    if (op->target != target || op->kind != OP_ONTO || op->dropped || !op->source[0]) continue;
+    if (op->target != target || op->kind != OP_ONTO || op->dropped || op->refilled ||
+        !op->source[0])
+      continue;
+    if (placed) {
+      if (CopyFileA(placed, op->source, FALSE)) {
+        LogEvent("restart operation kept: \"%s\", which waits to replace \"%s\", filled again",
+                 op->source, Targets[target]);
+        op->refilled = 1;
+      } else {
+        LogEvent("restart operation kept: \"%s\" not filled again (error %lu)", op->source,
+                 (unsigned long)GetLastError());
+      }
+      continue;
+    }
     if (DeleteFileA(op->source)) {
       LogEvent("restart operation dropped: deleted \"%s\", which waited to replace \"%s\"",
                op->source, Targets[target]);
@@ -286,8 +406,10 @@ static int LeftAfterRestart(int target, int runPlaced) {
     if (op->target != target || op->dropped) continue;
     if (op->kind == OP_GONE)
       left = LEFT_NOTHING;
-    else if (op->replace || left == LEFT_NOTHING)
+    else if (op->kind == OP_ANY)
       left = LEFT_OTHER;
+    else if (op->replace || left == LEFT_NOTHING)
+      left = op->refilled ? LEFT_AS_RUN : LEFT_OTHER;
   }
   return left;
 }
@@ -301,46 +423,77 @@ static int InSecondList(int target) {
 }
 
 static int FileTarget(const char* path) {
-  if (ListState == LIST_NOT_READ) return -1;
-  char systemDir[PATH_BUFFER_SIZE];
-  if (!Targets[0][0] && ReadSystemDir(systemDir)) BuildTargets(systemDir);
+  if (!MayRecordForRestart() && ListState == LIST_NOT_READ) return -1;
   int target = TargetOf(path);
   return target == TARGET_DRIVER_DIR ? -1 : target;
 }
 
-void NoteReplacedAtRestart(const char* destPath) {
+// The checks that come before this run records the file's replacement: the lists can be
+// followed, and the second list (carried out after whatever this run records) leaves it alone.
+static int MayReplace(int target, const char* sourcePath, const char* destPath) {
+  const char* why = NULL;
+  if (!MayRecordForRestart())
+    why = "what is recorded for the restart is unknown";
+  else if (target >= 0 && InSecondList(target))
+    why = "the restart's second list undoes it";
+  if (!why) return 1;
+  LogEvent("copy \"%s\" to \"%s\": %s, and nothing can be recorded after that", sourcePath,
+           destPath, why);
+  Refusals++;
+  return 0;
+}
+
+int PlaceInUseAtRestart(const char* sourcePath, const char* destPath) {
   int target = FileTarget(destPath);
-  if (target >= 0) Settled[target] = 1;
+  if (!MayReplace(target, sourcePath, destPath)) return COPY_FAILED;
+  int result = ReplaceAtRestart(sourcePath, destPath);
+  if (result == COPY_PENDING_REBOOT && target >= 0) Settled[target] = 1;
+  return result;
 }
 
 int KeepPlacedAcrossRestart(const char* sourcePath, const char* destPath) {
   int target = FileTarget(destPath);
-  if (target < 0 || Settled[target]) return COPY_OK;
-  DropOurCopies(target);
-  if (ListState == LIST_READ && LeftAfterRestart(target, 1) == LEFT_AS_RUN) {
-    Settled[target] = 1;
-    return COPY_OK;
+  if (ListState == LIST_READ && (target < 0 || Settled[target])) return COPY_OK;
+  if (target >= 0 && ListState == LIST_READ) {
+    DropOurCopies(target, sourcePath);
+    if (LeftAfterRestart(target, 1) == LEFT_AS_RUN) {
+      Settled[target] = 1;
+      return COPY_OK;
+    }
   }
-  if (InSecondList(target)) {
-    LogEvent("copy \"%s\" to \"%s\": the restart's second list undoes it, and nothing can be "
-             "recorded after that", sourcePath, destPath);
-    return COPY_FAILED;
-  }
+  if (!MayReplace(target, sourcePath, destPath)) return COPY_FAILED;
   int result = ReplaceAtRestart(sourcePath, destPath);
-  if (result == COPY_PENDING_REBOOT) {
+  if (result == COPY_PENDING_REBOOT && target >= 0) {
     Settled[target] = 1;
     Replacements++;
     LogEvent("copy \"%s\" to \"%s\": placed again through the restart, after what it has "
              "recorded", sourcePath, destPath);
+  } else {
+    Refusals++;  // its replacement could not be recorded: the restart undoes the copy
   }
   return result;
 }
 
+// Whether the copy beside a destination may take this name: a name recorded as the source of
+// another path's move would be carried there at the restart.
+int CopyNameRecorded(const char* copyPath, const char* destPath) {
+  int target = TargetOf(destPath);
+  for (int i = 0; i < OpCount; i++)
+    if (Ops[i].target != target && Ops[i].source[0] && SamePath(Ops[i].source, copyPath))
+      return 1;
+  return 0;
+}
+
 int KeepRemovedAcrossRestart(const char* path) {
+  if (!MayRecordForRestart()) {
+    LogEvent("delete \"%s\": what is recorded for the restart is unknown, and nothing can be "
+             "recorded after it", path);
+    return REMOVE_FAILED;
+  }
   int target = FileTarget(path);
   if (target < 0) return REMOVE_OK;
-  DropOurCopies(target);
-  if (ListState == LIST_READ && LeftAfterRestart(target, 0) != LEFT_OTHER) return REMOVE_OK;
+  DropOurCopies(target, NULL);
+  if (LeftAfterRestart(target, 0) != LEFT_OTHER) return REMOVE_OK;
   if (InSecondList(target)) {
     LogEvent("delete \"%s\": the restart's second list puts a file there, and nothing can be "
              "recorded after that", path);
@@ -363,6 +516,8 @@ int PathAfterRestart(const char* path, int existsNow, char* copy) {
   for (int i = 0; target >= 0 && i < OpCount; i++) {
     const RestartOp* op = &Ops[i];
     if (op->target != target || op->dropped) continue;
+    // A spelling that is not mapped may name the path or not: what it leaves is not known.
+    if (op->kind == OP_ANY) return AFTER_RESTART_UNKNOWN;
     if (op->kind == OP_GONE) {
       after = AFTER_RESTART_NOTHING;
       copy[0] = '\0';

@@ -44,9 +44,9 @@ int ReadWindowsDir(char* windowsDir) {
   return length > 0 && length < SYSTEM_DIR_LIMIT;
 }
 
-void StageDriverPackage(void) {
+int StageDriverPackage(void) {
   char systemDir[PATH_BUFFER_SIZE];
-  if (!ReadSystemDir(systemDir)) return;
+  if (!ReadSystemDir(systemDir)) return COPY_OK;
   ReadRestartOperations();
   char driverDir[PATH_BUFFER_SIZE];
   BuildDriverDir(driverDir, systemDir);
@@ -56,8 +56,12 @@ void StageDriverPackage(void) {
   char stagingSource[PATH_BUFFER_SIZE];
   JoinDir(stagingSource, SourceDir, "\\");
   LogEvent("staging the package from \"%s\" into \"%s\"", stagingSource, driverDir);
+  int refusals = RestartRefusals();
   for (int i = 0; i < 5; i++)
     CopyDriverFile(stagingSource, driverDir, MessageTable[PackageFiles[i]], Unattended);
+  if (RestartRefusals() == refusals) return COPY_OK;
+  LogEvent("staging: the restart would undo a staged file");
+  return COPY_FAILED;
 }
 
 void RefreshServiceTools(void) {

@@ -82,12 +82,16 @@ void RequirePathsWhole() {
     Require(sysUsable && inSystemDir(library),
             "a library loaded from outside the system directory:", library);
   for (const sim::CallRecord& c : sim::M().calls) {
-    if (c.op == "CreateMutexA") {
-      // The lock alone, unowned at its creation, with the default security of the run.
-      Require(c.args[0] == "NULL" && c.args[1] == "0" && c.args[2] == SETUP_LOCK_NAME,
-              "a mutex other than the lock:", c.args[2]);
+    if (c.op == "CreateMutexExA") {
+      // The lock alone, unowned at its creation, opened for waiting only, made for SYSTEM and
+      // Administrators to wait on (or with the run's default, when that cannot be described).
+      Require((c.args[0] == "SYSTEM 0x100000, Administrators 0x100000, protected" ||
+               c.args[0].empty()) && c.args[1] == SETUP_LOCK_NAME && c.args[2] == "0x0" &&
+                  c.args[3] == "0x100000",
+              "a mutex other than the lock:", c.args[1]);
       continue;
     }
+    Require(c.op != "CreateMutexA", "a mutex asked for with every right:", c.op);
     std::vector<std::string> paths;
     bool logPath = !log.empty() && (c.args[0] == log || (c.op == "CreateDirectoryA" &&
                                                         log.compare(0, c.args[0].size(), c.args[0]) == 0));
@@ -140,10 +144,14 @@ void RequirePathsWhole() {
       Require(ours, "an event source or event other than the run's:", c.args.back());
       continue;
     }
+    // The driver directory, and the folder of ours that the running installer leaves into.
+    const std::string removed = sim::M().windowsDir + "\\TVX2.Removed";
     if (c.op == "CreateDirectoryA") {
-      Require(c.args[0] == dirs[1], "a directory other than the driver directory:", c.args[0]);
+      Require(c.args[0] == dirs[1] || c.args[0] == removed,
+              "a directory other than the driver directory:", c.args[0]);
       continue;
     }
+    if (c.op == "FindFirstFileA" && c.args[0] == removed) continue;
     if (c.op == "CopyFileA" || c.op == "MoveFileExA") paths = {c.args[0], c.args[1]};
     if (c.op == "MoveFileExA" && c.args[1] == "NULL") paths = {c.args[0]};  // a deletion
     if (c.op == "FindFirstFileA" || c.op == "SetFileAttributesA") paths = {c.args[0]};
@@ -160,9 +168,8 @@ void RequirePathsWhole() {
       bool known = false;
       for (const std::string& d : dirs)
         known |= whole && (dir == d || (c.op == "DeleteFileA" && sim::EqualNoCase(dir, d)));
-      // A removal moves the running installer to a unique name in the Windows temporary
-      // folder, the system's, never a user's.
-      known |= IsReplacementCopy(p, &dir) && dir == sim::M().windowsDir + "\\Temp\\";
+      // A removal moves the running installer to a unique name in that folder.
+      known |= IsReplacementCopy(p, &dir) && dir == removed + "\\";
       Require(known, "a path that is not a directory of the installer's and a file name:", p);
     }
   }

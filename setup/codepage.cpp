@@ -12,10 +12,14 @@ static char AnsiCommandLine[ANSI_COMMAND_LINE_SIZE];
 // system that ignores the manifest's code page), a character the page lacks arrives as '?',
 // or as a look-alike by "best fit" (a full-width quote as '"'): a folder or an argument that
 // names another one, or none. The arguments are as typed only when the wide command line
-// converts to the page exactly, which a failed conversion cannot show either.
+// converts to the page exactly, which a failed conversion cannot show either. Under UTF-8
+// every character converts, but an unpaired surrogate turns into U+FFFD and names another
+// folder: the line must convert with no invalid character.
 int CommandLineReadable(unsigned* codePage) {
   *codePage = GetACP();
-  if (*codePage == CP_UTF8) return 1;
+  if (*codePage == CP_UTF8)
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, GetCommandLineW(), -1,
+                               AnsiCommandLine, sizeof AnsiCommandLine, NULL, NULL) > 0;
   BOOL usedDefault = FALSE;
   int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, GetCommandLineW(), -1,
                                    AnsiCommandLine, sizeof AnsiCommandLine, NULL, &usedDefault);

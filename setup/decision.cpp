@@ -31,16 +31,21 @@ static int StartedFromDriverDir(const char* systemDir) {
   return IsDriverDir(fullSource, driverDir);
 }
 
-static void StageUnlessInDriverDir(const char* systemDir) {
-  if (!StartedFromDriverDir(systemDir))
-    StageDriverPackage();
-  else
-    LogEvent("staging skipped: started from the driver directory");
+// Returns 0 when the restart would undo a staged file: the run then fails.
+static int StageUnlessInDriverDir(const char* systemDir) {
+  if (!StartedFromDriverDir(systemDir)) return StageDriverPackage() != COPY_FAILED;
+  LogEvent("staging skipped: started from the driver directory");
+  return 1;
 }
 
 // The installation, then its uninstall entry: software that inventory and agents cannot see
-// counts as not installed, so an entry that cannot be written fails the run.
-static int InstallAndLog(void) {
+// counts as not installed, so an entry that cannot be written fails the run. A staged file that
+// the restart undoes (the entry's own SETUP.EXE among them) fails it before anything else.
+static int InstallAndLog(int staged) {
+  if (!staged) {
+    LogEvent("installation sequence not started: the staged package would not outlast the restart");
+    return INSTALL_FAILED;
+  }
   int result = InstallDriverSoftware();
   LogEvent("installation sequence result %d (%s)", result,
            result == INSTALL_OK ? "complete" : result == INSTALL_REBOOT ? "restart needed" : "failed");
@@ -59,9 +64,9 @@ int DecideInstallation(const char* systemDir, int detectOnly) {
       PutMessage(MSG_COMPLETE);
       return EXIT_INSTALLED;
     }
-    StageUnlessInDriverDir(systemDir);
+    int staged = StageUnlessInDriverDir(systemDir);
     if (DebugTrace == 1) TracePause("Found USB SP.\n");
-    int result = InstallAndLog();
+    int result = InstallAndLog(staged);
     if (result == INSTALL_REBOOT) {
       PutMessage(MSG_COMPLETE);
       PutMessage(MSG_REBOOT);
@@ -89,8 +94,7 @@ int DecideInstallation(const char* systemDir, int detectOnly) {
            detectOnly ? "detect only" : "installing anyway");
   if (DebugTrace == 1) TracePause("Found Vorrin but NO DRIVER.\n");
   if (!detectOnly) {
-    StageUnlessInDriverDir(systemDir);
-    if (InstallAndLog() == INSTALL_FAILED) {
+    if (InstallAndLog(StageUnlessInDriverDir(systemDir)) == INSTALL_FAILED) {
       PutMessage(MSG_FAILED);
       return EXIT_FAILED;
     }

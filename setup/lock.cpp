@@ -1,13 +1,20 @@
 // The machine-wide lock. A failure to create or wait on it counts as a free lock: the run then
 // goes on as it would without one, rather than never installing. That covers a name taken
 // first by someone without rights: an object whose security withholds access from us makes
-// CreateMutexA fail with access denied, and an object of another type under the name with an
+// the open fail with access denied, and an object of another type under the name with an
 // invalid handle; either way nobody can make the run wait by it.
+//
+// The lock must hold between the accounts that run the installer: a deployment agent's SYSTEM
+// and an elevated administrator. It is made with a descriptor that grants both SYNCHRONIZE,
+// and opened asking for that right only, which is all that waiting and releasing need: a
+// mutex that SYSTEM made with its default security grants Administrators no more, and its
+// System integrity label refuses write-type rights to an administrator's High-level process.
 #include "lock.h"
 
 #include "../platform/win32.h"
 #include "log.h"
 #include "messages.h"
+#include "security.h"
 
 static HANDLE LockHandle = NULL;
 static int LockOwned = 0;
@@ -25,12 +32,17 @@ void ReleaseSetupLock(void) {
 
 int AcquireSetupLock(void) {
   LockForget();
-  // No security attributes: a lock made here gets the elevated token's default security,
-  // which lets no user without rights hold or release it.
-  HANDLE lock = CreateMutexA(NULL, FALSE, SETUP_LOCK_NAME);
+  // Without its descriptor the lock is still opened with SYNCHRONIZE only; made here, it then
+  // gets the elevated token's default security, which lets no user hold or release it.
+  AdminsOnly security;
+  int described = MakeAdminsOnly(&security, SYNCHRONIZE);
+  HANDLE lock = CreateMutexExA(described ? &security.attributes : NULL, SETUP_LOCK_NAME, 0,
+                               SYNCHRONIZE);
+  DWORD openError = GetLastError();
+  FreeAdminsOnly(&security);
   if (!lock) {
     LogEvent("lock \"%s\": not opened (error %lu), going on without it", SETUP_LOCK_NAME,
-             (unsigned long)GetLastError());
+             (unsigned long)openError);
     return 1;
   }
   LockHandle = lock;

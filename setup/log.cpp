@@ -9,6 +9,7 @@
 #include "../actions/actions.h"
 #include "../platform/win32.h"
 #include "messages.h"
+#include "security.h"
 #include "setup.h"
 #include "text.h"
 
@@ -29,25 +30,60 @@ static int DefaultLogPath(char* path) {
   return ReadWindowsDir(path) && AppendText(path, PATH_BUFFER_SIZE, LOG_DEFAULT_TAIL);
 }
 
-// Creates the folders above the file, outermost first; those that exist already fail quietly.
-static void CreateLogFolders(const char* path) {
+// Whether the log lies in the default log's folder, the one folder made when missing.
+static int InDefaultFolder(const char* full) {
+  char folder[PATH_BUFFER_SIZE];
+  const char* name = strrchr(full, '\\');
+  if (!name || !DefaultLogPath(folder)) return 0;
+  size_t length = (size_t)(strrchr(folder, '\\') - folder) + 1;  // with the separator
+  return (size_t)(name - full) + 1 == length && CompareTextNoCase(full, folder, length) == 0;
+}
+
+// Creates the folders above a log in the default folder, outermost first, with the log's
+// security; those that exist already fail quietly. Elsewhere a log is written only into a
+// folder that is there: its missing folders would be made by name, through any link a user
+// put on the way.
+static void CreateLogFolders(const char* path, SECURITY_ATTRIBUTES* security) {
   char folder[PATH_BUFFER_SIZE];
   if (!CopyText(folder, sizeof folder, path)) return;
   for (size_t i = 1; folder[i]; i++) {
     if (folder[i] != '\\' || folder[i - 1] == ':' || folder[i - 1] == '\\') continue;
     folder[i] = '\0';
-    CreateDirectoryA(folder, NULL);
+    CreateDirectoryA(folder, security);
     folder[i] = '\\';
   }
 }
 
 // Read access too, which a byte-range lock needs; without write access the handle still only
-// appends. A link at the name is opened as itself, not followed; the rotation renames through
-// the handle, which deletion access and sharing allow.
-static HANDLE OpenForAppend(const char* path) {
-  return CreateFileA(path, FILE_READ_DATA | FILE_APPEND_DATA | DELETE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+// appends. A link at the name is opened as itself, not followed. A log already there is opened
+// without deletion access, so that a reader who holds it without delete sharing does not keep
+// the run from it; a new one has it (nobody else has that file open yet), so that a refused
+// one is deleted again through its handle. A new log lets only administrators at it.
+#define LOG_ACCESS (FILE_READ_DATA | FILE_APPEND_DATA)
+#define LOG_SHARING (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
+#define LOG_FLAGS (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT)
+static HANDLE OpenForAppend(const char* path, SECURITY_ATTRIBUTES* security, int* created) {
+  HANDLE handle =
+      CreateFileA(path, LOG_ACCESS | DELETE, LOG_SHARING, security, CREATE_NEW, LOG_FLAGS, NULL);
+  *created = handle != INVALID_HANDLE_VALUE;
+  if (*created || GetLastError() != ERROR_FILE_EXISTS) return handle;
+  return CreateFileA(path, LOG_ACCESS, LOG_SHARING, NULL, OPEN_EXISTING, LOG_FLAGS, NULL);
+}
+
+// A second handle to the log's file, with deletion access, for its rotation: opened by name,
+// it is used only when it is the file the first handle has (`info`: its volume and file
+// index). INVALID_HANDLE_VALUE otherwise.
+static HANDLE OpenForRotation(const char* path, const BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE handle = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES, LOG_SHARING, NULL,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (handle == INVALID_HANDLE_VALUE) return handle;
+  BY_HANDLE_FILE_INFORMATION same;
+  if (GetFileInformationByHandle(handle, &same) &&
+      same.dwVolumeSerialNumber == info->dwVolumeSerialNumber &&
+      same.nFileIndexHigh == info->nFileIndexHigh && same.nFileIndexLow == info->nFileIndexLow)
+    return handle;
+  CloseHandle(handle);
+  return INVALID_HANDLE_VALUE;
 }
 
 // Past the "\\?\" of a final path, or the "\\?\UNC\" or "\\" of a share, which `share` tells.
@@ -90,20 +126,26 @@ static int IsFileAsked(HANDLE handle, const char* full, BY_HANDLE_FILE_INFORMATI
   DWORD length = GetFinalPathNameByHandleA(handle, finalPath, sizeof finalPath,
                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (length == 0 || length >= sizeof finalPath) return 0;
-  return SamePath(finalPath, full);
+  // The final path spells every folder by its long name; a name given through 8.3 short
+  // names (as %TEMP% often is) is compared in its long form. Links are not followed by that.
+  char longFull[PATH_BUFFER_SIZE];
+  length = GetLongPathNameA(full, longFull, sizeof longFull);
+  if (length == 0 || length >= sizeof longFull) return 0;
+  return SamePath(finalPath, longFull);
 }
 
 // Opens the log and checks it; a refused one is closed. A file that this open has just made
 // is deleted again through its handle (by name, another file could have taken its place
 // meanwhile): the run then leaves what a run without a log leaves, its folders aside.
-static HANDLE OpenLog(const char* full, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE handle = OpenForAppend(full);
-  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
-    CreateLogFolders(full);
-    handle = OpenForAppend(full);
+static HANDLE OpenLog(const char* full, int makesFolders, SECURITY_ATTRIBUTES* security,
+                      BY_HANDLE_FILE_INFORMATION* info) {
+  int created;
+  HANDLE handle = OpenForAppend(full, security, &created);
+  if (handle == INVALID_HANDLE_VALUE && makesFolders && GetLastError() == ERROR_PATH_NOT_FOUND) {
+    CreateLogFolders(full, security);
+    handle = OpenForAppend(full, security, &created);
   }
   if (handle == INVALID_HANDLE_VALUE) return handle;
-  int created = GetLastError() != ERROR_ALREADY_EXISTS;
   if (IsFileAsked(handle, full, info)) return handle;
   if (created) {
     FILE_DISPOSITION_INFO disposition;
@@ -115,8 +157,9 @@ static HANDLE OpenLog(const char* full, BY_HANDLE_FILE_INFORMATION* info) {
 }
 
 // A log grown past its limit becomes "<log>.1", replacing the one before. The rename goes
-// through the handle whose size was read, so that the file measured is the file renamed.
-static int RenameToOlder(HANDLE handle, const char* full) {
+// through a handle to the file whose size was read, so that the file measured is the file
+// renamed.
+static int RenameToOlder(const BY_HANDLE_FILE_INFORMATION* info, const char* full) {
   char older[PATH_BUFFER_SIZE];
   if (!CopyText(older, sizeof older, full) || !AppendText(older, sizeof older, ".1")) return 0;
   union {
@@ -130,7 +173,11 @@ static int RenameToOlder(HANDLE handle, const char* full) {
   rename.info.ReplaceIfExists = TRUE;
   rename.info.RootDirectory = NULL;
   rename.info.FileNameLength = (DWORD)(chars - 1) * (DWORD)sizeof(WCHAR);
-  return SetFileInformationByHandle(handle, FileRenameInfo, &rename, sizeof rename) != 0;
+  HANDLE handle = OpenForRotation(full, info);
+  if (handle == INVALID_HANDLE_VALUE) return 0;
+  int renamed = SetFileInformationByHandle(handle, FileRenameInfo, &rename, sizeof rename) != 0;
+  CloseHandle(handle);
+  return renamed;
 }
 
 static int IsPackageFileName(const char* path) {
@@ -148,7 +195,8 @@ static int IsPackageFileName(const char* path) {
 void LogOpen(const char* path) {
   LogClose();
   char file[PATH_BUFFER_SIZE];
-  if (path == NULL || path[0] == '\0') {
+  int isDefault = path == NULL || path[0] == '\0';
+  if (isDefault) {
     if (!DefaultLogPath(file)) return;
   } else {
     size_t noneLength = strlen(LOG_NONE);
@@ -163,15 +211,21 @@ void LogOpen(const char* path) {
   // Nor may the log be one of the package's files, wherever: it would be rotated away or
   // written into, and then staged or placed as the package's own.
   if (IsPackageFileName(full)) return;
+  // Without its descriptor, a log and its folders get the security they inherit.
+  AdminsOnly security;
+  SECURITY_ATTRIBUTES* attributes =
+      MakeAdminsOnly(&security, FILE_ALL_ACCESS) ? &security.attributes : NULL;
+  int makesFolders = isDefault || InDefaultFolder(full);
   BY_HANDLE_FILE_INFORMATION info;
-  HANDLE handle = OpenLog(full, &info);
+  HANDLE handle = OpenLog(full, makesFolders, attributes, &info);
   // While the rename cannot be done, the log grows on, and a later run renames it.
   if (handle != INVALID_HANDLE_VALUE &&
       (info.nFileSizeHigh != 0 || info.nFileSizeLow > LOG_ROTATE_BYTES) &&
-      RenameToOlder(handle, full)) {
+      RenameToOlder(&info, full)) {
     CloseHandle(handle);
-    handle = OpenLog(full, &info);
+    handle = OpenLog(full, makesFolders, attributes, &info);
   }
+  FreeAdminsOnly(&security);
   LogFile = handle;
 }
 

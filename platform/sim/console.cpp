@@ -11,7 +11,7 @@ using namespace sim;
 
 HANDLE OpenHidPath(LPCSTR path, DWORD access, DWORD share, DWORD disposition);  // devices.cpp
 HANDLE OpenFilePath(const std::string& full, DWORD access, DWORD share, DWORD disposition,
-                    DWORD flags);  // files.cpp
+                    DWORD flags, const std::string& security);  // files.cpp
 
 int ConsoleVPrint(const char* format, va_list args) {
   va_list copy;
@@ -74,7 +74,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       return INVALID_HANDLE_VALUE;
     }
     return OpenFilePath(full, dwDesiredAccess, dwShareMode, dwCreationDisposition,
-                        dwFlagsAndAttributes);
+                        dwFlagsAndAttributes, DescribeGrants(lpSecurityAttributes));
   }
   return OpenHidPath(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition);
 }

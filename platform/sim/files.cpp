@@ -26,10 +26,18 @@ std::string FullPath(const std::string& path) {
   for (char& c : p)
     if (c == '/') c = '\\';
   if (p.empty()) return "";
-  if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') return "";  // UNC and device paths
   const std::string& cwd = M().files.currentDir;
   std::string drive, rest;
-  if (p.size() >= 2 && IsLetter(p[0]) && p[1] == ':') {
+  if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') {
+    // A share, "\\server\share" its root; device paths ("\\?\", "\\.\") are not modelled.
+    size_t server = p.find('\\', 2);
+    if (p.size() < 3 || p[2] == '?' || p[2] == '.' || server == std::string::npos ||
+        server == 2 || server + 1 >= p.size() || p[server + 1] == '\\')
+      return "";
+    size_t share = p.find('\\', server + 1);
+    drive = p.substr(0, share);
+    rest = share == std::string::npos ? "" : p.substr(share);
+  } else if (p.size() >= 2 && IsLetter(p[0]) && p[1] == ':') {
     drive = p.substr(0, 2);
     rest = p.substr(2);
     if (rest.empty() || rest[0] != '\\') {
@@ -67,10 +75,18 @@ std::string FullPath(const std::string& path) {
   return full;
 }
 
+// The length of the root of a full path: "C:\\", or "\\\\server\\share\\".
+static size_t RootLength(const std::string& full) {
+  if (full.compare(0, 2, "\\\\") != 0) return 3;
+  size_t share = full.find('\\', full.find('\\', 2) + 1);
+  return share == std::string::npos ? full.size() : share + 1;
+}
+
 static std::string ParentOf(const std::string& full) {
-  if (full.size() <= 3) return "";  // a root has no parent
+  size_t root = RootLength(full);
+  if (full.size() <= root) return "";  // a root has no parent
   size_t cut = full.rfind('\\');
-  return cut <= 2 ? full.substr(0, 3) : full.substr(0, cut);
+  return cut < root ? full.substr(0, root) : full.substr(0, cut);
 }
 
 static std::string NameOf(const std::string& full) {
@@ -84,7 +100,8 @@ static FileEntry* Lookup(const std::string& full) {
   return it == M().files.entries.end() ? nullptr : &it->second;
 }
 
-static FileEntry* Find(const std::string& path) { return Lookup(FullPath(path)); }
+static std::string LongForm(const std::string& full);
+static FileEntry* Find(const std::string& path) { return Lookup(LongForm(FullPath(path))); }
 
 // The error for a path that names nothing: the file is missing, or already its directory is.
 static DWORD MissingError(const std::string& full) {
@@ -121,16 +138,38 @@ static void EraseEntry(const std::string& full) {
 // The path that opening `full` reaches: a junction or symbolic link met on the way leads to
 // its target, the last part too when `followLast`. False when the links go round (Windows
 // gives up after a few dozen).
+// The path with each part that is an entry's 8.3 short name spelled as the entry's long name.
+static std::string LongForm(const std::string& full) {
+  size_t root = RootLength(full);
+  std::string path = full.substr(0, root);
+  for (size_t at = root; at < full.size();) {
+    size_t end = full.find('\\', at);
+    if (end == std::string::npos) end = full.size();
+    std::string part = full.substr(at, end - at);
+    std::string next = path + (path.size() > root ? "\\" : "") + part;
+    if (!Lookup(next))
+      for (const auto& entry : M().files.entries)
+        if (!entry.second.shortName.empty() && EqualNoCase(entry.second.shortName, part) &&
+            EqualNoCase(ParentOf(entry.second.path), path)) {
+          next = entry.second.path;
+          break;
+        }
+    path = next;
+    at = end + 1;
+  }
+  return path;
+}
+
 static bool Resolve(const std::string& full, bool followLast, std::string* resolved) {
-  std::string path = full;
+  std::string path = LongForm(full);
   for (int hops = 0; hops < 32; hops++) {
     bool redirected = false;
-    for (size_t at = 3; at <= path.size() && !redirected;) {
+    for (size_t at = RootLength(path); at <= path.size() && !redirected;) {
       size_t end = path.find('\\', at);
       if (end == std::string::npos) end = path.size();
       FileEntry* e = Lookup(path.substr(0, end));
       if (e && !e->reparseTarget.empty() && (end < path.size() || followLast)) {
-        path = e->reparseTarget + path.substr(end);
+        path = LongForm(e->reparseTarget + path.substr(end));
         redirected = true;
       }
       at = end + 1;
@@ -230,6 +269,12 @@ void DenyAccess(const std::string& path, bool denied) {
 
 void RefuseDelayedMoves(bool refuse) { M().files.refuseDelayedMoves = refuse; }
 
+std::string LongPath(const std::string& path) { return LongForm(FullPath(path)); }
+
+void SetShortName(const std::string& path, const std::string& shortName) {
+  if (FileEntry* e = Find(path)) e->shortName = shortName;
+}
+
 void SetRunningImage(const std::string& path) {
   if (FileEntry* e = Find(path))
     if (!e->isDirectory) e->runningImage = true;
@@ -277,6 +322,25 @@ void FileHandleClosed(const std::string& name) {
   EraseEntry(name);
 }
 
+// A list as the restart reads it: pairs of strings up to an empty source or the value's end,
+// "\??\" and "!" taken off; what it cannot name stays as written and is found nowhere.
+static std::vector<PendingMove> MovesOfValue(const std::string& value) {
+  std::vector<std::string> strings;
+  for (size_t at = 0; at < value.size();) {
+    size_t end = value.find('\0', at);
+    if (end == std::string::npos) end = value.size();
+    strings.push_back(value.substr(at, end - at));
+    at = end + 1;
+  }
+  auto strip = [](std::string path) { return path.compare(0, 4, "\\??\\") == 0 ? path.substr(4) : path; };
+  std::vector<PendingMove> moves;
+  for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) {
+    bool replace = !strings[i + 1].empty() && strings[i + 1][0] == '!';
+    moves.push_back(PendingMove{strip(strings[i]), strip(strings[i + 1].substr(replace)), replace});
+  }
+  return moves;
+}
+
 void ApplyPendingMoves() {
   FilesModel& f = M().files;
   for (auto& entry : f.entries) entry.second.hold = Hold::None;
@@ -288,9 +352,15 @@ void ApplyPendingMoves() {
   for (const std::string& path : marked) EraseEntry(path);
   std::vector<PendingMove> moves;
   moves.swap(f.pendingMoves);
-  moves.insert(moves.end(), f.pendingMoves2.begin(), f.pendingMoves2.end());
+  if (!f.pendingRaw.empty()) moves = MovesOfValue(f.pendingRaw);
+  std::vector<PendingMove> second =
+      f.pendingRaw2.empty() ? f.pendingMoves2 : MovesOfValue(f.pendingRaw2);
+  if (f.pendingType2 != REG_MULTI_SZ) second.clear();
+  moves.insert(moves.end(), second.begin(), second.end());
   f.pendingMoves2.clear();
   f.pendingRaw.clear();
+  f.pendingRaw2.clear();
+  f.pendingType2 = REG_MULTI_SZ;
   for (const PendingMove& m : moves) {
     FileEntry* source = Lookup(m.source);
     if (!source) continue;
@@ -506,6 +576,9 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
   copy.linkedName.clear();
   copy.finalPath.clear();
   copy.deletePending = false;
+  copy.index = 0;  // another file
+  copy.security.clear();
+  copy.shortName.clear();
   if (dest) EraseEntry(destFull);
   if (M().cutInside && M().cutCall == M().callCount) {
     // The power fails half-way: the destination holds the first half, written just now.
@@ -537,6 +610,13 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
     std::string destFull = lpNewFileName ? FullPath(lpNewFileName) : std::string();
     if (lpNewFileName && destFull.empty()) return Fail(ERROR_PATH_NOT_FOUND);
     f.pendingMoves.push_back(PendingMove{sourceFull, destFull, replace});
+    if (!f.pendingRaw.empty()) {
+      // Windows takes the value's last NUL for the list's end, drops it, and appends.
+      f.pendingRaw.pop_back();
+      f.pendingRaw += "\\??\\" + sourceFull + '\0';
+      if (!destFull.empty()) f.pendingRaw += std::string(replace ? "!" : "") + "\\??\\" + destFull;
+      f.pendingRaw += std::string(2, '\0');
+    }
     return TRUE;
   }
 
@@ -576,6 +656,7 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttribu
   e.path = full;
   e.isDirectory = true;
   e.attributes = FILE_ATTRIBUTE_DIRECTORY;
+  e.security = DescribeGrants(lpSecurityAttributes);
   M().files.entries[Lower(full)] = e;
   return TRUE;
 }
@@ -611,7 +692,7 @@ HANDLE FailHandle(DWORD error) {
 // CreateFileA of a path in the file system (console.cpp dispatches here): files only, with the
 // dispositions, sharing and denials that Windows applies.
 HANDLE OpenFilePath(const std::string& asked, DWORD access, DWORD share, DWORD disposition,
-                    DWORD flags) {
+                    DWORD flags, const std::string& security) {
   std::string full;
   if (!Resolve(asked, !(flags & FILE_FLAG_OPEN_REPARSE_POINT), &full))
     return FailHandle(ERROR_CANT_RESOLVE_FILENAME);
@@ -624,6 +705,7 @@ HANDLE OpenFilePath(const std::string& asked, DWORD access, DWORD share, DWORD d
     FileEntry created;
     created.path = full;
     created.lastWriteTime = 0;
+    created.security = security;
     M().files.entries[Lower(full)] = created;
     e = Lookup(full);
     M().lastError = 0;
@@ -841,19 +923,35 @@ DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
   return (DWORD)full.size();
 }
 
+// Each short part spelled long, the other parts as given; the path must name an entry.
+DWORD GetLongPathNameA(LPCSTR lpszShortPath, LPSTR lpszLongPath, DWORD cchBuffer) {
+  SIM_RECORD("GetLongPathNameA", {Str(lpszShortPath), Ptr(lpszLongPath), Dec(cchBuffer)});
+  if (!lpszShortPath) return Fail(ERROR_INVALID_PARAMETER);
+  if (Faulted("GetLongPathNameA", lpszShortPath)) return 0;
+  std::string full = FullPath(lpszShortPath);
+  if (full.empty() || !EqualNoCase(full, lpszShortPath)) return Fail(ERROR_INVALID_PARAMETER);
+  std::string path = LongForm(lpszShortPath);
+  if (!Lookup(path)) return Fail(MissingError(path));
+  if (!lpszLongPath || path.size() + 1 > cchBuffer) return (DWORD)(path.size() + 1);
+  memcpy(lpszLongPath, path.c_str(), path.size() + 1);
+  return (DWORD)path.size();
+}
+
 // The final path as Windows gives it: each part spelled as the file system holds it, the drive
-// letter in upper case, after "\\?\".
+// letter in upper case, after "\\?\"; a share's after "\\?\UNC\".
 static std::string FinalSpelling(const std::string& full) {
-  std::string path = full.substr(0, 3);
-  if (!path.empty()) path[0] = (char)toupper((unsigned char)path[0]);
-  for (size_t at = 3; at < full.size();) {
+  size_t root = RootLength(full);
+  std::string path = full.substr(0, root);
+  bool share = root != 3;
+  if (!share) path[0] = (char)toupper((unsigned char)path[0]);
+  for (size_t at = root; at < full.size();) {
     size_t end = full.find('\\', at);
     if (end == std::string::npos) end = full.size();
     FileEntry* e = Lookup(full.substr(0, end));
-    path += (path.size() > 3 ? "\\" : "") + (e ? NameOf(e->path) : full.substr(at, end - at));
+    path += (path.size() > root ? "\\" : "") + (e ? NameOf(e->path) : full.substr(at, end - at));
     at = end + 1;
   }
-  return "\\\\?\\" + path;
+  return share ? "\\\\?\\UNC\\" + path.substr(2) : "\\\\?\\" + path;
 }
 
 BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
@@ -874,6 +972,10 @@ BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFil
   lpFileInformation->nFileSizeHigh = (DWORD)(size >> 32);
   lpFileInformation->nFileSizeLow = (DWORD)(size & 0xFFFFFFFFu);
   lpFileInformation->nNumberOfLinks = e->links;
+  // Its identity on the volume, given when first asked for; a rename keeps it.
+  if (!e->index) e->index = ++M().files.lastIndex;
+  lpFileInformation->nFileIndexHigh = (DWORD)(e->index >> 32);
+  lpFileInformation->nFileIndexLow = (DWORD)(e->index & 0xFFFFFFFFu);
   return TRUE;
 }
 

@@ -37,9 +37,13 @@ struct FileEntry {
   // at a folder. Opening a path through it leads to `reparseTarget` (a full path), unless it
   // is the file opened and FILE_FLAG_OPEN_REPARSE_POINT is given.
   std::string reparseTarget;
+  // The descriptor it was made with, as DescribeGrants gives it; "" for the inherited default.
+  std::string security;
+  std::string shortName;  // its 8.3 name, by which paths may name it too ("ADMINI~1")
   // What GetFinalPathNameByHandleA reports for the file instead of "\\?\" and its path.
   std::string finalPath;
   bool deletePending = false;  // marked for deletion: it goes when its last handle closes
+  uint64_t index = 0;          // the file index GetFileInformationByHandle gives; 0: none yet
 };
 
 // One entry of the list that Windows keeps for the next restart: at the restart `source` is
@@ -58,10 +62,15 @@ struct FilesModel {
   // only a test fills it: MoveFileExA records into the first.
   std::vector<PendingMove> pendingMoves2;
   // When not empty, the bytes PendingFileRenameOperations holds instead of the recorded moves
-  // (a value another program wrote by hand, or broken); the restart does not read it.
+  // (a value another program wrote by hand, or broken). MoveFileExA then appends to it as
+  // Windows does (one trailing byte dropped first), and the restart reads it as Windows does.
   std::string pendingRaw;
+  // The same for PendingFileRenameOperations2, and that value's type.
+  std::string pendingRaw2;
+  DWORD pendingType2 = REG_MULTI_SZ;
   bool refuseDelayedMoves = false;           // MoveFileExA cannot record a delayed move (5)
   int64_t nextFindId = 1;
+  uint64_t lastIndex = 0;  // the last file index given out
 };
 
 // The full path that Windows would make of `path`: relative paths start from the current
@@ -83,6 +92,10 @@ void AddHardLink(const std::string& path, const std::string& existing);
 // A symbolic link at a file, and a junction (a folder that leads to another folder).
 void AddSymbolicLink(const std::string& path, const std::string& target);
 void AddJunction(const std::string& path, const std::string& target);
+// The 8.3 name of an existing entry, by which a path may name it too; the full path with each
+// such name spelled long.
+void SetShortName(const std::string& path, const std::string& shortName);
+std::string LongPath(const std::string& path);
 // The program a run is started as (argv[0]) is running from this file while the run lasts;
 // nothing happens when no file is there. The run's end, or a restart, ends it.
 void SetRunningImage(const std::string& path);

@@ -39,8 +39,18 @@ struct ProcessEntry {
 // while one of them is open or another process has it open, as a kernel object does.
 const uint64_t kForever = UINT64_MAX;
 enum class MutexOwner { None, Installer, Other };
+// The accounts that run the installer: an elevated administrator (High integrity) and SYSTEM
+// (a deployment agent; System integrity, and a member of Administrators).
+enum class Account { Administrator, System };
 struct MutexObject {
   std::string name;          // compared exactly, as Windows compares object names
+  // Its security: what its DACL grants each account's SIDs, and who made it. An object that
+  // SYSTEM makes carries the System label, which refuses write-type rights to a High-level
+  // process whatever the DACL grants. Made without a descriptor, it gets its creator's
+  // default: SYSTEM's grants Administrators read and SYNCHRONIZE only.
+  Account creator = Account::Administrator;
+  DWORD systemRights = MUTEX_ALL_ACCESS;
+  DWORD adminRights = MUTEX_ALL_ACCESS;
   bool openElsewhere = false;  // another process has it open
   MutexOwner owner = MutexOwner::None;
   DWORD recursion = 0;       // the installer's takes not yet released
@@ -55,6 +65,7 @@ struct ProcessModel {
   std::vector<ProcessEntry> processes;  // every process started, in order
   // What GetStartupInfoA gives: the installer's own start-up information.
   STARTUPINFOA own{};
+  Account account = Account::Administrator;  // whom the installer runs as
 };
 
 // Arranging: what the program at a path does when started. A program starts only while its
@@ -74,7 +85,9 @@ int RunningProcesses(const std::string& path);
 // Another process has the named mutex open and owns it until the virtual time `letGoMs`
 // (kForever: never; 0: it is free already), when it releases it or, with `abandons`, ends
 // without releasing it, so that the next wait that takes it returns WAIT_ABANDONED.
-void HoldMutex(const std::string& name, uint64_t letGoMs = kForever, bool abandons = false);
+// It was made by `creator` without a descriptor, as a run of an older installer did.
+void HoldMutex(const std::string& name, uint64_t letGoMs = kForever, bool abandons = false,
+               Account creator = Account::Administrator);
 // The live mutex of that name, its other owner's release applied up to now; null when none.
 MutexObject* FindMutex(const std::string& name);
 // Whether the installer has the mutex at this index open through a handle.

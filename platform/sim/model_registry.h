@@ -76,6 +76,19 @@ std::vector<BYTE> KeyDacl(const std::string& path);
 // Opens of the key that ask for any of these rights fail with ERROR_ACCESS_DENIED, as when
 // the key's access list withholds them; a new DACL written to the key lifts this.
 void DenyKeyAccess(const std::string& path, DWORD rights);
+// What the descriptor given to a create call grants SYSTEM and Administrators (allowed entries
+// for other SIDs set `others`). False when there is none, or it holds no DACL: the creator's
+// default applies. A null DACL grants everyone everything.
+struct Grants {
+  DWORD system = 0;
+  DWORD admins = 0;
+  bool others = false;
+  bool isProtected = false;  // SE_DACL_PROTECTED: the parent's entries are not inherited
+};
+bool ReadGrants(const SECURITY_ATTRIBUTES* attributes, Grants* grants);
+// The same as text for an object to keep: "SYSTEM 0x<mask>, Administrators 0x<mask>", with
+// ", others" and ", protected" as they apply; "" when the creator's default applies.
+std::string DescribeGrants(const SECURITY_ATTRIBUTES* attributes);
 // Heap blocks and SIDs not yet released.
 int LiveHeapBlocks();
 int LiveSids();

@@ -85,12 +85,21 @@ static MutexObject* LiveMutex(const std::string& name, size_t* index) {
 
 MutexObject* FindMutex(const std::string& name) { return LiveMutex(name, nullptr); }
 
-void HoldMutex(const std::string& name, uint64_t letGoMs, bool abandons) {
+// The creator's default security for a mutex made without a descriptor.
+static void DefaultSecurity(MutexObject* x, Account creator) {
+  x->creator = creator;
+  x->systemRights = MUTEX_ALL_ACCESS;
+  x->adminRights = creator == Account::System ? READ_CONTROL | SYNCHRONIZE | MUTEX_MODIFY_STATE
+                                              : MUTEX_ALL_ACCESS;
+}
+
+void HoldMutex(const std::string& name, uint64_t letGoMs, bool abandons, Account creator) {
   MutexObject* x = FindMutex(name);
   if (!x) {
     M().process.mutexes.push_back(MutexObject());
     x = &M().process.mutexes.back();
     x->name = name;
+    DefaultSecurity(x, creator);
   }
   x->openElsewhere = true;
   x->owner = MutexOwner::Other;
@@ -289,27 +298,67 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   return WAIT_TIMEOUT;
 }
 
-// A named mutex is opened when it lives (ERROR_ALREADY_EXISTS), made otherwise. The security
-// attributes are recorded, not modelled: the faults stand for an object whose security
-// withholds access, or one of another type under the name.
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
-  SIM_RECORD("CreateMutexA", {Ptr(lpMutexAttributes), Dec(bInitialOwner), Str(lpName)});
+// Whether the installer's account may open the mutex with `desired`: the DACL grants it (SYSTEM
+// is an administrator too), and the label of an object SYSTEM made lets a High-level process
+// have no write-type right.
+static bool MayOpen(const MutexObject& x, DWORD desired) {
+  Account who = M().process.account;
+  DWORD granted = x.adminRights | (who == Account::System ? x.systemRights : 0);
+  const DWORD writeType = DELETE | WRITE_DAC | WRITE_OWNER;
+  if (x.creator == Account::System && who != Account::System) granted &= ~writeType;
+  return (desired & ~granted) == 0;
+}
+
+// A named mutex is opened when it lives (ERROR_ALREADY_EXISTS) and its security grants the
+// rights asked for (else ERROR_ACCESS_DENIED), made otherwise with the descriptor's grants or
+// the installer's default. The faults stand for an object of another type under the name.
+static HANDLE OpenOrMakeMutex(LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCSTR lpName,
+                              DWORD desired, const char* op) {
   std::string name = lpName ? lpName : "";
-  if (Faulted("CreateMutexA", name)) return NULL;
+  if (Faulted(op, name)) return NULL;
   size_t index = 0;
   MutexObject* x = lpName ? LiveMutex(name, &index) : nullptr;
   DWORD error = ERROR_ALREADY_EXISTS;
+  if (x && !MayOpen(*x, desired)) {
+    M().lastError = ERROR_ACCESS_DENIED;
+    return NULL;
+  }
   if (!x) {
     M().process.mutexes.push_back(MutexObject());
     index = M().process.mutexes.size() - 1;
     x = &M().process.mutexes.back();
     x->name = name;
+    DefaultSecurity(x, M().process.account);
+    Grants grants;
+    if (ReadGrants(attributes, &grants)) {
+      x->systemRights = grants.system;
+      x->adminRights = grants.admins;
+    }
     error = ERROR_SUCCESS;
   }
   HANDLE h = NewHandle(HandleKind::Mutex, (int64_t)index, name);
-  if (bInitialOwner && error == ERROR_SUCCESS) TakeMutex(*x);
+  if (owned && error == ERROR_SUCCESS) TakeMutex(*x);
   M().lastError = error;
   return h;
+}
+
+// CreateMutexA asks for every right.
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
+  SIM_RECORD("CreateMutexA", {Ptr(lpMutexAttributes), Dec(bInitialOwner), Str(lpName)});
+  return OpenOrMakeMutex(lpMutexAttributes, bInitialOwner, lpName, MUTEX_ALL_ACCESS,
+                         "CreateMutexA");
+}
+
+HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES lpMutexAttributes, LPCSTR lpName, DWORD dwFlags,
+                      DWORD dwDesiredAccess) {
+  SIM_RECORD("CreateMutexExA", {DescribeGrants(lpMutexAttributes), Str(lpName), Hex(dwFlags),
+                                Hex(dwDesiredAccess)});
+  if (dwFlags & ~CREATE_MUTEX_INITIAL_OWNER) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return NULL;
+  }
+  return OpenOrMakeMutex(lpMutexAttributes, (dwFlags & CREATE_MUTEX_INITIAL_OWNER) != 0, lpName,
+                         dwDesiredAccess, "CreateMutexExA");
 }
 
 // Only the owner releases; a reported failure of an owner's release still releases, as with

@@ -1,5 +1,6 @@
 // Simulated registry, key security and process heap.
 #include <ctype.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -197,6 +198,46 @@ bool ValidAcl(const BYTE* acl) {
 }  // namespace
 
 namespace sim {
+
+bool ReadGrants(const SECURITY_ATTRIBUTES* attributes, Grants* grants) {
+  *grants = Grants();
+  if (!attributes || !attributes->lpSecurityDescriptor) return false;
+  const SECURITY_DESCRIPTOR* sd = (const SECURITY_DESCRIPTOR*)attributes->lpSecurityDescriptor;
+  if (!(sd->Control & SE_DACL_PRESENT) || (sd->Control & SE_SELF_RELATIVE)) return false;
+  grants->isProtected = (sd->Control & SE_DACL_PROTECTED) != 0;
+  if (!sd->Dacl) {
+    grants->system = grants->admins = 0xFFFFFFFFUL;
+    grants->others = true;
+    return true;
+  }
+  const BYTE* acl = (const BYTE*)sd->Dacl;
+  const std::vector<BYTE> system = MakeSid(kNtAuthority, {18});
+  const std::vector<BYTE> admins = MakeSid(kNtAuthority, {32, 544});
+  size_t at = 8;
+  for (WORD i = 0; i < sd->Dacl->AceCount; i++) {
+    WORD size;
+    DWORD mask;
+    memcpy(&size, acl + at + 2, 2);
+    memcpy(&mask, acl + at + 4, 4);
+    const BYTE* sid = acl + at + 8;
+    if (acl[at] == ACCESS_ALLOWED_ACE_TYPE) {
+      if (memcmp(sid, system.data(), system.size()) == 0) grants->system |= mask;
+      else if (memcmp(sid, admins.data(), admins.size()) == 0) grants->admins |= mask;
+      else grants->others = true;
+    }
+    at += size;
+  }
+  return true;
+}
+
+std::string DescribeGrants(const SECURITY_ATTRIBUTES* attributes) {
+  Grants g;
+  if (!ReadGrants(attributes, &g)) return "";
+  char text[96];
+  snprintf(text, sizeof text, "SYSTEM 0x%lx, Administrators 0x%lx%s%s", (unsigned long)g.system,
+           (unsigned long)g.admins, g.others ? ", others" : "", g.isProtected ? ", protected" : "");
+  return text;
+}
 
 void InitRegistry() {
   R().root = NewKey(-1, "HKLM");
@@ -473,8 +514,9 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
     if (EqualNoCase(name, "PendingFileRenameOperations"))
       data = f.pendingRaw.empty() ? MultiStringOf(f.pendingMoves) : f.pendingRaw;
     else
-      data = MultiStringOf(f.pendingMoves2);
+      data = f.pendingRaw2.empty() ? MultiStringOf(f.pendingMoves2) : f.pendingRaw2;
     if (data.empty()) return ERROR_FILE_NOT_FOUND;
+    if (!EqualNoCase(name, "PendingFileRenameOperations")) type = f.pendingType2;
   } else {
     const std::map<std::string, RegValue>& values = R().keys[id].values;
     auto it = values.find(Upper(name));
@@ -709,6 +751,28 @@ BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bD
     sd->Dacl = pDacl;
     if (bDaclDefaulted) sd->Control |= SE_DACL_DEFAULTED;
   }
+  return TRUE;
+}
+
+BOOL SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
+                                  SECURITY_DESCRIPTOR_CONTROL ControlBitsOfInterest,
+                                  SECURITY_DESCRIPTOR_CONTROL ControlBitsToSet) {
+  SIM_RECORD("SetSecurityDescriptorControl",
+             {Ptr(pSecurityDescriptor), Hex(ControlBitsOfInterest), Hex(ControlBitsToSet)});
+  if (Faulted("SetSecurityDescriptorControl")) return FALSE;
+  // Only the inheritance bits may be set this way.
+  const WORD settable = 0x0100 | 0x0200 | 0x0400 | 0x0800 | SE_DACL_PROTECTED | 0x2000;
+  SECURITY_DESCRIPTOR* sd = (SECURITY_DESCRIPTOR*)pSecurityDescriptor;
+  if ((ControlBitsOfInterest & ~settable) || (ControlBitsToSet & ~settable)) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  if (sd->Revision != SECURITY_DESCRIPTOR_REVISION) {
+    M().lastError = ERROR_UNKNOWN_REVISION;
+    return FALSE;
+  }
+  sd->Control = (WORD)((sd->Control & ~ControlBitsOfInterest) |
+                       (ControlBitsToSet & ControlBitsOfInterest));
   return TRUE;
 }
 

@@ -94,6 +94,7 @@ class LogRemoveTest(PrefixTest):
     def test_silent_run_that_fails_a_placement_names_the_file_and_error_in_its_log(self):
         os.makedirs(self.prefix.unix(SYS + "KTASPREM.EXE"))  # a folder where the tool should go
         os.utime(self.prefix.unix(SYS + "KTASPREM.EXE"), (0, 0))
+        os.makedirs(self.prefix.unix("C:\\Deploy") + "/Logs")  # a log is made in a folder there
         # An ignored argument in UTF-8 stays legible in the log; its right-to-left override,
         # which would show the line's end reversed, does not.
         rc, out = self.prefix.run_setup(["-N", "-FU", "/LOG:C:\\Deploy\\Logs\\TVX-Setup.Log",
@@ -157,6 +158,17 @@ class LogRemoveTest(PrefixTest):
         with open(self.prefix.unix(plain + ".1"), "rb") as f:
             self.assertEqual(f.read(), earlier)
         self.assertEqual(self.events(plain)[-1], "outcome: exit code 8, no device of the card")
+
+        # A folder named by its 8.3 name, as %TEMP% often is: the log is written there. Wine
+        # makes the name of the first four letters and a hash of the whole name.
+        os.makedirs(self.prefix.unix(temp) + "/Deployment Logs")
+        chars, c, h = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", [ord(x) for x in "deployment logs"], 0xbeef
+        for a, b in zip(c, c[1:] + [0]):
+            h = ((h << 3) ^ (h >> 5) ^ a ^ (b << 8)) & 0xffff
+        short = "DEPL~" + chars[h >> 10 & 31] + chars[h >> 5 & 31] + chars[h & 31]
+        self.assertEqual(self.prefix.run_setup(["-X", "/LOG:%s%s\\x.log" % (temp, short)]), want)
+        self.assertEqual(self.events(temp + "Deployment Logs\\x.log")[-1],
+                         "outcome: exit code 8, no device of the card")
 
     def test_removal_of_an_installed_machine(self):
         self.install()

@@ -7,7 +7,7 @@ from test_install import STATE_KEY
 from test_log_remove import DRIVER, PLACED, REMOVED, REMOVING, SYS
 
 ENTRY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TVX2HostSoftware"
-TEMP = "C:\\windows\\Temp\\"
+TEMP = "C:\\windows\\TVX2.Removed\\"  # the folder of ours the running installer leaves into
 
 
 class UninstallEntryTest(PrefixTest):
@@ -58,7 +58,7 @@ class UninstallEntryTest(PrefixTest):
         program, args = re.fullmatch(r'"([^"]+)" (.*)', values["QuietUninstallString"][1]).groups()
         rc, out = self.prefix.run(program, args.split(), cwd=self.prefix.work)
         self.assertEqual((rc, out), (0, b""))
-        # The running installer went to the Windows temporary folder, deleted at the restart;
+        # The running installer went to that folder, deleted at the restart;
         # nothing of the software waits for it. (Read before Wine starts again: a new start
         # carries out the restart's moves.)
         with open(self.prefix.unix("C:\\windows\\Logs\\TVX2\\setup.log"), "rb") as f:

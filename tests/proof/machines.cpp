@@ -156,6 +156,22 @@ void DetectOnlyWithoutLoaderUpdate() {
   sim::WithoutLoaderUpdate();
 }
 
+// Restart lists another program writes (again at each start) in forms the installer cannot
+// follow: a final string that runs to the end of the value, an odd count, a second list over
+// the bound, and a second list that deletes the library a program holds open.
+const std::string kOther = "\\??\\C:\\Other\\other.dll";
+void TruncatedList() { sim::M().files.pendingRaw = kOther + std::string(2, '\0') + kOther; }
+void OddList() { sim::M().files.pendingRaw = kOther + '\0' + "!" + kOther + '\0' + kOther + std::string(2, '\0'); }
+void LongSecondList() {
+  std::string deletion = "\\??\\" + kSys + "KTASPW.DLL" + std::string(2, '\0');
+  sim::M().files.pendingRaw2 = kOther + std::string(2200000, 'a') + std::string(2, '\0') + deletion + '\0';
+}
+void SecondListDeletion() { sim::M().files.pendingMoves2 = {{kSys + "KTASPW.DLL", "", false}}; }
+void UpgradeOverATruncatedList() { Upgrade(); TruncatedList(); }
+void RemovalOverAnOddList() { Installed(); OddList(); }
+void InstallationOverALongSecondList() { FirstInstallation(); LongSecondList(); }
+void UpgradeBesideASecondListDeletion() { Upgrade(); SecondListDeletion(); }
+
 }  // namespace
 
 const std::vector<MachineCase>& Machines() {
@@ -196,6 +212,18 @@ const std::vector<MachineCase>& Machines() {
        {"D:\\pkg\\setup.exe", "/v"}, false, 1},
       {"detect-only without the loader update", DetectOnlyWithoutLoaderUpdate,
        {"D:\\pkg\\setup.exe", "-H"}, {"D:\\pkg\\setup.exe", "-H"}, false, 0},
+      {"upgrade over a list whose last string is cut", UpgradeOverATruncatedList,
+       {"D:\\pkg\\setup.exe", "-X"}, {"D:\\pkg\\setup.exe", "-X"}, true, 2, u"", 0,
+       TruncatedList},
+      {"removal over a list of an odd count", RemovalOverAnOddList,
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U"},
+       {"C:\\WINDOWS\\system32\\drivers\\tvx2\\setup.exe", "-U", "-X"}, true, 2, u"", 0, OddList},
+      {"installation over a second list past the bound", InstallationOverALongSecondList,
+       {"D:\\pkg\\setup.exe", "-FU"}, {"D:\\pkg\\setup.exe", "-FU", "-X"}, true, 2, u"", 0,
+       LongSecondList},
+      {"upgrade with the library in use beside its deletion in the second list",
+       UpgradeBesideASecondListDeletion, {"D:\\pkg\\setup.exe", "-X"},
+       {"D:\\pkg\\setup.exe", "-X"}, true, 2, u"", 0, SecondListDeletion},
   };
   return machines;
 }

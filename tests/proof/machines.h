@@ -20,6 +20,8 @@ struct MachineCase {
   // When not empty, both runs start with this wide command line instead (args unused).
   std::u16string commandLine = u"";
   uint64_t lockWaitMs = 0;         // how long another run holds the lock at the start
+  // What another program writes again at every start of the machine (its restart lists).
+  void (*rewrite)() = nullptr;
 };
 
 // Starts the machine's run (or, with `rerun`, its run after a cut) as its row says.

@@ -14,7 +14,8 @@ TEST_F(FilesModelTest, PathsResolveAsWindowsResolvesThem) {
   EXPECT_EQ(sim::FullPath("C:/WINDOWS/system32/../sysWOW64/"), "C:\\WINDOWS\\sysWOW64");
   EXPECT_EQ(sim::FullPath("\\x"), "C:\\x");
   EXPECT_EQ(sim::FullPath("D:y"), "D:\\y");
-  EXPECT_EQ(sim::FullPath("\\\\server\\share\\f"), "");
+  EXPECT_EQ(sim::FullPath("\\\\server\\share\\d\\..\\..\\f"), "\\\\server\\share\\f");  // a share
+  EXPECT_EQ(sim::FullPath("\\\\?\\C:\\f"), "");  // device paths are not modelled
   EXPECT_TRUE(sim::DirectoryExists("c:\\windows\\SYSTEM32\\..\\syswow64"));
 }
 

@@ -81,6 +81,12 @@ TEST_F(LockTest, OutcomesBesideAnotherRun) {
        {"C:\\pkg\\setup.exe", "-fu", "-x"}, EXIT_INSTALLED,
        kForcing + kBanner + kWaiting + kToolRun + kComplete, {"0", "1200000"}, 1, true, 90000,
        "lock: taken after 90 seconds"},
+      // SYSTEM's default security grants an administrator SYNCHRONIZE, and nothing more.
+      {"a SYSTEM run ends after 90 s",
+       [] { sim::HoldMutex(SETUP_LOCK_NAME, 90000, false, sim::Account::System); },
+       {"C:\\pkg\\setup.exe", "-fu", "-x"}, EXIT_INSTALLED,
+       kForcing + kBanner + kWaiting + kToolRun + kComplete, {"0", "1200000"}, 1, true, 90000,
+       "lock: taken after 90 seconds"},
       {"another run was killed holding it", [] { sim::HoldMutex(SETUP_LOCK_NAME, 0, true); },
        {"C:\\pkg\\setup.exe", "-fu", "-x"}, EXIT_INSTALLED, kForcing + kInstalled, {"0"}, 1,
        true, 0, "lock: left by a run that ended without releasing it"},
@@ -114,13 +120,13 @@ TEST_F(LockTest, OutcomesBesideAnotherRun) {
        {"C:\\pkg\\setup.exe", "-u", "-x"}, EXIT_INSTALLED,
        kBanner + kWaiting + kRemoving + kRemoved, {"0", "1200000"}, 1, false, 1000, ""},
       // A failure to create or wait on the lock counts as a free lock.
-      {"name's object withholds access", [] { sim::InjectFault("CreateMutexA", ERROR_ACCESS_DENIED); },
+      {"name's object withholds access", [] { sim::InjectFault("CreateMutexExA", ERROR_ACCESS_DENIED); },
        {"C:\\pkg\\setup.exe", "-fu", "-x"}, EXIT_INSTALLED, kForcing + kInstalled, {}, 0, true,
        0, "lock \"Global\\KTA.TVX2.Setup\": not opened (error 5), going on without it"},
       {"name is another type of object, held for ever",
        [] {
          sim::HoldMutex(SETUP_LOCK_NAME);
-         sim::InjectFault("CreateMutexA", ERROR_INVALID_HANDLE);
+         sim::InjectFault("CreateMutexExA", ERROR_INVALID_HANDLE);
        },
        {"C:\\pkg\\setup.exe", "-fu", "-x"}, EXIT_INSTALLED, kForcing + kInstalled, {}, 0, true,
        0, "(error 6)"},
@@ -172,9 +178,11 @@ TEST_F(LockTest, CreatedUnownedWithoutSecurityAttributesAfterTheLogAndReleasedBe
   sim::AddFile(kSys + "\\KTASPSVC.EXE", "old", 1000);
   sim::PressKey(' ');
   EXPECT_EQ(RunMain({"C:\\pkg\\setup.exe", "-fu"}), EXIT_INSTALLED);
-  auto created = sim::CallsTo("CreateMutexA");
+  auto created = sim::CallsTo("CreateMutexExA");
   ASSERT_EQ(created.size(), 1u);
-  EXPECT_EQ(created[0].args, (std::vector<std::string>{"NULL", "0", "Global\\KTA.TVX2.Setup"}));
+  EXPECT_EQ(created[0].args,
+            (std::vector<std::string>{"SYSTEM 0x100000, Administrators 0x100000, protected",
+                                      "Global\\KTA.TVX2.Setup", "0x0", "0x100000"}));
   // In order: the log open, the lock, the staging; the last tool run, the outcome, the
   // release and close, the closing pause.
   // Calls are named by their operation and, for the staging's, the package folder.
@@ -188,9 +196,9 @@ TEST_F(LockTest, CreatedUnownedWithoutSecurityAttributesAfterTheLogAndReleasedBe
   auto last = [&ops](const std::string& op) {
     return ops.size() - 1 - (size_t)(std::find(ops.rbegin(), ops.rend(), op) - ops.rbegin());
   };
-  size_t lock = first("CreateMutexA");
+  size_t lock = first("CreateMutexExA");
   EXPECT_LT(first("CreateFileA"), lock);  // the log
-  EXPECT_EQ(ops[lock + 1], "WaitForSingleObject");
+  EXPECT_EQ(ops[lock + 3], "WaitForSingleObject");  // after the descriptor's two SIDs are freed
   EXPECT_LT(lock, first("staging"));
   EXPECT_LT(lock, first("CreateProcessA"));
   size_t release = first("ReleaseMutex");
@@ -207,8 +215,8 @@ TEST_F(LockTest, CreatedUnownedWithoutSecurityAttributesAfterTheLogAndReleasedBe
   EXPECT_EQ(RunMain({"C:\\pkg\\setup.exe", "-u", "-x"}), EXIT_INSTALLED);
   ops.clear();
   for (const sim::CallRecord& c : sim::M().calls) ops.push_back(c.op);
-  EXPECT_LT(first("CreateMutexA"), first("CreateProcessA"));
-  EXPECT_LT(first("CreateMutexA"), first("DeleteFileA"));
+  EXPECT_LT(first("CreateMutexExA"), first("CreateProcessA"));
+  EXPECT_LT(first("CreateMutexExA"), first("DeleteFileA"));
   EXPECT_LT(last("DeleteFileA"), first("ReleaseMutex"));
 }
 
@@ -223,7 +231,7 @@ TEST_F(LockTest, RunsThatChangeNothingTakeNone) {
     Package();
     sim::HoldMutex(SETUP_LOCK_NAME);
     RunMain(args);
-    EXPECT_EQ(sim::CountCalls("CreateMutexA"), 0) << args[1];
+    EXPECT_EQ(sim::CountCalls("CreateMutexExA"), 0) << args[1];
     EXPECT_EQ(Out().find(kWaiting), std::string::npos) << args[1];
   }
   sim::Reset();
@@ -231,7 +239,7 @@ TEST_F(LockTest, RunsThatChangeNothingTakeNone) {
   sim::M().systemDirFails = true;
   sim::HoldMutex(SETUP_LOCK_NAME);
   EXPECT_EQ(RunMain({"C:\\pkg\\setup.exe", "-u", "-x"}), EXIT_FAILED);
-  EXPECT_EQ(sim::CountCalls("CreateMutexA"), 0);
+  EXPECT_EQ(sim::CountCalls("CreateMutexExA"), 0);
 }
 
 // The simulated mutexes as Windows has them: one object per name, owned by one thread.
@@ -278,6 +286,24 @@ TEST_F(LockTest, SimulatedMutexes) {
   EXPECT_EQ(WaitForSingleObject(k, 0), WAIT_OBJECT_0);  // said once
   sim::PowerCutRestart();
   EXPECT_EQ(sim::FindMutex("Global\\k"), nullptr);  // no object outlives the restart
+
+  // Security: SYSTEM's default lets an administrator wait, not have every right; the label of
+  // SYSTEM's object refuses a High-level process write-type rights that its DACL grants.
+  auto opens = [](const char* name, DWORD rights) {
+    HANDLE h = CreateMutexExA(nullptr, name, 0, rights);
+    if (h) CloseHandle(h);
+    return h != NULL;
+  };
+  sim::HoldMutex("Global\\s", sim::kForever, false, sim::Account::System);
+  EXPECT_EQ(CreateMutexA(nullptr, FALSE, "Global\\s"), (HANDLE)NULL);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(opens("Global\\s", SYNCHRONIZE));
+  sim::M().process.account = sim::Account::System;
+  HANDLE all = CreateMutexA(nullptr, FALSE, "Global\\l");  // no descriptor: all for both
+  sim::M().process.account = sim::Account::Administrator;
+  EXPECT_FALSE(opens("Global\\l", WRITE_DAC));
+  EXPECT_TRUE(opens("Global\\l", SYNCHRONIZE | MUTEX_MODIFY_STATE));
+  CloseHandle(all);
 }
 
 }  // namespace

@@ -135,8 +135,12 @@ TEST_F(LogTest, InstallationWithAFileInUseRecordsEveryStepInOrder) {
   auto opens = sim::CallsTo("CreateFileA");
   ASSERT_EQ(opens.size(), 2u);  // the first finds no folder
   for (const sim::CallRecord& open : opens)
-    EXPECT_EQ(open.args, (std::vector<std::string>{kLog, "0x10005", "0x7", "NULL", "4",
+    EXPECT_EQ(open.args, (std::vector<std::string>{kLog, "0x10005", "0x7", "ptr", "1",
                                                    "0x200080", "NULL"}));
+  // The log and the folder made for it let only administrators at them.
+  for (const std::string& made : {kLog, kLog.substr(0, kLog.rfind('\\'))})
+    EXPECT_EQ(sim::M().files.entries[sim::Lower(made)].security,
+              "SYSTEM 0x1f01ff, Administrators 0x1f01ff, protected") << made;
   EXPECT_EQ(sim::CountCalls("GetFileInformationByHandle"), 1);
   EXPECT_EQ(sim::CallsTo("GetFinalPathNameByHandleA").at(0).args,
             (std::vector<std::string>{"ptr", "ptr", "520", "0x0"}));
@@ -241,14 +245,16 @@ TEST_F(LogTest, WhereTheLogGoes) {
     std::string file;    // the log written, in the spelling it was created with; "" for none
   } cases[] = {
       {"", kLog},
-      {"/LOG:C:\\Temp\\Deploy\\TVX-Setup.Log", "C:\\Temp\\Deploy\\TVX-Setup.Log"},
-      {"-log:c:\\ops\\MixedCase.txt", "c:\\ops\\MixedCase.txt"},
+      {"/LOG:C:\\WINDOWS\\Temp\\TVX-Setup.Log", "C:\\WINDOWS\\Temp\\TVX-Setup.Log"},
+      {"-log:c:\\windows\\temp\\MixedCase.txt", "c:\\windows\\temp\\MixedCase.txt"},
       {"/Log:", kLog},
+      {"/LOG:c:\\windows\\LOGS\\tvx2\\Deploy.log", "c:\\windows\\LOGS\\tvx2\\Deploy.log"},  // folders made
       {"/LOG:NUL", ""},
       {"-log:nul", ""},
       {"/LOG:C:\\" + std::string(600, 'x'), ""},  // longer than a path: none rather than a cut one
       // A package file's name, wherever: it would be rotated away, written into and placed.
       {"/LOG:D:\\pkg\\KTASPREM.EXE", ""},
+      {"/LOG:D:\\pkg\\KTASPREM.EXE\\.", ""},  // the full path's name, not the one typed
       {"-log:ktaspw.dll", ""},
       {"/LOG:C:\\ops\\KTASPSVC.EXE", ""},
       {"/LOG:KtAsPw32.Dll", ""},
@@ -256,7 +262,7 @@ TEST_F(LogTest, WhereTheLogGoes) {
       // Only NUL itself is no log.
       {"/LOG:NULLIFY.LOG", "C:\\NULLIFY.LOG"},
   };
-  const std::string cutLog = "C:\\cut\\run.log";
+  const std::string cutLog = "C:\\WINDOWS\\Temp\\run.log";
   for (const Case& c : cases) {
     sim::Reset();
     ResetRunState();
@@ -343,11 +349,17 @@ TEST_F(LogTest, RunsAppendAndALogOverOneMebibyteIsRotatedFirst) {
       EXPECT_TRUE(sim::FileContents(kOlder) == before);
       EXPECT_EQ(sim::FileAttributes(kOlder), (DWORD)FILE_ATTRIBUTE_NORMAL);
       EXPECT_EQ(log.compare(0, 23, "2026-03-09 08:30:00.000"), 0);
+      // The log is not made new; the one there is opened without deletion access, which
+      // only the rotation's own handle to the same file has.
       const std::vector<std::string> handled = {
-          "GetSystemWindowsDirectoryA", "CreateFileA", "GetFileInformationByHandle",
-          "GetFinalPathNameByHandleA", "MultiByteToWideChar", "SetFileInformationByHandle",
-          "CloseHandle", "CreateFileA", "GetFileInformationByHandle",
-          "GetFinalPathNameByHandleA"};
+          "CreateFileA", "CreateFileA", "GetFileInformationByHandle", "GetFinalPathNameByHandleA",
+          "GetLongPathNameA", "MultiByteToWideChar", "CreateFileA", "GetFileInformationByHandle",
+          "SetFileInformationByHandle", "CloseHandle", "CloseHandle", "CreateFileA",
+          "GetFileInformationByHandle", "GetFinalPathNameByHandleA", "GetLongPathNameA",
+          "FreeSid", "FreeSid"};
+      auto opens = sim::CallsTo("CreateFileA");
+      EXPECT_EQ(opens.at(1).args[1] + opens.at(1).args[4], "0x53");
+      EXPECT_EQ(opens.at(2).args[1] + opens.at(2).args[4], "0x100803");
       ASSERT_GE(ops.size(), handled.size());
       EXPECT_EQ(std::vector<std::string>(ops.end() - (long)handled.size(), ops.end()), handled);
       auto renames = sim::CallsTo("SetFileInformationByHandle");
@@ -410,6 +422,14 @@ TEST_F(LogTest, ALogReachedThroughALinkIsRefused) {
       {"a plain file", [] { sim::AddFile(kAsked, "earlier\r\n", 0); }, kAsked, true},
       {"letter case differs", [] { sim::AddFile(kAsked, "earlier\r\n", 0); },
        "c:\\windows\\TEMP\\X.LOG", true},
+      {"named through an 8.3 short name",
+       [] {
+         sim::AddDirectory(kTemp + "Deployment Logs");
+         sim::SetShortName(kTemp + "Deployment Logs", "DEPLOY~1");
+       },
+       kTemp + "DEPLOY~1\\x.log", true},
+      {"on a share", [] { sim::AddDirectory("\\\\srv\\share"); }, "\\\\srv\\share\\x.log", true},
+      {"a folder not there: not made by name", [] {}, kTemp + "new\\x.log", false},
       {"the final path ends in a separator", [] { shownAs("\\\\?\\" + kAsked + "\\"); },
        kAsked, true},
       {"a hard link", [] { sim::AddHardLink(kAsked, kVictim); }, kAsked, false},
@@ -475,8 +495,8 @@ TEST_F(LogTest, ALogReachedThroughALinkIsRefused) {
       std::string log = sim::FileContents(c.asked);
       ASSERT_EQ(Events(log.substr(log.find("2026"))).back(),
                 "outcome: exit code 1, installed, a restart is needed");
-      files.erase(sim::Lower(sim::FullPath(c.asked)));
-      wantFiles.erase(sim::Lower(sim::FullPath(c.asked)));
+      files.erase(sim::Lower(sim::LongPath(c.asked)));
+      wantFiles.erase(sim::Lower(sim::LongPath(c.asked)));
     } else {
       EXPECT_EQ(sim::CountCalls("WriteFile"), 0);
     }

@@ -209,6 +209,7 @@ TEST_F(MainTest, CommandLineOutsideTheCodePageChangesNothing) {
     std::u16string commandLine;
     std::string out;
     std::vector<std::string> fault;  // WideCharToMultiByte fails with this error
+    UINT codePage = 1252;
   };
   const std::vector<Row> rows = {
       {"a folder the code page lacks", u"C:\\软件\\SETUP.EXE -FU -X",
@@ -224,9 +225,12 @@ TEST_F(MainTest, CommandLineOutsideTheCodePageChangesNothing) {
       {"detect only", u"C:\\软件\\SETUP.EXE -H", kBanner + kCodePage + kFailed},
       {"a conversion that fails", u"C:\\pkg\\SETUP.EXE -FU -X",
        kForcing + kBanner + kCodePage + kFailed, {"122"}},
+      {"UTF-8: an unpaired surrogate, U+FFFD once converted", u"C:\\pkg\xD800\\SETUP.EXE -FU -X",
+       kForcing + kBanner + kCodePage + kFailed, {}, CP_UTF8},
   };
   for (const Row& row : rows) {
     sim::Reset();
+    sim::M().ansiCodePage = row.codePage;
     arrange();
     sim::PressKey('\r');
     if (!row.fault.empty()) sim::InjectFault("WideCharToMultiByte", std::stoul(row.fault[0]));
@@ -238,13 +242,15 @@ TEST_F(MainTest, CommandLineOutsideTheCodePageChangesNothing) {
     proof::Snapshot after = proof::TakeSnapshot();
     // The refusal goes to the default log, not to a log named on the line.
     std::string log = sim::FileContents(kLog);
-    EXPECT_NE(log.find(" command line not readable in code page 1252: nothing done\r\n"),
+    EXPECT_NE(log.find(" command line not readable in code page " + std::to_string(row.codePage) +
+                       ": nothing done\r\n"),
               std::string::npos) << row.name << log;
     EXPECT_TRUE(proof::TakeOutLogs(rules, &after).empty()) << row.name;
     proof::TakeOutEventSource(&after);
     EXPECT_EQ(proof::Differences(before, after), std::vector<std::string>()) << row.name;
     EXPECT_EQ(sim::CountCalls("CreateProcessA"), 0) << row.name;
-    EXPECT_EQ(sim::CallsTo("WideCharToMultiByte").at(0).args[1], "0x400") << row.name;
+    EXPECT_EQ(sim::CallsTo("WideCharToMultiByte").at(0).args[1],
+              row.codePage == CP_UTF8 ? "0x80" : "0x400") << row.name;
   }
 
   // The same names on a machine whose code page is UTF-8 (the manifest's), and a name that
@@ -265,6 +271,6 @@ TEST_F(MainTest, CommandLineOutsideTheCodePageChangesNothing) {
     EXPECT_EQ(sim::FileContents(kSys + "KTASPW.DLL"), "new KTASPW.DLL") << r.dirBytes;
     EXPECT_NE(sim::FileContents(kLog).find("SourceDir \"" + r.dirBytes + "\""), std::string::npos)
         << sim::FileContents(kLog);
-    EXPECT_EQ(sim::CountCalls("WideCharToMultiByte"), r.codePage == CP_UTF8 ? 0 : 1);
+    EXPECT_EQ(sim::CountCalls("WideCharToMultiByte"), 1);
   }
 }

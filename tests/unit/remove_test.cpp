@@ -9,8 +9,10 @@ namespace {
 const std::string kSys = "C:\\WINDOWS\\system32";
 const std::string kWow = "C:\\WINDOWS\\SysWOW64";
 const std::string kDriver = kSys + "\\drivers\\tvx2";
-// The name the temporary folder gives the running installer.
-const std::string kTempCopy = "C:\\WINDOWS\\Temp\\tvx1.TMP";
+// The folder of ours that the running installer leaves into, and the name it gets there.
+const std::string kRemovedDir = "C:\\WINDOWS\\TVX2.Removed";
+const std::string kTempCopy = kRemovedDir + "\\tvx1.TMP";
+const std::string kAdminsOnly = "SYSTEM 0x1f01ff, Administrators 0x1f01ff, protected";
 const std::string kBanner = "KTA Talvexa 2 software installation\n\r";
 const std::string kRemoving = "Removing the KTA TVX II software\n\r";
 const std::string kRemoved = "Removal complete\n\r";
@@ -71,13 +73,36 @@ TEST_F(RemoveTest, OutcomesOverMachines) {
        },
        {"-U", "-X"}, EXIT_REBOOT_REQUIRED, kBanner + kRemoving + "\n.\n" + kRemoved + kRestart,
        {kSys + "\\KTASPW.DLL"}, {kSys + "\\KTASPW.DLL"}},
-      {"run from the driver directory: the program moves to the temporary folder",
+      {"run from the driver directory: the program moves to a folder of ours",
        [] {
          Install();
          sim::SetRunningImage(kDriver + "\\SETUP.EXE");
        },
        {"-U", "-X"}, EXIT_INSTALLED, kBanner + kRemoving + "\n.\n" + kRemoved,
        {kTempCopy}, {kTempCopy}},
+      {"... made by an earlier removal",
+       [] {
+         Install();
+         sim::SetRunningImage(kDriver + "\\SETUP.EXE");
+         sim::AddDirectory(kRemovedDir);
+       },
+       {"-U", "-X"}, EXIT_INSTALLED, kBanner + kRemoving + "\n.\n" + kRemoved,
+       {kTempCopy}, {kTempCopy}},
+      {"... a junction under its name: the program goes at the restart",
+       [] {
+         Install();
+         sim::SetRunningImage(kDriver + "\\SETUP.EXE");
+         sim::AddJunction(kRemovedDir, "C:\\WINDOWS\\Temp");
+       },
+       {"-U", "-X"}, EXIT_REBOOT_REQUIRED, kBanner + kRemoving + "\n.\n" + kRemoved + kRestart,
+       {kDriver + "\\SETUP.EXE", kDriver}, {kDriver + "\\SETUP.EXE", kDriver}},
+      {"a loaded library, refused like the running program, goes at the restart",
+       [] {
+         Install();
+         sim::SetRunningImage(kSys + "\\KTASPW.DLL");
+       },
+       {"-U", "-X"}, EXIT_REBOOT_REQUIRED, kBanner + kRemoving + "\n.\n" + kRemoved + kRestart,
+       {kSys + "\\KTASPW.DLL"}, {kSys + "\\KTASPW.DLL"}},
       {"run from the driver directory, no name in the temporary folder",
        [] {
          Install();
@@ -92,8 +117,7 @@ TEST_F(RemoveTest, OutcomesOverMachines) {
          sim::DenyAccess(kDriver + "\\SETUP.EXE");
        },
        {"-U", "-X"}, EXIT_REBOOT_REQUIRED, kBanner + kRemoving + "\n.\n" + kRemoved + kRestart,
-       {kTempCopy, kDriver + "\\SETUP.EXE", kDriver},
-       {kTempCopy, kDriver + "\\SETUP.EXE", kDriver}},
+       {kDriver + "\\SETUP.EXE", kDriver}, {kTempCopy, kDriver + "\\SETUP.EXE", kDriver}},
       {"driver directory is the current one",
        [] {
          Install();
@@ -127,6 +151,7 @@ TEST_F(RemoveTest, OutcomesOverMachines) {
     sim::Reset();
     ResetRunState();
     c.arrange();
+    bool folderBefore = sim::DirectoryExists(kRemovedDir);
     sim::AddKey(SIM_SERVICES_PATH "\\ktawdrsv");
     std::vector<std::string> args = {"C:\\pkg\\setup.exe"};
     args.insert(args.end(), c.args.begin(), c.args.end());
@@ -149,6 +174,11 @@ TEST_F(RemoveTest, OutcomesOverMachines) {
       atRestart.push_back(m.source);
     }
     EXPECT_EQ(atRestart, c.atRestart) << c.name;
+    // A folder this run made lets only administrators at it; the move replaced nothing.
+    if (!folderBefore && sim::DirectoryExists(kRemovedDir))
+      EXPECT_EQ(sim::M().files.entries[sim::Lower(kRemovedDir)].security, kAdminsOnly) << c.name;
+    for (const sim::CallRecord& move : sim::CallsTo("MoveFileExA"))
+      EXPECT_EQ(move.args[2], move.args[1] == "NULL" ? "0x4" : "0x0") << c.name;
     // Removal never detects and never touches the legacy services.
     EXPECT_EQ(sim::CountCalls("HidD_GetHidGuid"), c.code == EXIT_DEVICE_NOT_FOUND ? 1 : 0)
         << c.name;
