@@ -1,6 +1,7 @@
-"""The Ansible example: the README shows the playbook as it stands, and Ansible's own tools
-(ansible-playbook, ansible-lint, ansible-doc) accept it. Runs offline, with a home and settings
-of its own so that no user's configuration or collections take part."""
+"""The Ansible example: the deployment guide (docs/deployment.md) shows the playbook as it
+stands, and Ansible's own tools (ansible-playbook, ansible-lint, ansible-doc) accept it. Runs
+offline, with a home and settings of its own so that no user's configuration or collections
+take part."""
 import json
 import os
 import re
@@ -13,7 +14,7 @@ import yaml
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 PLAYBOOK = os.path.join(ROOT, "examples", "ansible", "tvx2.yml")
-README = os.path.join(ROOT, "README.md")
+DEPLOYMENT = os.path.join(ROOT, "docs", "deployment.md")
 
 # Keys that hold lists of tasks, in plays and in blocks.
 TASK_LISTS = ("pre_tasks", "tasks", "post_tasks", "handlers", "block", "rescue", "always")
@@ -189,12 +190,12 @@ class AnsibleExample(unittest.TestCase):
             Tools.finish(process)
         cls.tools.close()
 
-    def test_readme_shows_the_playbook_as_it_stands(self):
-        with open(README, encoding="utf-8") as f:
-            readme = f.read()
-        section = readme.split("\n## Deployment agents\n", 1)[1].split("\n## ", 1)[0]
+    def test_deployment_guide_shows_the_playbook_as_it_stands(self):
+        with open(DEPLOYMENT, encoding="utf-8") as f:
+            guide = f.read()
+        section = guide.split("\n## Ansible\n", 1)[1].split("\n## ", 1)[0]
         blocks = re.findall(r"^```yaml\n(.*?)^```$", section, re.M | re.S)
-        self.assertEqual(len(blocks), 1, "one yaml block in the Deployment agents section")
+        self.assertEqual(len(blocks), 1, "one yaml block in the Ansible section")
         self.assertEqual(blocks[0], self.text)
 
     def test_ansible_playbook_syntax_check_passes(self):
