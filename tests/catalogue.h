@@ -1,7 +1,6 @@
-// The texts the installer prints, byte for byte, as the tests compare them. They are written
-// out here once, not read from the installer's MessageTable: a test that read the table would
-// follow a wrong text. The console test holds each against the table, so a changed catalogue
-// text fails there, in one place.
+// The catalogue texts the tests compare, byte for byte, written out once: a test that read the
+// installer's MessageTable would follow a wrong text. The console test holds the table against
+// them, so that a changed text is found there.
 #ifndef TESTS_CATALOGUE_H
 #define TESTS_CATALOGUE_H
 
@@ -9,10 +8,7 @@
 
 #include <string>
 
-// The catalogue, by number.
-inline const std::string kKeywordNo = "n";  // 0
-inline const std::string kKeywordYes = "y";  // 1
-inline const std::string kKeywordCancel = "cancel";  // 2
+// By number in the catalogue.
 inline const std::string kBanner = "KTA Talvexa 2 software installation\n\r";  // 8
 inline const std::string kComplete = "Installation complete\n\r";  // 13
 inline const std::string kFailed = "\nInstallation failed\n";  // 28
@@ -38,9 +34,6 @@ inline const char* const k4001 = "USB\\Vid_7a5c&Pid_4001";  // 81
 inline const char* const k4003 = "USB\\Vid_7a5c&Pid_4003";  // 82
 inline const char* const k4004 = "USB\\Vid_7a5c&Pid_4004";  // 83
 inline const char* const kPci = "PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E";  // 84
-inline const std::string kDriverDirName = "\\drivers\\tvx2";  // 85
-inline const std::string kDriverDirPart = "\\drivers\\tvx2\\";  // 86
-inline const std::string kWow64DirPart = "\\..\\sysWOW64\\";  // 87
 // The package's files, 88 to 92, in the catalogue's order.
 inline const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
                                        "KTASPSVC.EXE"};
