@@ -4,7 +4,8 @@ import re
 
 from harness import BANNER, PrefixTest
 from test_install import STATE_KEY
-from test_log_remove import DRIVER, PLACED, REMOVED, REMOVING, SYS
+from test_log_remove import DRIVER, SYS
+from test_removal import PLACED, REMOVED, REMOVING
 
 ENTRY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TVX2HostSoftware"
 TEMP = "C:\\windows\\TVX2.Removed\\"  # the folder of ours the running installer leaves into

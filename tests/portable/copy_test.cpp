@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "actions/actions.h"
+#include "catalogue.h"
 #include "fixture.h"
 #include "fixture_files.h"
 #include "setup/messages.h"
@@ -39,7 +40,7 @@ class CopyPortableTest : public PortableTest {
     return result;
   }
   std::string Warning() const {
-    return "\n" + src + "A.DLL is older than " + dst + "A.DLL.\n";
+    return "\n" + OlderThan(src + "A.DLL", dst + "A.DLL");
   }
   std::string src, dst, out;
 };
@@ -63,14 +64,13 @@ TEST_F(CopyPortableTest, NewerDestinationAnsweredOnStandardInput) {
     FixtureWriteFile(dst + "A.DLL", "old", T_NEW, FILE_ATTRIBUTE_READONLY);
     FixtureSetStdin(input);
     EXPECT_EQ(Copy(), COPY_OK);
-    const std::string prompt = "Do you want to copy anyway? (y/n):\n";
-    EXPECT_EQ(out, Warning() + prompt + prompt);
+    EXPECT_EQ(out, Warning() + kPrompt + kPrompt);
     EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "old");
     EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_NEW);
     // Declined, but the read-only attribute is gone all the same.
     EXPECT_EQ(FixtureFileAttributes(dst + "A.DLL") & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_EQ(Copy(), COPY_OK);  // the "y" still waiting on standard input
-    EXPECT_EQ(out, Warning() + prompt);
+    EXPECT_EQ(out, Warning() + kPrompt);
     EXPECT_EQ(FixtureReadFile(dst + "A.DLL"), "new");
     EXPECT_EQ(FixtureFileTime(dst + "A.DLL"), T_OLD);
   }
@@ -119,9 +119,7 @@ TEST_F(CopyPortableTest, MissingSourceLeavesTheDestinationAlone) {
 }
 
 TEST_F(CopyPortableTest, StagingAndRefreshPlaceThePackage) {
-  const char* names[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
-                         "KTASPSVC.EXE"};
-  for (const char* name : names) FixtureWriteFile(src + name, name, T_OLD);
+  for (const char* name : kPackage) FixtureWriteFile(src + name, name, T_OLD);
   ASSERT_LT(src.size(), sizeof SourceDir);
   strcpy(SourceDir, src.c_str());
   Unattended = 1;
@@ -130,7 +128,7 @@ TEST_F(CopyPortableTest, StagingAndRefreshPlaceThePackage) {
   RefreshServiceTools();
   EXPECT_EQ(FixtureCaptureEnd(), "");
   std::string driverDir = FixtureSystemDir() + "\\drivers\\tvx2\\";
-  for (const char* name : names) {
+  for (const char* name : kPackage) {
     EXPECT_EQ(FixtureReadFile(driverDir + name), name);
     EXPECT_EQ(FixtureFileTime(driverDir + name), T_OLD);
   }

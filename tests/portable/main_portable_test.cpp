@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue.h"
 #include "fixture.h"
 #include "platform/win32.h"
 #include "setup/setup.h"
@@ -10,17 +11,14 @@ using MainPortableTest = PortableTest;
 
 TEST_F(MainPortableTest, InvalidForceCodeStopsBeforeTheBanner) {
   EXPECT_EQ(FixtureRunMain({"setup", "-fx", "-x"}), EXIT_INSTALLED);
-  EXPECT_EQ(FixtureOutput(), "Invalid force code!\n");
+  EXPECT_EQ(FixtureOutput(), kInvalidForce);
   EXPECT_EQ(FixtureRunMain({"setup", "-n", "-F"}), EXIT_INSTALLED);
-  EXPECT_EQ(FixtureOutput(), "Invalid force code!\n");  // nothing more
+  EXPECT_EQ(FixtureOutput(), kInvalidForce);  // nothing more
 }
 
 TEST_F(MainPortableTest, DetectOnlyOnAMachineWithoutTheCard) {
   EXPECT_EQ(FixtureRunMain({"setup", "-h"}), EXIT_DEVICE_NOT_FOUND);
-  EXPECT_EQ(FixtureOutput(),
-            "KTA Talvexa 2 software installation\n\r"
-            "The Talvexa II device was not found.\nCheck the USB cable connection of the TVX II.\n"
-            "\nInstallation failed\n");
+  EXPECT_EQ(FixtureOutput(), kBanner + kNoDevice + kFailed);
 }
 
 TEST_F(MainPortableTest, RootedProgramPathTakesTheCurrentDriveInLowerCase) {

@@ -1,6 +1,7 @@
 // The guarded copy on the simulated machine: results, printed bytes, the calls made and what
 // is left in the file system.
 #include "actions/actions.h"
+#include "catalogue.h"
 #include "sim_test.h"
 
 namespace {
@@ -8,9 +9,7 @@ namespace {
 const uint64_t T_OLD = 0x01D5000000000000ull;
 const uint64_t T_NEW = T_OLD + 10000000ull;  // one second later
 
-const char* const WARNING =
-    "\nC:\\pkg\\A.DLL is older than C:\\dest\\A.DLL.\n";
-const char* const PROMPT = "Do you want to copy anyway? (y/n):\n";
+const std::string WARNING = "\n" + OlderThan("C:\\pkg\\A.DLL", "C:\\dest\\A.DLL");
 const char* const TRACES =
     "CopyFile source = >C:\\pkg\\A.DLL<\nCopyFile dest = >C:\\dest\\A.DLL<\n";
 
@@ -73,7 +72,7 @@ TEST_F(CopyTest, NewerDestinationAnsweredNoIsKeptButNoLongerReadOnly) {
   Arrange(T_OLD, T_NEW, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
   sim::SetStdin("  No thanks\n");
   EXPECT_EQ(Copy(), COPY_OK);
-  EXPECT_EQ(Out(), std::string(WARNING) + PROMPT);
+  EXPECT_EQ(Out(), std::string(WARNING) + kPrompt);
   EXPECT_EQ(Dest(), "old");
   EXPECT_EQ(sim::FileTime("C:\\dest\\A.DLL"), T_NEW);
   EXPECT_EQ(sim::FileAttributes("C:\\dest\\A.DLL"), (DWORD)FILE_ATTRIBUTE_NORMAL);
@@ -90,7 +89,7 @@ TEST_F(CopyTest, NewerDestinationAnsweredYesOrCancelIsCopied) {
     Arrange(T_OLD, T_NEW);
     sim::SetStdin(answer);
     EXPECT_EQ(Copy(), COPY_OK) << answer;
-    EXPECT_EQ(Out(), std::string(WARNING) + PROMPT) << answer;
+    EXPECT_EQ(Out(), std::string(WARNING) + kPrompt) << answer;
     EXPECT_EQ(Dest(), "new") << answer;
     EXPECT_EQ(sim::FileTime("C:\\dest\\A.DLL"), T_OLD) << answer;
   }
@@ -100,7 +99,7 @@ TEST_F(CopyTest, PromptRepeatsUntilAnAnswerIsAccepted) {
   Arrange(T_OLD, T_NEW);
   sim::SetStdin("\nmaybe\nn\n");
   EXPECT_EQ(Copy(), COPY_OK);
-  EXPECT_EQ(Out(), std::string(WARNING) + PROMPT + PROMPT + PROMPT);
+  EXPECT_EQ(Out(), std::string(WARNING) + kPrompt + kPrompt + kPrompt);
   EXPECT_EQ(Dest(), "old");
 }
 

@@ -1,6 +1,7 @@
 // The installation decision: each outcome from the state of the card, with its messages, its
 // exit code and what it did to the machine.
 #include "actions/actions.h"
+#include "catalogue.h"
 #include "detect/detect.h"
 #include "sim_test.h"
 
@@ -9,27 +10,7 @@ namespace {
 const std::string kSys = "C:\\WINDOWS\\system32";
 const std::string kDriver = kSys + "\\drivers\\tvx2";
 const std::string kPkg = "C:\\pkg\\";
-const std::string kBanner = "KTA Talvexa 2 software installation\n\r";
-const std::string kComplete = "Installation complete\n\r";
-const std::string kFailed = "\nInstallation failed\n";
-const std::string kReboot = "Reboot the machine for the device driver to start. \n\r";
-const std::string kNotFound =
-    "The Talvexa II device was not found.\nCheck the USB cable connection of the TVX II.\n";
-const std::string kNotReady =
-    "The Talvexa II (TVX II) device was found, but the TVX II is\n"
-    "not configured for Windows, or the Windows USB drivers are not correctly \n"
-    "installed for the TVX II device, or the TVX II is not properly connected to\n"
-    "USB.  First check the USB connection of the TVX II. Then in BIOS \n"
-    "Configuration/Setup use the Advanced Setup menu to check the TVX II \n"
-    "Configuration.  Then check Device Manager in Windows.  If a HID_SYS device is\n"
-    "shown, select Update Driver for it. \n"
-    "\n"
-    "The KTA TVX II software will now be installed, but will not work properly\n"
-    "until the TVX II connection and configuration are corrected.\n"
-    "\n";
 const std::string kToolRun = "\n\n";  // the install run of a tool that ends at once
-const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
-                                "KTASPSVC.EXE"};
 
 class DecisionTest : public SimTest {
  protected:
@@ -110,11 +91,11 @@ TEST_F(DecisionTest, NoDeviceOfTheCard) {
   sim::AddDevice("PCI\\VEN_8086&DEV_1234\\3&11&0&00", {"PCI\\VEN_8086&DEV_1234"});
   sim::AddHidInterface("\\\\?\\hid#vid_046d&pid_c077#1", 0x046D, 0xC077);
   EXPECT_EQ(RunMain({kPkg + "setup.exe", "-x"}), EXIT_DEVICE_NOT_FOUND);
-  EXPECT_EQ(Out(), kBanner + kNotFound + kFailed);
+  EXPECT_EQ(Out(), kBanner + kNoDevice + kFailed);
   ExpectNothingTouched();
   sim::Reset();
   EXPECT_EQ(RunMain({kPkg + "setup.exe", "-h"}), EXIT_DEVICE_NOT_FOUND);
-  EXPECT_EQ(Out(), kBanner + kNotFound + kFailed);
+  EXPECT_EQ(Out(), kBanner + kNoDevice + kFailed);
 }
 
 TEST_F(DecisionTest, CardWithoutUsbIsInstalledAndReportedNotReady) {
@@ -157,8 +138,8 @@ TEST_F(DecisionTest, NoDeviceTraceWaitsForAKey) {
   sim::PressKey('\r');
   sim::PressKey('\r');
   EXPECT_EQ(RunMain({kPkg + "setup.exe", "-d"}), EXIT_DEVICE_NOT_FOUND);
-  EXPECT_EQ(Out(), kBanner + "Didn't find USB SP.\nPress ENTER to continue\n" + kNotFound +
-                       kFailed + "Press any key to exit.");
+  EXPECT_EQ(Out(), kBanner + "Didn't find USB SP.\nPress ENTER to continue\n" + kNoDevice +
+                       kFailed + kClosing);
   EXPECT_EQ(sim::M().console.blockedReads, 0);
   EXPECT_EQ(sim::M().console.events.size(), 1u);  // both presses were taken
 }
@@ -213,8 +194,7 @@ TEST_F(DecisionTest, SystemDirectoryLostDuringTheRunStartsAndPlacesNothing) {
 
 TEST_F(DecisionTest, ForceCodeTakesTheWorkingCardPathWithoutDetection) {
   EXPECT_EQ(RunMain({kPkg + "setup.exe", "-fu", "-x"}), EXIT_INSTALLED);
-  EXPECT_EQ(Out(), "Skipping hardware detection - forcing Vorrin.\n" + kBanner + kToolRun +
-                       kComplete);
+  EXPECT_EQ(Out(), kForcing + kBanner + kToolRun + kComplete);
   EXPECT_EQ(sim::CountCalls("SetupDiGetClassDevsA"), 0);
   ExpectInstalled();
 }

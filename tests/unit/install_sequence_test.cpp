@@ -1,5 +1,6 @@
 // The whole installation sequence on the simulated machine.
 #include "actions/actions.h"
+#include "catalogue.h"
 #include "sim_test.h"
 
 namespace {
@@ -13,7 +14,7 @@ class InstallSequenceTest : public SimTest {
   void SetUp() override {
     SimTest::SetUp();
     Unattended = 1;
-    for (const char* name : {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE", "KTASPSVC.EXE"})
+    for (const char* name : kPackage)
       sim::AddFile(kDriver + name, std::string("new ") + name, 2000);
   }
   // The machine keeps its handles in a static model: release them before the test process

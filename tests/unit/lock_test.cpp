@@ -2,6 +2,7 @@
 // timed out, each of its calls failing; and the runs that take none.
 #include <algorithm>
 
+#include "catalogue.h"
 #include "platform/win32.h"
 #include "setup/lock.h"
 #include "sim_test.h"
@@ -11,22 +12,9 @@ namespace {
 const std::string kSys = "C:\\WINDOWS\\system32";
 const std::string kDriver = kSys + "\\drivers\\tvx2\\";
 const std::string kLog = "C:\\WINDOWS\\Logs\\TVX2\\setup.log";
-const std::string kForcing = "Skipping hardware detection - forcing Vorrin.\n";
-const std::string kBanner = "KTA Talvexa 2 software installation\n\r";
-const std::string kComplete = "Installation complete\n\r";
-const std::string kRemoving = "Removing the KTA TVX II software\n\r";
-const std::string kRemoved = "Removal complete\n\r";
-const std::string kWaiting =
-    "Another installation of the KTA TVX II software is running. Waiting for it to end...\n";
-const std::string kTimedOut =
-    "The other installation did not end within 20 minutes. Nothing was changed; run the "
-    "installation again later.\n";
-const std::string kClosing = "Press any key to exit.";
 const std::string kToolRun = "\n\n";  // the install run of a tool that ends at once
 // What a first installation with -FU prints, as it did before there was a lock.
 const std::string kInstalled = kBanner + kToolRun + kComplete;
-const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
-                                "KTASPSVC.EXE"};
 const uint64_t kWaitMs = 20 * 60 * 1000;
 
 void Package() {

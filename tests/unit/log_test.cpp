@@ -5,6 +5,7 @@
 #include <regex>
 #include <sstream>
 
+#include "catalogue.h"
 #include "platform/win32.h"
 #include "setup/log.h"
 #include "sim_test.h"
@@ -14,8 +15,6 @@ namespace {
 const std::string kSys = "C:\\WINDOWS\\system32";
 const std::string kDriver = kSys + "\\drivers\\tvx2\\";
 const std::string kLog = "C:\\WINDOWS\\Logs\\TVX2\\setup.log";
-const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
-                                "KTASPSVC.EXE"};
 
 // The machines of the table tests: each arranges the simulated machine for one kind of run.
 struct Machine {

@@ -1,14 +1,10 @@
 // Main: options and their order, the force option, the source directory, the system
 // directory check and the closing pause.
+#include "catalogue.h"
 #include "sim_test.h"
 
-static const std::string kBanner = "KTA Talvexa 2 software installation\n\r";
-static const std::string kFailed = "\nInstallation failed\n";
-static const std::string kClosing = "Press any key to exit.";
 // What a machine without the card adds after the banner.
-static const std::string kNotFound =
-    "The Talvexa II device was not found.\nCheck the USB cable connection of the TVX II.\n" +
-    kFailed;
+static const std::string kNotFound = kNoDevice + kFailed;
 
 using MainTest = SimTest;
 
@@ -74,7 +70,7 @@ TEST_F(MainTest, ForceOptionPrintsUnlessMessagesWereAlreadyOff) {
   RunMain({"setup", "-fu", "-x"});
   EXPECT_EQ(ForceCode, 'U');
   EXPECT_EQ(Out().substr(0, 46 + kBanner.size()),
-            "Skipping hardware detection - forcing Vorrin.\n" + kBanner);
+            kForcing + kBanner);
 
   sim::Reset();
   RunMain({"setup", "-N", "-FU"});
@@ -83,14 +79,14 @@ TEST_F(MainTest, ForceOptionPrintsUnlessMessagesWereAlreadyOff) {
 
   sim::Reset();
   RunMain({"setup", "-FU", "-N"});
-  EXPECT_EQ(Out(), "Skipping hardware detection - forcing Vorrin.\n");
+  EXPECT_EQ(Out(), kForcing);
 }
 
 TEST_F(MainTest, InvalidForceCodeStopsAtOnceWithExitZero) {
   for (const char* bad : {"-F", "-FX", "-f1"}) {
     sim::Reset();
     EXPECT_EQ(RunMain({"setup", bad, "-x"}), EXIT_INSTALLED) << bad;
-    EXPECT_EQ(Out(), "Invalid force code!\n") << bad;
+    EXPECT_EQ(Out(), kInvalidForce) << bad;
     EXPECT_EQ(Unattended, 0) << bad;  // the options after it were never read
     EXPECT_EQ(sim::CountCalls("GetSystemDirectoryA"), 0) << bad;
     EXPECT_EQ(CountCallsBesideLog("CreateFileA"), 0) << bad;
@@ -190,16 +186,13 @@ TEST_F(MainTest, SystemDirectoryFailureTraceWithPauseThenClosingPause) {
 TEST_F(MainTest, CommandLineOutsideTheCodePageChangesNothing) {
   const std::string kSys = "C:\\WINDOWS\\system32\\";
   const std::string kLog = "c:\\windows\\logs\\tvx2\\setup.log";
-  const std::string kCodePage = MessageTable[MSG_CODE_PAGE];
-  const std::string kForcing = "Skipping hardware detection - forcing Vorrin.\n";
   // An older installation, and the package both in C:\pkg and in C:\软件 (the name in UTF-8,
   // as the UTF-8 code page writes it).
   auto arrange = [&] {
     for (const char* dir : {"C:\\pkg\\", "C:\\\xe8\xbd\xaf\xe4\xbb\xb6\\"})
-      for (int n = MSG_FILE_SETUP; n <= MSG_FILE_SERVICE_TOOL; n++)
-        sim::AddFile(std::string(dir) + MessageTable[n], std::string("new ") + MessageTable[n], 2000);
-    for (int n = MSG_FILE_SETUP; n <= MSG_FILE_SERVICE_TOOL; n++)
-      sim::AddFile(kSys + "drivers\\tvx2\\" + MessageTable[n], "old", 1000);
+      for (const char* name : kPackage)
+        sim::AddFile(std::string(dir) + name, std::string("new ") + name, 2000);
+    for (const char* name : kPackage) sim::AddFile(kSys + "drivers\\tvx2\\" + name, "old", 1000);
     sim::AddFile(kSys + "KTASPW.DLL", "old", 1000);
     sim::AddProgram(kSys + "KTASPSVC.EXE", 0);
     sim::AddDirectory("C:\\WINDOWS\\Logs\\TVX2");

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "actions/actions.h"
+#include "catalogue.h"
 #include "sim_test.h"
 
 namespace {
@@ -13,14 +14,7 @@ const std::string kDriver = kSys + "\\drivers\\tvx2";
 const std::string kRemovedDir = "C:\\WINDOWS\\TVX2.Removed";
 const std::string kTempCopy = kRemovedDir + "\\tvx1.TMP";
 const std::string kAdminsOnly = "SYSTEM 0x1f01ff, Administrators 0x1f01ff, protected";
-const std::string kBanner = "KTA Talvexa 2 software installation\n\r";
-const std::string kRemoving = "Removing the KTA TVX II software\n\r";
-const std::string kRemoved = "Removal complete\n\r";
-const std::string kRestart = "Reboot the machine to finish the removal. \n\r";
-const std::string kFailed = "\nInstallation failed\n";
 const std::string kToolRun = "\n\n";
-const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
-                                "KTASPSVC.EXE"};
 // Everything an installation placed.
 const std::vector<std::string> kPlaced = {
     kSys + "\\KTASPW.DLL",         kSys + "\\KTASPREM.EXE",         kSys + "\\KTASPSVC.EXE",
@@ -135,11 +129,10 @@ TEST_F(RemoveTest, OutcomesOverMachines) {
        {kWow + "\\KTASPW.DLL"}, {}},
       {"silent", Install, {"-N", "-U"}, EXIT_INSTALLED, "", {}, {}},
       {"attended: the closing pause", Install, {"-U"}, EXIT_INSTALLED,
-       kBanner + kRemoving + "\n.\n" + kRemoved + "Press any key to exit.", {}, {}},
+       kBanner + kRemoving + "\n.\n" + kRemoved + kClosing, {}, {}},
       {"-H wins: detection only, nothing changed", Install, {"-U", "-H"},
        EXIT_DEVICE_NOT_FOUND,
-       kBanner + "The Talvexa II device was not found.\nCheck the USB cable connection of the "
-                 "TVX II.\n" + kFailed,
+       kBanner + kNoDevice + kFailed,
        kPlaced, {}},
       {"system directory unusable", [] {
          Install();

@@ -1,6 +1,7 @@
 // What earlier runs and other programs recorded for the restart: how a run reads the two lists,
 // what it does about the entries for the software's files, and what the restart then leaves.
 #include "actions/actions.h"
+#include "catalogue.h"
 #include "sim_test.h"
 
 namespace {
@@ -9,8 +10,6 @@ const std::string kSys = "C:\\WINDOWS\\system32\\";
 const std::string kWow = "C:\\WINDOWS\\SysWOW64\\";
 const std::string kDriver = kSys + "drivers\\tvx2\\";
 const std::string kPkg = "D:\\pkg\\";
-const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
-                                "KTASPSVC.EXE"};
 const std::vector<std::string> kPlacements = {kSys + "KTASPW.DLL", kSys + "KTASPREM.EXE",
                                               kSys + "KTASPSVC.EXE", kWow + "KTASPW.DLL"};
 const std::string kCopy = kSys + "tvx1A.tmp";  // what an earlier run left beside the library
@@ -226,8 +225,7 @@ TEST_F(RestartOpsTest, InstallationKeepsFilesPlacedAcrossTheRestart) {
     const std::string raw = sim::M().files.pendingRaw;
     int code = RunMain({kPkg + "setup.exe", "-FU", "-X"});
     EXPECT_EQ(code, c.code) << c.name;
-    std::string tail = code == 1 ? std::string(MessageTable[MSG_COMPLETE]) + MessageTable[MSG_REBOOT]
-                       : code == 0 ? MessageTable[MSG_COMPLETE] : MessageTable[MSG_FAILED];
+    std::string tail = code == 1 ? kComplete + kReboot : code == 0 ? kComplete : kFailed;
     EXPECT_EQ(Out().substr(Out().size() - std::min(Out().size(), tail.size())), tail) << c.name;
     // The recorded entries are kept, in order, and this run's come after them.
     const std::vector<sim::PendingMove>& moves = sim::PendingMoves();

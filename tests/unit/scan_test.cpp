@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue.h"
 #include "detect/detect.h"
 #include "sim_test.h"
 
@@ -11,11 +12,6 @@ using sim::CallsTo;
 using sim::M;
 
 namespace {
-
-const char* const k4001 = "USB\\Vid_7a5c&Pid_4001";
-const char* const k4003 = "USB\\Vid_7a5c&Pid_4003";
-const char* const k4004 = "USB\\Vid_7a5c&Pid_4004";
-const char* const kPci = "PCI\\VEN_1002&DEV_5159&SUBSYS_7C3B5D2E";
 
 const char* const kPause = "Press ENTER to continue \n";
 

@@ -2,19 +2,18 @@
 #include <string.h>
 
 #include "actions/actions.h"
+#include "catalogue.h"
 #include "sim_test.h"
 
 namespace {
 
 const uint64_t T_PKG = 0x01D6000000000000ull;
 const char* const DRIVER_DIR = "C:\\WINDOWS\\system32\\drivers\\tvx2\\";
-const char* const NAMES[5] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
-                              "KTASPSVC.EXE"};
 
 class StagingTest : public SimTest {
  protected:
   void LayOutPackage(const std::string& dir, uint64_t time = T_PKG) {
-    for (const char* name : NAMES) sim::AddFile(dir + name, std::string("pkg ") + name, time);
+    for (const char* name : kPackage) sim::AddFile(dir + name, std::string("pkg ") + name, time);
   }
   static std::string Staged(const char* name) {
     return sim::FileContents(std::string(DRIVER_DIR) + name);
@@ -31,7 +30,7 @@ TEST_F(StagingTest, DirectoryStringsAreBuiltFromTheSystemDirectory) {
   EXPECT_STREQ(out, "C:\\WINDOWS\\system32\\");
   BuildWow64Dir(out, "C:\\WINDOWS\\system32");
   EXPECT_STREQ(out, "C:\\WINDOWS\\system32\\..\\sysWOW64\\");
-  for (int i = 0; i < 5; i++) EXPECT_STREQ(MessageTable[PackageFiles[i]], NAMES[i]);
+  for (int i = 0; i < 5; i++) EXPECT_STREQ(MessageTable[PackageFiles[i]], kPackage[i]);
   // The longest system directory accepted still fits with room to spare.
   std::string longest(259, 's');
   BuildDriverDir(out, longest.c_str());
@@ -48,9 +47,9 @@ TEST_F(StagingTest, FreshStagingCreatesTheDirectoryAndCopiesAllFiveInOrder) {
   auto copies = sim::CallsTo("CopyFileA");
   ASSERT_EQ(copies.size(), 5u);
   for (int i = 0; i < 5; i++) {
-    EXPECT_EQ(copies[i].args[0], std::string("C:\\pkg\\\\") + NAMES[i]);
-    EXPECT_EQ(copies[i].args[1], std::string(DRIVER_DIR) + NAMES[i]);
-    EXPECT_EQ(Staged(NAMES[i]), std::string("pkg ") + NAMES[i]);
+    EXPECT_EQ(copies[i].args[0], std::string("C:\\pkg\\\\") + kPackage[i]);
+    EXPECT_EQ(copies[i].args[1], std::string(DRIVER_DIR) + kPackage[i]);
+    EXPECT_EQ(Staged(kPackage[i]), std::string("pkg ") + kPackage[i]);
   }
   EXPECT_EQ(Out(), "");
   EXPECT_EQ(sim::OpenHandles(), 0);
@@ -75,11 +74,10 @@ TEST_F(StagingTest, OlderPackageAsksPerFileAndKeepsTheDeclinedOnes) {
   sim::AddFile(std::string(DRIVER_DIR) + "KTASPSVC.EXE", "replaced", T_PKG + 1);
   sim::SetStdin("n\ny\n");
   StageDriverPackage();
-  EXPECT_EQ(Out(),
-            "\nC:\\pkg\\\\KTASPW.DLL is older than C:\\WINDOWS\\system32\\drivers\\tvx2\\"
-            "KTASPW.DLL.\nDo you want to copy anyway? (y/n):\n"
-            "\nC:\\pkg\\\\KTASPSVC.EXE is older than C:\\WINDOWS\\system32\\drivers\\tvx2\\"
-            "KTASPSVC.EXE.\nDo you want to copy anyway? (y/n):\n");
+  const std::string driver = DRIVER_DIR;
+  EXPECT_EQ(Out(), "\n" + OlderThan("C:\\pkg\\\\KTASPW.DLL", driver + "KTASPW.DLL") + kPrompt +
+                       "\n" + OlderThan("C:\\pkg\\\\KTASPSVC.EXE", driver + "KTASPSVC.EXE") +
+                       kPrompt);
   EXPECT_EQ(Staged("KTASPW.DLL"), "kept");
   EXPECT_EQ(Staged("KTASPSVC.EXE"), "pkg KTASPSVC.EXE");
   EXPECT_EQ(Staged("KTASPREM.EXE"), "pkg KTASPREM.EXE");
@@ -106,7 +104,7 @@ TEST_F(StagingTest, BareNameSourceStagesFromTheCurrentDirectory) {
   auto copies = sim::CallsTo("CopyFileA");
   ASSERT_EQ(copies.size(), 5u);
   EXPECT_EQ(copies[0].args[0], ".\\SETUP.EXE");
-  for (const char* name : NAMES) EXPECT_EQ(Staged(name), std::string("pkg ") + name);
+  for (const char* name : kPackage) EXPECT_EQ(Staged(name), std::string("pkg ") + name);
 }
 
 TEST_F(StagingTest, UncreatableDriverDirectoryFailsEveryCopy) {

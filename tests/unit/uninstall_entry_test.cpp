@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "actions/actions.h"
+#include "catalogue.h"
 #include "setup/events.h"
 #include "sim_test.h"
 
@@ -12,9 +13,6 @@ const std::string kSys = "C:\\WINDOWS\\system32";
 const std::string kDriver = kSys + "\\drivers\\tvx2";
 const std::string kPkg = "C:\\pkg\\";
 const std::string kEntry = SIM_UNINSTALL_PATH "\\TVX2HostSoftware";
-const std::string kFailed = "\nInstallation failed\n";
-const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
-                                "KTASPSVC.EXE"};
 
 std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
 std::string Dword(DWORD value) { return std::string((const char*)&value, 4); }

@@ -1,4 +1,5 @@
 // The usage text: which arguments print it, and that printing it is all the run does.
+#include "catalogue.h"
 #include "setup/usage.h"
 #include "setup/version.h"
 #include "sim_test.h"
@@ -7,10 +8,7 @@ using UsageTest = SimTest;
 
 TEST_F(UsageTest, QuestionMarkPrintsUsageAndDoesNothingElse) {
   const std::string usage = UsageText;
-  const std::string run = "KTA Talvexa 2 software installation\n\r"
-                          "The Talvexa II device was not found.\n"
-                          "Check the USB cable connection of the TVX II.\n"
-                          "\nInstallation failed\nPress any key to exit.";
+  const std::string run = kBanner + kNoDevice + kFailed + kClosing;
   struct Row {
     std::vector<std::string> args;
     std::string out;
@@ -21,10 +19,9 @@ TEST_F(UsageTest, QuestionMarkPrintsUsageAndDoesNothingElse) {
       {{"-?", "-x"}, usage, EXIT_INSTALLED, false},
       {{"-n", "/?"}, usage, EXIT_INSTALLED, false},  // asked for, so printed even after -N
       {{"-d", "-?"}, usage, EXIT_INSTALLED, false},
-      {{"-F", "/?"}, "Invalid force code!\n", EXIT_INSTALLED, false},  // read left to right
+      {{"-F", "/?"}, kInvalidForce, EXIT_INSTALLED, false},  // read left to right
       {{"/?", "-F"}, usage, EXIT_INSTALLED, false},
-      {{"-fu", "/?"}, "Skipping hardware detection - forcing Vorrin.\n" + usage,
-       EXIT_INSTALLED, false},
+      {{"-fu", "/?"}, kForcing + usage, EXIT_INSTALLED, false},
       {{"-HELP"}, run, EXIT_DEVICE_NOT_FOUND, true},  // not an option: ignored
       {{"/??"}, run, EXIT_DEVICE_NOT_FOUND, true},
       {{"?"}, run, EXIT_DEVICE_NOT_FOUND, true},
