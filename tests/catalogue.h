@@ -49,6 +49,11 @@ inline const std::string kWaiting =  // 97
 inline const std::string kTimedOut =  // 98
     "The other installation did not end within 20 minutes. Nothing was changed; run the "
     "installation again later.\n";
+inline const std::string kNotInstalled =  // 102
+    "The KTA TVX II software is not installed: neither its uninstall entry nor its\n"
+    "driver directory is there.\n";
+inline const std::string kRestartUnknown =  // 107
+    "What is recorded for the restart cannot be read whole: it may change any file.\n";
 
 // Printed by Main itself, beside the catalogue.
 inline const std::string kForcing = "Skipping hardware detection - forcing Vorrin.\n";

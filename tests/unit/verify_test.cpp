@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "actions/actions.h"
+#include "catalogue.h"
 #include "setup/events.h"
 #include "setup/lock.h"
 #include "sim_test.h"
@@ -10,14 +11,13 @@
 using VerifyTest = SimTest;
 static const std::string kSys = "C:\\WINDOWS\\system32\\", kDrv = kSys + "drivers\\tvx2\\",
                          kWow = kSys + "..\\sysWOW64\\KTASPW.DLL", kEvent = "HKLM\\" EVENT_SOURCE_KEY,
-                         kLog = "C:\\WINDOWS\\Logs\\TVX2\\setup.log", kFailed = MessageTable[MSG_FAILED];
+                         kLog = "C:\\WINDOWS\\Logs\\TVX2\\setup.log";
 
 // A whole installation; a package folder alone when `dir` is another.
 static void Installed(const std::string& dir = kDrv) {
-  for (int n = MSG_FILE_SETUP; n <= MSG_FILE_SERVICE_TOOL; n++)
-    sim::AddFile(dir + MessageTable[n], std::string("package ") + MessageTable[n], 2000);
+  for (const char* name : kPackage) sim::AddFile(dir + name, std::string("package ") + name, 2000);
   if (dir != kDrv) return;
-  for (int n : SystemDirFiles) sim::AddFile(kSys + MessageTable[n], sim::FileContents(kDrv + MessageTable[n]), 2000);
+  for (int i : {1, 3, 4}) sim::AddFile(kSys + kPackage[i], sim::FileContents(kDrv + kPackage[i]), 2000);
   sim::AddFile(kWow, "package KTASPW32.DLL", 2000);
   proof::AddEntry("2.1.0.0");
 }
@@ -55,8 +55,8 @@ TEST_F(VerifyTest, OutcomesChangeNothing) {
        kDrv + "KTASPREM.EXE cannot be read (error 32).\n" + kSys + "KTASPSVC.EXE cannot be read (error 5).\n"},
       {[] { sim::InjectFault("RegQueryValueExA", 5), sim::RemoveFile(kDrv + "KTASPW.DLL"); }, {"-V"}, 2,
        kDrv + "KTASPW.DLL is missing.\nHKLM\\" UNINSTALL_KEY " cannot be read (error 5).\n" +
-       MessageTable[MSG_VERIFY_RESTART_UNKNOWN]},
-      {[] { sim::Reset(); }, {"-V"}, 2, MessageTable[MSG_VERIFY_NOT_INSTALLED]},  // and no event
+       kRestartUnknown},
+      {[] { sim::Reset(); }, {"-V"}, 2, kNotInstalled},  // and no event
       {[] { sim::RemoveFile(kDrv + "SETUP.EXE"); }, {"-N", "-V"}, 2, ""},
       {[] {}, {"-U", "-V"}, 0, kWhole},  // -V goes before -U: nothing removed
   };
@@ -69,10 +69,10 @@ TEST_F(VerifyTest, OutcomesChangeNothing) {
     args.insert(args.end(), row.args.begin(), row.args.end());
     proof::Outcome outcome = proof::RunInstaller(args);
     EXPECT_EQ(outcome.exitCode, row.exitCode) << row.out;
-    EXPECT_EQ(Out(), row.out.empty() ? "" : MessageTable[MSG_BANNER] + row.out + (row.exitCode == 2 ? kFailed : ""));
+    EXPECT_EQ(Out(), row.out.empty() ? "" : kBanner + row.out + (row.exitCode == 2 ? kFailed : ""));
     proof::RunRules rules{false, !row.out.empty(), 1000, {}, {}, false, {}, {sim::Lower(kLog)}, true};
     EXPECT_EQ(proof::CheckRun(rules, before, outcome), std::vector<std::string>()) << row.out;
-    bool event = row.exitCode && row.out != MessageTable[MSG_VERIFY_NOT_INSTALLED];
+    bool event = row.exitCode && row.out != kNotInstalled;
     EXPECT_EQ(sim::M().events.reported.size(), event ? 1u : 0u) << row.out;
   }
 }
@@ -131,7 +131,7 @@ TEST_F(VerifyTest, EventTable) {
     sim::SetDwordValue(kEvent, "TypesSupported", 1);
     if (f.op[0]) sim::InjectFault(f.op, 5);
     EXPECT_EQ(RunMain({"D:\\pkg\\setup.exe", "-X"}), EXIT_DEVICE_NOT_FOUND) << f.op;
-    EXPECT_EQ(Out(), MessageTable[MSG_BANNER] + std::string(MessageTable[MSG_DEVICE_NOT_FOUND]) + kFailed);
+    EXPECT_EQ(Out(), kBanner + kNoDevice + kFailed);
     EXPECT_EQ(sim::M().events.reported.size() * 10 + sim::ValuesOf(kEvent).size(), f.eventsAndValues) << f.op;
     EXPECT_NE(sim::FileContents(kLog).find(f.logged), std::string::npos) << f.op;
   }
