@@ -10,7 +10,7 @@ USAGE = """KTA Talvexa 2 software installation, version %s
 Installs the host software of the TVX II card from the directory that holds
 SETUP.EXE, or removes it (-U).
 
-SETUP.EXE [-X | -Q] [-D] [-H] [-N] [-FU] [-U] [-LOG:<file>] [-?]
+SETUP.EXE [-X | -Q] [-D] [-H] [-N] [-FU] [-U] [-V] [-LOG:<file>] [-?]
 
 Options begin with - or /, in any case, and act from left to right.
   -X, -Q        unattended: prompts answer yes, no closing pause
@@ -21,14 +21,18 @@ Options begin with - or /, in any case, and act from left to right.
                 function worked (dash form only; another code after -F
                 stops the run)
   -U            remove the installed software instead of installing it
+  -V            verify that the installed software is whole and change
+                nothing (implies -X; -H goes before it, it before -U)
   -LOG:<file>   write the run log to <file>; -LOG:NUL writes none
   -?            show this text and do nothing else
 
 Exit codes:
-  0   installed, or removed; with -H: the card's USB function works
-  1   installed, or removed, but a restart is needed to finish
+  0   installed, or removed; with -H: the card's USB function works; with
+      -V: whole
+  1   installed, or removed, but a restart is needed to finish; with -V:
+      whole once the machine restarts
   2   failed: the system directory is unusable, or a file could be neither
-      placed nor removed
+      placed nor removed; with -V: not installed, or not whole
   8   no device of the card is present; nothing was installed
   16  the card is present but its USB function does not work; the software
       was installed anyway, unless -H

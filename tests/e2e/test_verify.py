@@ -5,7 +5,8 @@ import pathlib
 import re
 
 from harness import BANNER, FAILED, PCI_CARD, PCI_CARD_IDS, PrefixTest, device_reg
-from test_log_remove import DRIVER, PLACED, SYS
+from test_log_remove import DRIVER, SYS
+from test_removal import PLACED
 from test_uninstall import ENTRY
 
 WOW = SYS + "..\\sysWOW64\\KTASPW.DLL"
