@@ -41,6 +41,8 @@ static void StageUnlessInDriverDir(const char* systemDir) {
 // The installation, then its uninstall entry: software that inventory and agents cannot see
 // counts as not installed, so an entry that cannot be written fails the run.
 static int InstallAndLog(void) {
+  // A signed package installs only when every staged file is as its signer signed it.
+  if (!CheckPackageSignatures()) return INSTALL_FAILED;
   int result = InstallDriverSoftware();
   LogEvent("installation sequence result %d (%s)", result,
            result == INSTALL_OK ? "complete" : result == INSTALL_REBOOT ? "restart needed" : "failed");

@@ -64,6 +64,8 @@ const char* const MessageTable[MESSAGE_COUNT] = {
         "end...\n",
     /* 98 */ "The other installation did not end within 20 minutes. Nothing was changed; run "
         "the installation again later.\n",
+    /* 99 */ "%s is not as its publisher signed it: the package was changed since it was "
+        "signed. Get the package again from its publisher.\n",
 };
 
 const char* const* ActiveMessages = 0;

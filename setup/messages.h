@@ -3,7 +3,7 @@
 #ifndef SETUP_MESSAGES_H
 #define SETUP_MESSAGES_H
 
-#define MESSAGE_COUNT 99
+#define MESSAGE_COUNT 100
 
 // Catalogue numbers used by name elsewhere.
 #define MSG_KEYWORD_NO 0
@@ -36,6 +36,7 @@
 #define MSG_CODE_PAGE 96
 #define MSG_LOCK_WAITING 97
 #define MSG_LOCK_TIMEOUT 98
+#define MSG_NOT_AS_SIGNED 99
 
 // The pause lines of the debug traces: the installation decision's and the device scan's.
 #define PAUSE_LINE "Press ENTER to continue\n"

@@ -232,10 +232,14 @@ void RefuseDelayedMoves(bool refuse) { M().files.refuseDelayedMoves = refuse; }
 
 void SetRunningImage(const std::string& path) {
   if (FileEntry* e = Find(path))
-    if (!e->isDirectory) e->runningImage = true;
+    if (!e->isDirectory) {
+      e->runningImage = true;
+      M().modulePath = e->path;
+    }
 }
 
 void EndRunningImages() {
+  M().modulePath.clear();
   for (auto& entry : M().files.entries) entry.second.runningImage = false;
 }
 

@@ -20,6 +20,7 @@ void Reset() {
   InitDevices();
   InitProcess();
   InitLibraries();
+  InitSignatures();
 }
 
 void InjectFault(const std::string& op, DWORD error, const std::string& target, int times,
@@ -140,6 +141,7 @@ static const char* KindName(HandleKind kind) {
     case HandleKind::File: return "file";
     case HandleKind::Module: return "library";
     case HandleKind::Mutex: return "mutex";
+    case HandleKind::TrustState: return "verification";
   }
   return "?";
 }
@@ -212,7 +214,8 @@ HandleEntry* FindHandle(HANDLE h, HandleKind kind) {
 bool CloseKernelHandle(HANDLE h) {
   HandleEntry* e = OpenEntry(h);
   if (!e || e->kind == HandleKind::Key || e->kind == HandleKind::DeviceSet ||
-      e->kind == HandleKind::Heap || e->kind == HandleKind::Module)
+      e->kind == HandleKind::Heap || e->kind == HandleKind::Module ||
+      e->kind == HandleKind::TrustState)
     return false;
   e->open = false;
   return true;

@@ -16,6 +16,7 @@
 #include "model_libraries.h"
 #include "model_process.h"
 #include "model_registry.h"
+#include "model_signatures.h"
 
 namespace sim {
 
@@ -38,7 +39,7 @@ struct Fault {
 };
 
 enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File,
-                        Module, Mutex };
+                        Module, Mutex, TrustState };
 
 // A byte range locked through one handle of a file; a closed handle holds none.
 struct FileLock {
@@ -101,6 +102,10 @@ struct Machine {
   DevicesModel devices;
   ProcessModel process;
   LibrariesModel libraries;
+  SignaturesModel signatures;
+  // The running program's file, as GetModuleFileNameA gives it: set by SetRunningImage, kept
+  // when the file is renamed (empty: kUnarrangedImage).
+  std::string modulePath;
 
   std::vector<Fault> faults;
   std::vector<CallRecord> calls;
@@ -136,6 +141,7 @@ void InitRegistry();
 void InitDevices();
 void InitProcess();
 void InitLibraries();
+void InitSignatures();
 
 // Arranging.
 void InjectFault(const std::string& op, DWORD error, const std::string& target = "",
