@@ -20,6 +20,7 @@ struct MachineCase {
   // When not empty, both runs start with this wide command line instead (args unused).
   std::u16string commandLine = u"";
   uint64_t lockWaitMs = 0;         // how long another run holds the lock at the start
+  const char* signer = nullptr;    // the package is signed by this signer
 };
 
 // Starts the machine's run (or, with `rerun`, its run after a cut) as its row says.

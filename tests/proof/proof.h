@@ -58,6 +58,7 @@ struct RunRules {
   bool removal = false;                 // the run removes the software (-U)
   std::vector<std::string> removes;     // what a removal deletes, or has deleted at the restart
   std::vector<std::string> logs;        // the run log and its older generation
+  std::string signer;  // a signed package: what is placed or started is signed by this signer
 };
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome);
