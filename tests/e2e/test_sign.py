@@ -2,6 +2,7 @@
 certificate: every file gets an Authenticode signature that osslsigncode verifies."""
 import hashlib
 import os
+import pathlib
 import shutil
 import subprocess
 import tempfile
@@ -101,24 +102,18 @@ class SignTest(unittest.TestCase):
         pkg = prefix.unix("C:\\pkg")
         shutil.copytree(self.dist, pkg)
         state = "HKLM\\SOFTWARE\\KTA"
-        system_tool = os.path.join(prefix.system32, "KTASPSVC.EXE")
-        rc, out = prefix.run_setup(["-FU", "-X"])
-        self.assertEqual(rc, 0, out)
+        self.assertEqual(prefix.run_setup(["-FU", "-X"])[0], 0)
         self.assertIsNotNone(prefix.reg_query(state + "\\TVX2", "ServiceInstalled"))
-        with open(system_tool, "rb") as f:
-            placed = f.read()
+        placed = pathlib.Path(prefix.system32, "KTASPSVC.EXE").read_bytes()
         # An unsigned program, then one signed with another certificate, as the service tool.
         _, other = self.certificate("other", "Someone else")
         tool = os.path.join(pkg, "KTASPSVC.EXE")
         unsigned = os.path.join(DIST, "KTASPSVC.EXE")
         for sign_with in (None, other):
             os.remove(tool)
-            shutil.copy2(unsigned, tool)
-            if sign_with:
-                os.remove(tool)
-                subprocess.run(["osslsigncode", "sign", "-pkcs12", sign_with, "-pass", "s3cret",
-                                "-h", "sha256", "-in", unsigned, "-out", tool],
-                               check=True, capture_output=True)
+            subprocess.run(["osslsigncode", "sign", "-pkcs12", sign_with, "-pass", "s3cret",
+                            "-h", "sha256", "-in", unsigned, "-out", tool] if sign_with else
+                           ["cp", unsigned, tool], check=True, capture_output=True)
             os.utime(tool)  # as new as the staged copy: no date question
             prefix.run("reg", ["delete", state, "/f"])
             rc, out = prefix.run_setup(["-FU", "-X"])
@@ -129,8 +124,7 @@ class SignTest(unittest.TestCase):
                                          b"\r\n" + FAILED), sign_with)
             # Nothing started (the tool records its runs), nothing placed, the file not staged.
             self.assertIsNone(prefix.reg_query(state), sign_with)
-            with open(system_tool, "rb") as f:
-                self.assertEqual(f.read(), placed, sign_with)
+            self.assertEqual(pathlib.Path(prefix.system32, "KTASPSVC.EXE").read_bytes(), placed)
             self.assertNotIn("KTASPSVC.EXE",
                              os.listdir(prefix.unix("C:\\windows\\system32\\drivers\\tvx2")))
 

@@ -154,13 +154,9 @@ void SignPackage(const char* signer) {
   for (const char* name : kPackage)
     sim::AddFile(kPkg + name, sim::Signed(Bytes(name), signer), kPackageTime);
 }
-void SignedUpgrade() {
-  Upgrade();
-  SignPackage("KTA");
-}
+void SignedUpgrade() { Upgrade(), SignPackage("KTA"); }
 void SignedPackageWithAnotherTool() {
-  AddPackage();
-  SignPackage("KTA");
+  AddPackage(), SignPackage("KTA");
   sim::AddFile(kPkg + "KTASPSVC.EXE", Bytes("KTASPSVC.EXE"), kPackageTime);
 }
 

@@ -213,9 +213,7 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
   // only as the package's signer signed it.
   if (!rules.signer.empty()) {
     for (const sim::ProcessEntry& p : m.process.processes)
-      if (p.program.size() >= 12 && sim::EqualNoCase(p.program.substr(p.program.size() - 12),
-                                                     "KTASPSVC.EXE") &&
-          !sim::SignedBy(p.image, rules.signer))
+      if (sim::EqualNoCase(p.program, rules.placements[2]) && !sim::SignedBy(p.image, rules.signer))
         v.push_back("started " + Shown(p.program) + " not signed by the package's signer");
     for (const std::string& path : rules.placements) {
       auto was = before.files.find(path);
