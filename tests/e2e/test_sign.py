@@ -99,17 +99,15 @@ class SignTest(unittest.TestCase):
         self.assertEqual(self.sign(SIGN_PFX=self.pfx, SIGN_PASSWORD="s3cret").returncode, 0)
         prefix = Prefix()
         self.addCleanup(prefix.close)
-        pkg = prefix.unix("C:\\pkg")
-        shutil.copytree(self.dist, pkg)
+        shutil.copytree(self.dist, prefix.unix("C:\\pkg"))
         state = "HKLM\\SOFTWARE\\KTA"
         self.assertEqual(prefix.run_setup(["-FU", "-X"])[0], 0)
         self.assertIsNotNone(prefix.reg_query(state + "\\TVX2", "ServiceInstalled"))
         placed = pathlib.Path(prefix.system32, "KTASPSVC.EXE").read_bytes()
-        # An unsigned program, then one signed with another certificate, as the service tool.
         _, other = self.certificate("other", "Someone else")
-        tool = os.path.join(pkg, "KTASPSVC.EXE")
+        tool = prefix.unix("C:\\pkg\\KTASPSVC.EXE")
         unsigned = os.path.join(DIST, "KTASPSVC.EXE")
-        for sign_with in (None, other):
+        for sign_with in (None, other):  # the service tool unsigned, then by another signer
             os.remove(tool)
             subprocess.run(["osslsigncode", "sign", "-pkcs12", sign_with, "-pass", "s3cret",
                             "-h", "sha256", "-in", unsigned, "-out", tool] if sign_with else

@@ -148,8 +148,7 @@ void DetectOnlyWithoutLoaderUpdate() {
   sim::WithoutLoaderUpdate();
 }
 
-// The upgrade of a signed package over an unsigned installation, whose old service tool a
-// signed run does not start; and a signed package whose service tool someone replaced.
+// Signed packages: over an unsigned installation (its old tool not started), and tampered.
 void SignPackage(const char* signer) {
   for (const char* name : kPackage)
     sim::AddFile(kPkg + name, sim::Signed(Bytes(name), signer), kPackageTime);
@@ -220,8 +219,7 @@ RunRules Rules(const MachineCase& machine) {
   r.timeLimitMs = 3 * 300000 + machine.lockWaitMs + 60000;
   std::string driver = sim::Lower(kSys + "drivers\\tvx2\\");
   auto bytes = [&machine](const char* name) {
-    return machine.signer ? sim::Signed(Bytes(name), machine.signer) : Bytes(name);
-  };
+    return machine.signer ? sim::Signed(Bytes(name), machine.signer) : Bytes(name); };
   r.signer = machine.signer ? machine.signer : "";
   for (const char* name : kPackage) r.sources[driver + sim::Lower(name)] = bytes(name);
   for (const char* name : {"KTASPW.DLL", "KTASPREM.EXE", "KTASPSVC.EXE"}) {

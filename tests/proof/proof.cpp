@@ -209,8 +209,7 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
     v.push_back("exit code " + std::to_string(code));
   std::string open = sim::Unreleased();
   if (!open.empty()) v.push_back("left open: " + open);
-  // A signed package: the service tool started, and each placement changed by a whole run,
-  // only as the package's signer signed it.
+  // A signed package: the tool started, and a placement changed, only as its signer signed it.
   if (!rules.signer.empty()) {
     for (const sim::ProcessEntry& p : m.process.processes)
       if (sim::EqualNoCase(p.program, rules.placements[2]) && !sim::SignedBy(p.image, rules.signer))

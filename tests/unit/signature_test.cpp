@@ -26,7 +26,6 @@ std::string BrokenDigest(const char* name) {
   bytes[0] = 'P';
   return bytes;
 }
-// An installed machine, its service tool in System32 as `tool`.
 void Installed(const std::string& tool) {
   Lay(kDriver, "KTA");
   for (const char* name : {"KTASPW.DLL", "KTASPREM.EXE"}) sim::AddFile(kSys + name, "placed", 2000);
@@ -103,7 +102,6 @@ TEST_F(SimTest, SignedPackageOutcomes) {
       EXPECT_EQ(Out(), want) << c.name;
       EXPECT_FALSE(sim::KeyExists(proof::kEntryKey)) << c.name;
     }
-    // A file that failed is not left where a later run would place it from.
     for (const char* name : c.refused) EXPECT_FALSE(sim::FileExists(kDriver + name)) << c.name;
     EXPECT_EQ(sim::FileExists(kSys + "KTASPSVC.EXE"), c.toolInSystem32) << c.name;
     EXPECT_EQ(ToolStarts(), c.toolStarts) << c.name;
