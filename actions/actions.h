@@ -112,4 +112,19 @@ int DeleteUninstallEntry(void);
 // changes nothing. *installedFound: an uninstall entry or a driver directory was there.
 int VerifyInstallation(int* installedFound);
 
+// The package's signatures (signature.cpp). ReadOwnSignature checks the running program once a
+// run, before anything is changed: unsigned, signed (its signer is pinned), or signed with a
+// signature that does not hold or cannot be checked (message 99 is printed then, and nothing
+// may be changed). With a pinned signer, CheckPackageSignatures checks the five files in the
+// driver directory, prints message 99 for each that fails and deletes it, and returns 1 when
+// all pass; ToolPassesSignatureCheck says whether a package program may be started. Both
+// check nothing and return 1 for an unsigned SETUP.EXE.
+#define SIGNATURE_UNSIGNED 0
+#define SIGNATURE_PINNED 1
+#define SIGNATURE_BROKEN 2
+int ReadOwnSignature(void);
+void ForgetOwnSignature(void);
+int CheckPackageSignatures(void);
+int ToolPassesSignatureCheck(const char* path);
+
 #endif

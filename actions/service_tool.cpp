@@ -70,6 +70,18 @@ int RunServiceTool(const char* programName, const char* arguments) {
     return 0;
   }
 
+  // A signed package starts its own service tool only as its signer signed it. (The path
+  // fits: the command line holds it.)
+  char programPath[PATH_BUFFER_SIZE];
+  CopyText(programPath, sizeof programPath, systemDir);
+  AppendText(programPath, sizeof programPath, "\\");
+  AppendText(programPath, sizeof programPath, programName);
+  size_t nameLength = strlen(programName);
+  if (nameLength == strlen(MessageTable[MSG_FILE_SERVICE_TOOL]) &&
+      CompareTextNoCase(programName, MessageTable[MSG_FILE_SERVICE_TOOL], nameLength) == 0 &&
+      !ToolPassesSignatureCheck(programPath))
+    return 0;
+
   PROCESS_INFORMATION process;
   memset(&process, 0, sizeof process);
   if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NEW_CONSOLE, NULL, NULL,

@@ -117,11 +117,14 @@ void RequirePathsWhole() {
       Require(c.args[1].size() < PATH_BUFFER_SIZE, "a command line too long:", c.args[1]);
       continue;
     }
-    // hid.dll alone, from the system directory alone: by name with the search restricted to
-    // it, or (where that flag is not understood) by its full path there.
+    // hid.dll, wintrust.dll and crypt32.dll alone, from the system directory alone: by name with
+    // the search restricted to it, or (where that flag is not understood) by full path there.
     if (c.op == "LoadLibraryExA") {
-      bool restricted = c.args[0] == "hid.dll" && c.args[2] == sim::Hex(LOAD_LIBRARY_SEARCH_SYSTEM32);
-      bool fullPath = sysUsable && c.args[0] == sys + "\\hid.dll" &&
+      std::string lib = c.args[0].substr(c.args[0].rfind('\\') + 1);  // npos + 1 is 0
+      bool known = lib == "hid.dll" || lib == "wintrust.dll" || lib == "crypt32.dll";
+      bool restricted =
+          known && c.args[0] == lib && c.args[2] == sim::Hex(LOAD_LIBRARY_SEARCH_SYSTEM32);
+      bool fullPath = known && sysUsable && c.args[0] == sys + "\\" + lib &&
                       c.args[2] == sim::Hex(LOAD_WITH_ALTERED_SEARCH_PATH);
       Require(restricted || fullPath, "a library loaded by another name or search:",
               c.args[0] + " " + c.args[2]);

@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <direct.h>
 #include <setupapi.h>
+#include <wintrust.h>
+#include <softpub.h>
 // The HID header declares its functions without C linkage.
 extern "C" {
 #include <hidsdi.h>

@@ -46,6 +46,8 @@ static int InstallAndLog(int staged) {
     LogEvent("installation sequence not started: the staged package would not outlast the restart");
     return INSTALL_FAILED;
   }
+  // A signed package installs only when every staged file is as its signer signed it.
+  if (!CheckPackageSignatures()) return INSTALL_FAILED;
   int result = InstallDriverSoftware();
   LogEvent("installation sequence result %d (%s)", result,
            result == INSTALL_OK ? "complete" : result == INSTALL_REBOOT ? "restart needed" : "failed");

@@ -207,6 +207,9 @@ int Main(int argc, char** argv) {
   // once the log can record a wait, and before the detection, staging or removal's first step.
   // A verification takes its turn too, so that it never reads a run half done.
   int mayChange = readable && systemDirUsable && !DetectOnly && (Remove || Verify || sourceDirFits);
+  // The running program's signature is read before the lock's wait, as near its start as
+  // can be: a signed one pins its signer for every package file the run places or starts.
+  int signature = mayChange ? ReadOwnSignature() : SIGNATURE_UNSIGNED;
   int lockFree = mayChange ? AcquireSetupLock() : 1;
 
   if (!readable) {
@@ -222,6 +225,10 @@ int Main(int argc, char** argv) {
   } else if (!lockFree) {
     PutMessage(MSG_LOCK_TIMEOUT);
     result = EXIT_INSTALL_IN_PROGRESS;
+  } else if (signature == SIGNATURE_BROKEN) {
+    PutMessageArgs(MSG_NOT_AS_SIGNED, MessageTable[MSG_FILE_SETUP]);
+    PutMessage(MSG_FAILED);
+    result = EXIT_FAILED;
   } else if (Verify) {
     result = VerifyInstallation(&verifyFound);
   } else if (Remove && !DetectOnly) {

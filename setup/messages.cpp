@@ -64,7 +64,8 @@ const char* const MessageTable[MESSAGE_COUNT] = {
         "end...\n",
     /* 98 */ "The other installation did not end within 20 minutes. Nothing was changed; run "
         "the installation again later.\n",
-    /* 99 */ "",
+    /* 99 */ "%s is not as its publisher signed it: the package was changed since it was "
+        "signed. Get the package again from its publisher.\n",
     /* 100 */ "The KTA TVX II software, version %s, is installed and whole.\n",
     /* 101 */ "The KTA TVX II software, version %s, is whole once the machine restarts.\n",
     /* 102 */ "The KTA TVX II software is not installed: neither its uninstall entry nor its\n"

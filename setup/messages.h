@@ -36,6 +36,7 @@
 #define MSG_CODE_PAGE 96
 #define MSG_LOCK_WAITING 97
 #define MSG_LOCK_TIMEOUT 98
+#define MSG_NOT_AS_SIGNED 99
 // The verification's outcome and findings.
 #define MSG_VERIFY_WHOLE 100
 #define MSG_VERIFY_WHOLE_AFTER_RESTART 101

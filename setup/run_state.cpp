@@ -18,4 +18,5 @@ void ResetRunState(void) {
   LogForget();
   LockForget();
   ForgetRestartOperations();
+  ForgetOwnSignature();
 }

@@ -277,10 +277,14 @@ void SetShortName(const std::string& path, const std::string& shortName) {
 
 void SetRunningImage(const std::string& path) {
   if (FileEntry* e = Find(path))
-    if (!e->isDirectory) e->runningImage = true;
+    if (!e->isDirectory) {
+      e->runningImage = true;
+      M().modulePath = e->path;
+    }
 }
 
 void EndRunningImages() {
+  M().modulePath.clear();
   for (auto& entry : M().files.entries) entry.second.runningImage = false;
 }
 

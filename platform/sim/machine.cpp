@@ -20,6 +20,7 @@ void Reset() {
   InitDevices();
   InitProcess();
   InitLibraries();
+  InitSignatures();
 }
 
 void InjectFault(const std::string& op, DWORD error, const std::string& target, int times,
@@ -142,6 +143,7 @@ static const char* KindName(HandleKind kind) {
     case HandleKind::Module: return "library";
     case HandleKind::Mutex: return "mutex";
     case HandleKind::EventSource: return "event source";
+    case HandleKind::TrustState: return "verification";
   }
   return "?";
 }
@@ -215,7 +217,7 @@ bool CloseKernelHandle(HANDLE h) {
   HandleEntry* e = OpenEntry(h);
   if (!e || e->kind == HandleKind::Key || e->kind == HandleKind::DeviceSet ||
       e->kind == HandleKind::Heap || e->kind == HandleKind::Module ||
-      e->kind == HandleKind::EventSource)
+      e->kind == HandleKind::EventSource || e->kind == HandleKind::TrustState)
     return false;
   e->open = false;
   return true;

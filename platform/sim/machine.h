@@ -17,6 +17,7 @@
 #include "model_libraries.h"
 #include "model_process.h"
 #include "model_registry.h"
+#include "model_signatures.h"
 
 namespace sim {
 
@@ -39,7 +40,7 @@ struct Fault {
 };
 
 enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File,
-                        Module, Mutex, EventSource };
+                        Module, Mutex, EventSource, TrustState };
 
 // A byte range locked through one handle of a file; a closed handle holds none.
 struct FileLock {
@@ -103,6 +104,10 @@ struct Machine {
   ProcessModel process;
   LibrariesModel libraries;
   EventsModel events;
+  SignaturesModel signatures;
+  // The running program's file, as GetModuleFileNameA gives it: set by SetRunningImage, kept
+  // when the file is renamed (empty: kUnarrangedImage).
+  std::string modulePath;
 
   std::vector<Fault> faults;
   std::vector<CallRecord> calls;
@@ -138,6 +143,7 @@ void InitRegistry();
 void InitDevices();
 void InitProcess();
 void InitLibraries();
+void InitSignatures();
 
 // Arranging.
 void InjectFault(const std::string& op, DWORD error, const std::string& target = "",

@@ -26,6 +26,7 @@ struct Program {
 struct ProcessEntry {
   std::string program;       // the path of the program that runs
   std::string commandLine;   // as CreateProcessA received it
+  std::string image;         // the bytes of its file when it was started
   uint64_t startMs = 0;
   uint64_t endMs = 0;
   bool neverEnds = false;

@@ -201,6 +201,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
   ProcessEntry p;
   p.program = program->path;
   p.commandLine = line;
+  p.image = FileContents(program->path);
   p.startMs = M().clockMs;
   p.endMs = M().clockMs + program->runMs;
   p.neverEnds = program->neverEnds;

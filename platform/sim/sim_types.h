@@ -512,4 +512,70 @@ typedef struct _PROCESS_INFORMATION {
 #define WC_ERR_INVALID_CHARS 0x00000080UL
 #define WC_NO_BEST_FIT_CHARS 0x00000400UL
 
+// Authenticode signatures (wintrust.dll and crypt32.dll, found through GetProcAddress).
+typedef LONG HRESULT;
+#define TRUST_E_NOSIGNATURE ((LONG)0x800B0100L)
+#define TRUST_E_SUBJECT_FORM_UNKNOWN ((LONG)0x800B0003L)
+#define TRUST_E_PROVIDER_UNKNOWN ((LONG)0x800B0001L)
+#define TRUST_E_BAD_DIGEST ((LONG)0x80096010L)
+#define CERT_E_UNTRUSTEDROOT ((LONG)0x800B0109L)
+#define WINTRUST_ACTION_GENERIC_VERIFY_V2 \
+  {0xaac56b, 0xcd44, 0x11d0, {0x8c, 0xc2, 0x00, 0xc0, 0x4f, 0xc2, 0x95, 0xee}}
+#define WTD_UI_NONE 2
+#define WTD_REVOKE_NONE 0
+#define WTD_CHOICE_FILE 1
+#define WTD_STATEACTION_VERIFY 1
+#define WTD_STATEACTION_CLOSE 2
+#define WTD_CACHE_ONLY_URL_RETRIEVAL 0x00001000UL
+#define CALG_SHA_256 0x0000800cU
+typedef unsigned int ALG_ID;
+typedef ULONG_PTR HCRYPTPROV_LEGACY;
+
+typedef struct WINTRUST_FILE_INFO_ {
+  DWORD cbStruct;
+  LPCWSTR pcwszFilePath;
+  HANDLE hFile;
+  GUID* pgKnownSubject;
+} WINTRUST_FILE_INFO;
+
+typedef struct _WINTRUST_DATA {
+  DWORD cbStruct;
+  LPVOID pPolicyCallbackData;
+  LPVOID pSIPClientData;
+  DWORD dwUIChoice;
+  DWORD fdwRevocationChecks;
+  DWORD dwUnionChoice;
+  WINTRUST_FILE_INFO* pFile;
+  DWORD dwStateAction;
+  HANDLE hWVTStateData;
+  WCHAR* pwszURLReference;
+  DWORD dwProvFlags;
+  DWORD dwUIContext;
+} WINTRUST_DATA;
+
+typedef struct _CERT_CONTEXT {
+  DWORD dwCertEncodingType;
+  BYTE* pbCertEncoded;
+  DWORD cbCertEncoded;
+} CERT_CONTEXT;
+typedef const CERT_CONTEXT* PCCERT_CONTEXT;
+
+typedef struct _CRYPT_PROVIDER_CERT {
+  DWORD cbStruct;
+  PCCERT_CONTEXT pCert;
+} CRYPT_PROVIDER_CERT;
+
+typedef struct _CRYPT_PROVIDER_SGNR {
+  DWORD cbStruct;
+  DWORD csCertChain;
+  CRYPT_PROVIDER_CERT* pasCertChain;
+} CRYPT_PROVIDER_SGNR;
+
+// What the verification keeps between its two calls; the installer only passes it on.
+typedef struct _CRYPT_PROVIDER_DATA {
+  DWORD cbStruct;
+  DWORD csSigners;
+  CRYPT_PROVIDER_SGNR* pasSigners;
+} CRYPT_PROVIDER_DATA;
+
 #endif

@@ -157,4 +157,16 @@ BOOL FreeLibrary(HMODULE hLibModule);
 HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 BOOL SetDllDirectoryA(LPCSTR lpPathName);
 
+// signatures.cpp (the verification and the hash are found through GetProcAddress on the
+// system's wintrust.dll and crypt32.dll, as on Windows; GetModuleFileNameA is kernel32's)
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+LONG WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData);
+CRYPT_PROVIDER_DATA* WTHelperProvDataFromStateData(HANDLE hStateData);
+CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvData,
+                                                    DWORD idxSigner, BOOL fCounterSigner,
+                                                    DWORD idxCounterSigner);
+BOOL CryptHashCertificate(HCRYPTPROV_LEGACY hCryptProv, ALG_ID Algid, DWORD dwFlags,
+                          const BYTE* pbEncoded, DWORD cbEncoded, BYTE* pbComputedHash,
+                          DWORD* pcbComputedHash);
+
 #endif

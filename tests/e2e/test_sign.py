@@ -2,13 +2,14 @@
 certificate: every file gets an Authenticode signature that osslsigncode verifies."""
 import hashlib
 import os
+import pathlib
 import shutil
 import subprocess
 import tempfile
 import unittest
 
 import pe
-from harness import DIST, PACKAGE, ROOT
+from harness import BANNER, DIST, FAILED, PACKAGE, ROOT, Prefix
 
 SIGN = os.path.join(ROOT, "scripts", "sign")
 
@@ -26,20 +27,23 @@ class SignTest(unittest.TestCase):
     def setUpClass(cls):
         subprocess.run([os.path.join(ROOT, "scripts", "bootstrap")], check=True)
         cls.work = tempfile.mkdtemp(prefix="setup-sign.")
-        cls.cert = os.path.join(cls.work, "cert.pem")
-        key = os.path.join(cls.work, "key.pem")
-        cls.pfx = os.path.join(cls.work, "cert.pfx")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-subj", "/CN=TVX II test signing", "-keyout", key, "-out", cls.cert,
-                        "-addext", "keyUsage=critical,digitalSignature",
-                        "-addext", "extendedKeyUsage=codeSigning"],
-                       check=True, capture_output=True)
-        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cls.cert,
-                        "-out", cls.pfx, "-passout", "pass:s3cret"], check=True)
+        cls.cert, cls.pfx = cls.certificate("cert", "TVX II test signing")
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.work, ignore_errors=True)
+
+    @classmethod
+    def certificate(cls, name, subject):
+        key, cert, pfx = (os.path.join(cls.work, name + ext) for ext in (".key", ".pem", ".pfx"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=" + subject, "-keyout", key, "-out", cert,
+                        "-addext", "keyUsage=critical,digitalSignature",
+                        "-addext", "extendedKeyUsage=codeSigning"],
+                       check=True, capture_output=True)
+        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert,
+                        "-out", pfx, "-passout", "pass:s3cret"], check=True)
+        return cert, pfx
 
     def setUp(self):
         self.dist = tempfile.mkdtemp(prefix="dist.", dir=self.work)
@@ -90,6 +94,37 @@ class SignTest(unittest.TestCase):
                 self.assertEqual(pe.version_info(os.path.join(self.dist, name))["FileVersion"],
                                  pe.version_info(os.path.join(DIST, name))["FileVersion"])
         self.assertEqual(digests(DIST), self.original)  # the build's own dist/ is untouched
+
+    def test_a_signed_package_refuses_a_service_tool_its_signer_did_not_sign(self):
+        self.assertEqual(self.sign(SIGN_PFX=self.pfx, SIGN_PASSWORD="s3cret").returncode, 0)
+        prefix = Prefix()
+        self.addCleanup(prefix.close)
+        shutil.copytree(self.dist, prefix.unix("C:\\pkg"))
+        state = "HKLM\\SOFTWARE\\KTA"
+        self.assertEqual(prefix.run_setup(["-FU", "-X"])[0], 0)
+        self.assertIsNotNone(prefix.reg_query(state + "\\TVX2", "ServiceInstalled"))
+        placed = pathlib.Path(prefix.system32, "KTASPSVC.EXE").read_bytes()
+        _, other = self.certificate("other", "Someone else")
+        tool = prefix.unix("C:\\pkg\\KTASPSVC.EXE")
+        unsigned = os.path.join(DIST, "KTASPSVC.EXE")
+        for sign_with in (None, other):  # the service tool unsigned, then by another signer
+            os.remove(tool)
+            subprocess.run(["osslsigncode", "sign", "-pkcs12", sign_with, "-pass", "s3cret",
+                            "-h", "sha256", "-in", unsigned, "-out", tool] if sign_with else
+                           ["cp", unsigned, tool], check=True, capture_output=True)
+            os.utime(tool)  # as new as the staged copy: no date question
+            prefix.run("reg", ["delete", state, "/f"])
+            rc, out = prefix.run_setup(["-FU", "-X"])
+            self.assertEqual((rc, out), (2, b"Skipping hardware detection - forcing Vorrin.\r\n"
+                                         + BANNER + b"KTASPSVC.EXE is not as its publisher "
+                                         b"signed it: the package was changed since it was "
+                                         b"signed. Get the package again from its publisher."
+                                         b"\r\n" + FAILED), sign_with)
+            # Nothing started (the tool records its runs), nothing placed, the file not staged.
+            self.assertIsNone(prefix.reg_query(state), sign_with)
+            self.assertEqual(pathlib.Path(prefix.system32, "KTASPSVC.EXE").read_bytes(), placed)
+            self.assertNotIn("KTASPSVC.EXE",
+                             os.listdir(prefix.unix("C:\\windows\\system32\\drivers\\tvx2")))
 
 
 if __name__ == "__main__":

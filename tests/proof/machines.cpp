@@ -171,6 +171,16 @@ void UpgradeOverATruncatedList() { Upgrade(); TruncatedList(); }
 void RemovalOverAnOddList() { Installed(); OddList(); }
 void InstallationOverALongSecondList() { FirstInstallation(); LongSecondList(); }
 void UpgradeBesideASecondListDeletion() { Upgrade(); SecondListDeletion(); }
+// Signed packages: over an unsigned installation (its old tool not started), and tampered.
+void SignPackage(const char* signer) {
+  for (const char* name : kPackage)
+    sim::AddFile(kPkg + name, sim::Signed(Bytes(name), signer), kPackageTime);
+}
+void SignedUpgrade() { Upgrade(), SignPackage("KTA"); }
+void SignedPackageWithAnotherTool() {
+  AddPackage(), SignPackage("KTA");
+  sim::AddFile(kPkg + "KTASPSVC.EXE", Bytes("KTASPSVC.EXE"), kPackageTime);
+}
 
 }  // namespace
 
@@ -224,6 +234,11 @@ const std::vector<MachineCase>& Machines() {
       {"upgrade with the library in use beside its deletion in the second list",
        UpgradeBesideASecondListDeletion, {"D:\\pkg\\setup.exe", "-X"},
        {"D:\\pkg\\setup.exe", "-X"}, true, 2, u"", 0, SecondListDeletion},
+      {"signed upgrade", SignedUpgrade, {"D:\\pkg\\setup.exe", "-X"},
+       {"D:\\pkg\\setup.exe", "-X"}, true, 1, u"", 0, nullptr, "KTA"},
+      {"signed package, its service tool replaced", SignedPackageWithAnotherTool,
+       {"D:\\pkg\\setup.exe", "-FU", "-X"}, {"D:\\pkg\\setup.exe", "-FU", "-X"}, true, 2,
+       u"", 0, nullptr, "KTA"},
   };
   return machines;
 }
@@ -242,12 +257,15 @@ RunRules Rules(const MachineCase& machine) {
   // Three tool waits of five minutes, the wait for another run, and a little more.
   r.timeLimitMs = 3 * 300000 + machine.lockWaitMs + 60000;
   std::string driver = sim::Lower(kSys + "drivers\\tvx2\\");
-  for (const char* name : kPackage) r.sources[driver + sim::Lower(name)] = Bytes(name);
+  auto bytes = [&machine](const char* name) {
+    return machine.signer ? sim::Signed(Bytes(name), machine.signer) : Bytes(name); };
+  r.signer = machine.signer ? machine.signer : "";
+  for (const char* name : kPackage) r.sources[driver + sim::Lower(name)] = bytes(name);
   for (const char* name : {"KTASPW.DLL", "KTASPREM.EXE", "KTASPSVC.EXE"}) {
-    r.sources[sim::Lower(kSys + name)] = Bytes(name);
+    r.sources[sim::Lower(kSys + name)] = bytes(name);
     r.placements.push_back(sim::Lower(kSys + name));
   }
-  r.sources[sim::Lower(kWow + "KTASPW.DLL")] = Bytes("KTASPW32.DLL");
+  r.sources[sim::Lower(kWow + "KTASPW.DLL")] = bytes("KTASPW32.DLL");
   r.placements.push_back(sim::Lower(kWow + "KTASPW.DLL"));
   for (const std::string& a : machine.args) r.removal |= sim::EqualNoCase(a, "-U");
   for (const std::string& a : machine.args) r.verifies |= sim::EqualNoCase(a.substr(1), "V");

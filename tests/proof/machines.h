@@ -22,6 +22,7 @@ struct MachineCase {
   uint64_t lockWaitMs = 0;         // how long another run holds the lock at the start
   // What another program writes again at every start of the machine (its restart lists).
   void (*rewrite)() = nullptr;
+  const char* signer = nullptr;    // the package is signed by this signer
 };
 
 // Starts the machine's run (or, with `rerun`, its run after a cut) as its row says.

@@ -241,6 +241,20 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
     v.push_back("exit code " + std::to_string(code));
   std::string open = sim::Unreleased();
   if (!open.empty()) v.push_back("left open: " + open);
+  // A signed package: the tool started, and a placement changed, only as its signer signed it.
+  if (!rules.signer.empty()) {
+    for (const sim::ProcessEntry& p : m.process.processes)
+      if (sim::EqualNoCase(p.program, rules.placements[2]) && !sim::SignedBy(p.image, rules.signer))
+        v.push_back("started " + Shown(p.program) + " not signed by the package's signer");
+    for (const std::string& path : rules.placements) {
+      auto was = before.files.find(path);
+      std::string now = sim::FileContents(path);
+      bool changed = was == before.files.end() ? sim::FileExists(path)
+                                               : was->second.contents != now;
+      if (!outcome.cut && changed && !sim::SignedBy(now, rules.signer))
+        v.push_back("placed " + Shown(path) + " not signed by the package's signer");
+    }
+  }
 
   // Every file holds its earlier bytes or its source's, or its replacement is recorded.
   Snapshot after = TakeSnapshot();
@@ -490,9 +504,15 @@ bool OutputIsKnownText(const std::string& out, std::string* rest) {
   // Every message of the catalogue but the prompt keywords, the date warning (below) and the
   // fixed names, which are never printed.
   for (int n = 0; n < MESSAGE_COUNT; n++) {
-    bool printed = n > MSG_KEYWORD_CANCEL && n != MSG_OLDER_THAN &&
+    bool printed = n > MSG_KEYWORD_CANCEL && n != MSG_OLDER_THAN && n != MSG_NOT_AS_SIGNED &&
                    (n < MSG_ID_USB_4001 || n > MSG_FILE_SERVICE_TOOL);
     if (printed && MessageTable[n][0] && !strchr(MessageTable[n], '%')) texts.push_back(MessageTable[n]);
+  }
+  // The signature refusal, for each file of the package.
+  for (int n = MSG_FILE_SETUP; n <= MSG_FILE_SERVICE_TOOL; n++) {
+    char text[512];
+    snprintf(text, sizeof text, MessageTable[MSG_NOT_AS_SIGNED], MessageTable[n]);
+    texts.push_back(text);
   }
   size_t pos = 0;
   while (pos < out.size()) {

@@ -60,6 +60,7 @@ struct RunRules {
   std::vector<std::string> removes;     // what a removal deletes, or has deleted at the restart
   std::vector<std::string> logs;        // the run log and its older generation
   bool verifies = false;                // the run verifies (-V): it changes nothing
+  std::string signer;  // a signed package: what is placed or started is signed by this signer
 };
 std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
                                   const Outcome& outcome);

@@ -97,6 +97,7 @@ TEST_F(LogTest, InstallationWithAFileInUseRecordsEveryStepInOrder) {
   const std::vector<std::string> expected = {
       "start: version 2.1.0.0; command line: C:\\pkg\\setup.exe -fu -x; options: unattended "
       "force-U; SourceDir \"C:\\pkg\\\"; system directory \"C:\\WINDOWS\\system32\"",
+      "signature of \"D:\\pkg\\SETUP.EXE\": none, the package's files are not checked",
       "HID probe: skipped, -FU counts the card as found",
       "decision: the card's USB function works, installing",
       "staging the package from \"C:\\pkg\\\\\" into \"" + kDriver + "\"",

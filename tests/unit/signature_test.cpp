@@ -1,0 +1,120 @@
+// A signed package: what a run from a signed SETUP.EXE places, starts and prints when the
+// package's files are, or are not, as its signer signed them.
+#include <stdio.h>
+
+#include "actions/actions.h"
+#include "sim_test.h"
+
+namespace {
+
+const std::string kPkg = "D:\\pkg\\", kSys = "C:\\WINDOWS\\system32\\";
+const std::string kDriver = kSys + "drivers\\tvx2\\";
+const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
+                                "KTASPSVC.EXE"};
+const std::vector<std::string> kInstall = {kPkg + "setup.exe", "-FU", "-X"};
+const std::vector<std::string> kRemove = {kDriver + "SETUP.EXE", "-U", "-X"};
+
+void Lay(const std::string& dir, const char* signer, bool trustedRoot = true) {
+  for (const char* name : kPackage) {
+    std::string body = std::string("package ") + name;
+    sim::AddFile(dir + name, signer ? sim::Signed(body, signer, trustedRoot) : body, 2000);
+  }
+}
+void Replace(const std::string& path, const std::string& bytes) { sim::AddFile(path, bytes, 2000); }
+std::string BrokenDigest(const char* name) {
+  std::string bytes = sim::Signed(std::string("package ") + name, "KTA");
+  bytes[0] = 'P';
+  return bytes;
+}
+void Installed(const std::string& tool) {
+  Lay(kDriver, "KTA");
+  for (const char* name : {"KTASPW.DLL", "KTASPREM.EXE"}) sim::AddFile(kSys + name, "placed", 2000);
+  sim::AddFile(kSys + "KTASPSVC.EXE", tool, 2000);
+  proof::AddEntry("2.1.0.0");
+}
+
+int ToolStarts() {
+  int n = 0;
+  for (const sim::ProcessEntry& p : sim::M().process.processes)
+    n += sim::EqualNoCase(p.program, kSys + "KTASPSVC.EXE");
+  return n;
+}
+
+TEST_F(SimTest, SignedPackageOutcomes) {
+  struct Case {
+    const char* name;
+    void (*arrange)();
+    const std::vector<std::string>& args;
+    int exitCode;
+    std::vector<const char*> refused;  // named by message 99, in order
+    bool toolInSystem32;                // after the run
+    int toolStarts;
+  } cases[] = {
+      {"unsigned package", [] { Lay(kPkg, nullptr); }, kInstall, 0, {}, true, 1},
+      {"all signed by one signer", [] { Lay(kPkg, "KTA"); }, kInstall, 0, {}, true, 1},
+      {"all by one signer whose root is not trusted", [] { Lay(kPkg, "KTA", false); },
+       kInstall, 0, {}, true, 1},
+      {"service tool unsigned",
+       [] { Lay(kPkg, "KTA"); Replace(kPkg + "KTASPSVC.EXE", "own program"); },
+       kInstall, 2, {"KTASPSVC.EXE"}, false, 0},
+      {"library by another signer, remote tool's digest broken",
+       [] {
+         Lay(kPkg, "KTA");
+         Replace(kPkg + "KTASPW.DLL", sim::Signed("package KTASPW.DLL", "Other"));
+         Replace(kPkg + "KTASPREM.EXE", BrokenDigest("KTASPREM.EXE"));
+       },
+       kInstall, 2, {"KTASPW.DLL", "KTASPREM.EXE"}, false, 0},
+      {"SETUP.EXE's own digest broken",
+       [] { Lay(kPkg, "KTA"); Replace(kPkg + "SETUP.EXE", BrokenDigest("SETUP.EXE")); },
+       kInstall, 2, {"SETUP.EXE"}, false, 0},
+      {"a staged file's check cannot be made",
+       [] {
+         Lay(kPkg, "KTA");
+         sim::InjectFault("WinVerifyTrust", 0x80092026, kDriver + "KTASPW32.DLL");
+       },
+       kInstall, 2, {"KTASPW32.DLL"}, false, 0},
+      {"no wintrust.dll: SETUP.EXE cannot be checked",
+       [] { Lay(kPkg, nullptr); sim::M().libraries.system.erase("wintrust.dll"); },
+       kInstall, 2, {"SETUP.EXE"}, false, 0},
+      {"signed removal", [] { Installed(sim::Signed("t", "KTA")); }, kRemove, 0, {}, false, 1},
+      {"signed removal, its installed tool unsigned", [] { Installed("own program"); },
+       kRemove, 0, {}, false, 0},
+      {"from the driver directory, its tool by another signer",
+       [] {
+         Lay(kDriver, "KTA");
+         Replace(kDriver + "KTASPSVC.EXE", sim::Signed("package KTASPSVC.EXE", "Other"));
+       },
+       {kDriver + "SETUP.EXE", "-FU", "-X"}, 2, {"KTASPSVC.EXE"}, false, 0},
+  };
+  for (const auto& c : cases) {
+    sim::Reset();
+    c.arrange();
+    EXPECT_EQ(proof::RunInstaller(c.args).exitCode, c.exitCode) << c.name;
+    std::string want = "Skipping hardware detection - forcing Vorrin.\n";
+    want += MessageTable[MSG_BANNER];
+    for (const char* name : c.refused) {
+      char line[256];
+      snprintf(line, sizeof line, MessageTable[MSG_NOT_AS_SIGNED], name);
+      want += line;
+    }
+    if (!c.refused.empty()) {
+      want += MessageTable[MSG_FAILED];
+      EXPECT_EQ(Out(), want) << c.name;
+      EXPECT_FALSE(sim::KeyExists(proof::kEntryKey)) << c.name;
+    }
+    for (const char* name : c.refused) EXPECT_FALSE(sim::FileExists(kDriver + name)) << c.name;
+    EXPECT_EQ(sim::FileExists(kSys + "KTASPSVC.EXE"), c.toolInSystem32) << c.name;
+    EXPECT_EQ(ToolStarts(), c.toolStarts) << c.name;
+    // No UI, no revocation fetched over the network, every verification closed.
+    for (const sim::CallRecord& call : sim::CallsTo("WinVerifyTrust"))
+      EXPECT_EQ(std::vector<std::string>(call.args.begin() + 3, call.args.end()),
+                (std::vector<std::string>{"0x2", "0x0", "0x1000"})) << c.name;
+    EXPECT_EQ(sim::Unreleased(), "") << c.name;
+  }
+  // The last run's log names the file, the signer found and Windows' result.
+  EXPECT_NE(sim::FileContents("C:\\WINDOWS\\Logs\\TVX2\\setup.log").find(
+                kDriver + "KTASPSVC.EXE\": not as its publisher signed it; signer " +
+                sim::Thumbprint("Other") + "; result 0x00000000"), std::string::npos);
+}
+
+}  // namespace
