@@ -126,5 +126,8 @@ int ReadOwnSignature(void);
 void ForgetOwnSignature(void);
 int CheckPackageSignatures(void);
 int ToolPassesSignatureCheck(const char* path);
+// A copy that is to replace destPath at the restart, checked before its move is recorded;
+// one that fails is counted, and CheckPackageSignatures then fails the package.
+int RestartCopyPassesSignatureCheck(const char* copyPath, const char* destPath);
 
 #endif

@@ -72,7 +72,13 @@ int ReplaceAtRestart(const char* sourcePath, const char* destPath) {
     LogCopy(sourcePath, destPath, "in use, and the copy's name is recorded for another file", 0);
     return COPY_FAILED;
   }
-  if (CopyFileA(sourcePath, copyPath, FALSE) &&
+  int copied = CopyFileA(sourcePath, copyPath, FALSE);
+  // A signed package: the copy is what the restart puts in place, so it is what is checked.
+  if (copied && !RestartCopyPassesSignatureCheck(copyPath, destPath)) {
+    DeleteFileA(copyPath);
+    return COPY_FAILED;
+  }
+  if (copied &&
       MoveFileExA(copyPath, destPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
     return COPY_PENDING_REBOOT;
   LogCopy(sourcePath, destPath, "in use, and not scheduled for the restart", GetLastError());

@@ -28,8 +28,12 @@ typedef decltype(&CryptHashCertificate) HashCertificateProc;
 static int OwnSignature = SIGNATURE_UNSIGNED;
 static BYTE PinnedThumbprint[THUMBPRINT_SIZE];
 
+// Copies made beside a staged file in use, to replace it at the restart, that failed the check.
+static int CopiesRefused = 0;
+
 void ForgetOwnSignature(void) {
   OwnSignature = SIGNATURE_UNSIGNED;
+  CopiesRefused = 0;
   memset(PinnedThumbprint, 0, sizeof PinnedThumbprint);
 }
 
@@ -224,20 +228,37 @@ int CheckPackageSignatures(void) {
     if (fits) DeleteFailedFile(path);
   }
   if (usable) CloseVerifier(&v);
+  // A copy that would have replaced a staged file at the restart failed too (and is gone).
+  if (CopiesRefused) allPass = 0;
   if (!allPass) LogEvent("signature check: the package is not installed");
   return allPass;
 }
 
+// With a pinned signer: whether the file carries an intact signature by it.
+static int FilePassesPin(const char* path, FileSignature* found) {
+  Verifier v;
+  memset(found, 0, sizeof *found);
+  if (OwnSignature != SIGNATURE_PINNED || !OpenVerifier(&v)) return 0;
+  VerifyFile(&v, path, found);
+  CloseVerifier(&v);
+  return PassesPin(found);
+}
+
 int ToolPassesSignatureCheck(const char* path) {
   if (OwnSignature == SIGNATURE_UNSIGNED) return 1;
-  Verifier v;
   FileSignature found;
-  memset(&found, 0, sizeof found);
-  if (OwnSignature == SIGNATURE_PINNED && OpenVerifier(&v)) {
-    VerifyFile(&v, path, &found);
-    CloseVerifier(&v);
-    if (PassesPin(&found)) return 1;
-  }
+  if (FilePassesPin(path, &found)) return 1;
   LogFileSignature("not as its publisher signed it, not started", path, &found);
+  return 0;
+}
+
+int RestartCopyPassesSignatureCheck(const char* copyPath, const char* destPath) {
+  if (OwnSignature == SIGNATURE_UNSIGNED) return 1;
+  FileSignature found;
+  if (FilePassesPin(copyPath, &found)) return 1;
+  LogFileSignature("not as its publisher signed it, not kept for the restart", copyPath, &found);
+  const char* name = strrchr(destPath, '\\');
+  PutMessageArgs(MSG_NOT_AS_SIGNED, name ? name + 1 : destPath);
+  CopiesRefused++;
   return 0;
 }

@@ -49,6 +49,9 @@ inline const std::string kWaiting =  // 97
 inline const std::string kTimedOut =  // 98
     "The other installation did not end within 20 minutes. Nothing was changed; run the "
     "installation again later.\n";
+inline const std::string kNotAsSigned =  // 99
+    "%s is not as its publisher signed it: the package was changed since it was signed. Get the "
+    "package again from its publisher.\n";
 inline const std::string kNotInstalled =  // 102
     "The KTA TVX II software is not installed: neither its uninstall entry nor its\n"
     "driver directory is there.\n";

@@ -19,6 +19,7 @@ TEST_F(ConsoleTest, CatalogueTextsAreExact) {
       {88, kPackage[0]}, {89, kPackage[1]}, {90, kPackage[2]}, {91, kPackage[3]},
       {92, kPackage[4]}, {93, kRemoving}, {94, kRemoved}, {95, kRestart}, {96, kCodePage},
       {97, kWaiting}, {98, kTimedOut},
+      {99, kNotAsSigned},
       {100, "The KTA TVX II software, version %s, is installed and whole.\n"},
       {101, "The KTA TVX II software, version %s, is whole once the machine restarts.\n"},
       {102, kNotInstalled}, {103, "%s is missing.\n"}, {104, "%s differs from %s.\n"},

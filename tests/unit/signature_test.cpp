@@ -3,14 +3,13 @@
 #include <stdio.h>
 
 #include "actions/actions.h"
+#include "catalogue.h"
 #include "sim_test.h"
 
 namespace {
 
 const std::string kPkg = "D:\\pkg\\", kSys = "C:\\WINDOWS\\system32\\";
 const std::string kDriver = kSys + "drivers\\tvx2\\";
-const char* const kPackage[] = {"SETUP.EXE", "KTASPW.DLL", "KTASPW32.DLL", "KTASPREM.EXE",
-                                "KTASPSVC.EXE"};
 const std::vector<std::string> kInstall = {kPkg + "setup.exe", "-FU", "-X"};
 const std::vector<std::string> kRemove = {kDriver + "SETUP.EXE", "-U", "-X"};
 
@@ -90,15 +89,14 @@ TEST_F(SimTest, SignedPackageOutcomes) {
     sim::Reset();
     c.arrange();
     EXPECT_EQ(proof::RunInstaller(c.args).exitCode, c.exitCode) << c.name;
-    std::string want = "Skipping hardware detection - forcing Vorrin.\n";
-    want += MessageTable[MSG_BANNER];
+    std::string want = kForcing + kBanner;
     for (const char* name : c.refused) {
       char line[256];
-      snprintf(line, sizeof line, MessageTable[MSG_NOT_AS_SIGNED], name);
+      snprintf(line, sizeof line, kNotAsSigned.c_str(), name);
       want += line;
     }
     if (!c.refused.empty()) {
-      want += MessageTable[MSG_FAILED];
+      want += kFailed;
       EXPECT_EQ(Out(), want) << c.name;
       EXPECT_FALSE(sim::KeyExists(proof::kEntryKey)) << c.name;
     }
