@@ -28,12 +28,13 @@ typedef decltype(&CryptHashCertificate) HashCertificateProc;
 static int OwnSignature = SIGNATURE_UNSIGNED;
 static BYTE PinnedThumbprint[THUMBPRINT_SIZE];
 
-// Copies made beside a staged file in use, to replace it at the restart, that failed the check.
-static int CopiesRefused = 0;
+// Copies made beside a staged file in use, to replace it at the restart, that failed the check,
+// by the package file they were to replace (one more for a name that is none of them).
+static int CopiesRefused[6];
 
 void ForgetOwnSignature(void) {
   OwnSignature = SIGNATURE_UNSIGNED;
-  CopiesRefused = 0;
+  memset(CopiesRefused, 0, sizeof CopiesRefused);
   memset(PinnedThumbprint, 0, sizeof PinnedThumbprint);
 }
 
@@ -218,6 +219,12 @@ int CheckPackageSignatures(void) {
     memset(&found, 0, sizeof found);
     int fits = CopyText(path, sizeof path, driverDir) && AppendText(path, sizeof path, name);
     if (fits && usable) VerifyFile(&v, path, &found);
+    // A copy that was to replace the file at the restart failed: the file stays as it was.
+    if (CopiesRefused[i]) {
+      allPass = 0;
+      PutMessageArgs(MSG_NOT_AS_SIGNED, name);
+      continue;
+    }
     if (fits && PassesPin(&found)) {
       LogFileSignature("valid, by the pinned signer", path, &found);
       continue;
@@ -228,8 +235,7 @@ int CheckPackageSignatures(void) {
     if (fits) DeleteFailedFile(path);
   }
   if (usable) CloseVerifier(&v);
-  // A copy that would have replaced a staged file at the restart failed too (and is gone).
-  if (CopiesRefused) allPass = 0;
+  if (CopiesRefused[5]) allPass = 0;
   if (!allPass) LogEvent("signature check: the package is not installed");
   return allPass;
 }
@@ -258,7 +264,9 @@ int RestartCopyPassesSignatureCheck(const char* copyPath, const char* destPath) 
   if (FilePassesPin(copyPath, &found)) return 1;
   LogFileSignature("not as its publisher signed it, not kept for the restart", copyPath, &found);
   const char* name = strrchr(destPath, '\\');
-  PutMessageArgs(MSG_NOT_AS_SIGNED, name ? name + 1 : destPath);
-  CopiesRefused++;
+  name = name ? name + 1 : destPath;
+  int i = 0;
+  while (i < 5 && CompareTextNoCase(name, MessageTable[PackageFiles[i]], 16) != 0) i++;
+  CopiesRefused[i] = 1;
   return 0;
 }
