@@ -124,7 +124,8 @@ int VerifyInstallation(int* installedFound);
 #define SIGNATURE_BROKEN 2
 int ReadOwnSignature(void);
 void ForgetOwnSignature(void);
-int CheckPackageSignatures(void);
+// systemDir: the system directory as Main read and checked it.
+int CheckPackageSignatures(const char* systemDir);
 int ToolPassesSignatureCheck(const char* path);
 // A copy that is to replace destPath at the restart, checked before its move is recorded;
 // one that fails is counted, and CheckPackageSignatures then fails the package.

@@ -194,17 +194,18 @@ static void DeleteFailedFile(const char* path) {
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   if (DeleteFileA(path))
     LogEvent("delete \"%s\": deleted, it failed the signature check", path);
+  else if (MayRecordForRestart() && MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+    LogEvent("delete \"%s\": failed the signature check, deleted at the restart", path);
   else
     LogEvent("delete \"%s\": failed the signature check, not deleted (error %lu)", path,
              (unsigned long)GetLastError());
 }
 
-int CheckPackageSignatures(void) {
+int CheckPackageSignatures(const char* systemDir) {
   if (OwnSignature == SIGNATURE_UNSIGNED) return 1;
-  char systemDir[PATH_BUFFER_SIZE];
   char driverDir[PATH_BUFFER_SIZE];
   Verifier v;
-  if (OwnSignature != SIGNATURE_PINNED || !ReadSystemDir(systemDir)) {
+  if (OwnSignature != SIGNATURE_PINNED) {
     PutMessageArgs(MSG_NOT_AS_SIGNED, MessageTable[MSG_FILE_SETUP]);
     return 0;
   }

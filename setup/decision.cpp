@@ -41,13 +41,15 @@ static int StageUnlessInDriverDir(const char* systemDir) {
 // The installation, then its uninstall entry: software that inventory and agents cannot see
 // counts as not installed, so an entry that cannot be written fails the run. A staged file that
 // the restart undoes (the entry's own SETUP.EXE among them) fails it before anything else.
-static int InstallAndLog(int staged) {
+static int InstallAndLog(int staged, const char* systemDir) {
+  // A signed package installs only when every staged file is as its signer signed it; one that
+  // is not goes from the driver directory also when the run fails for another reason.
+  int packageSigned = CheckPackageSignatures(systemDir);
   if (!staged) {
     LogEvent("installation sequence not started: the staged package would not outlast the restart");
     return INSTALL_FAILED;
   }
-  // A signed package installs only when every staged file is as its signer signed it.
-  if (!CheckPackageSignatures()) return INSTALL_FAILED;
+  if (!packageSigned) return INSTALL_FAILED;
   int result = InstallDriverSoftware();
   LogEvent("installation sequence result %d (%s)", result,
            result == INSTALL_OK ? "complete" : result == INSTALL_REBOOT ? "restart needed" : "failed");
@@ -68,7 +70,7 @@ int DecideInstallation(const char* systemDir, int detectOnly) {
     }
     int staged = StageUnlessInDriverDir(systemDir);
     if (DebugTrace == 1) TracePause("Found USB SP.\n");
-    int result = InstallAndLog(staged);
+    int result = InstallAndLog(staged, systemDir);
     if (result == INSTALL_REBOOT) {
       PutMessage(MSG_COMPLETE);
       PutMessage(MSG_REBOOT);
@@ -96,7 +98,7 @@ int DecideInstallation(const char* systemDir, int detectOnly) {
            detectOnly ? "detect only" : "installing anyway");
   if (DebugTrace == 1) TracePause("Found Vorrin but NO DRIVER.\n");
   if (!detectOnly) {
-    if (InstallAndLog(StageUnlessInDriverDir(systemDir)) == INSTALL_FAILED) {
+    if (InstallAndLog(StageUnlessInDriverDir(systemDir), systemDir) == INSTALL_FAILED) {
       PutMessage(MSG_FAILED);
       return EXIT_FAILED;
     }

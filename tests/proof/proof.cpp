@@ -298,6 +298,8 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
       placed = a.second.contents.empty();
       for (const auto& s : rules.sources) placed |= a.second.contents == s.second;
     }
+    // A staged file that failed a signed package's check and could not be deleted goes then.
+    if (!placed && !rules.signer.empty() && code == 2 && DeletionRecorded(a.first)) placed = true;
     if (!placed && !IsRecordedReplacement(rules, a.first, a.second.contents))
       v.push_back(a.first + " appeared holding \"" + Shown(a.second.contents) + "\"");
   }
