@@ -209,8 +209,8 @@ class AnsibleExample(unittest.TestCase):
 
     def test_every_module_option_is_documented_with_its_type_and_choices(self):
         self.assertEqual(modules_used(self.plays, self.keywords),
-                         ["ansible.windows.win_command", "ansible.windows.win_package",
-                          "ansible.windows.win_reboot"])
+                         ["ansible.builtin.fail", "ansible.windows.win_command",
+                          "ansible.windows.win_package", "ansible.windows.win_reboot"])
         self.assertEqual(option_faults(self.plays, self.keywords, self.docs), [])
         # The removal relies on this: with no path, the entry's quiet command is what runs.
         notes = self.docs["ansible.windows.win_package"]["doc"].get("notes", [])
@@ -221,18 +221,18 @@ class AnsibleExample(unittest.TestCase):
         rows = [
             ("product_id: TVX2HostSoftware", "product_code: TVX2HostSoftware",
              "ansible.windows.win_package: no option product_code"),
-            ("expected_return_code: [0, 1, 16]", "expected_return_code: [0, one, 16]",
-             "ansible.windows.win_package: expected_return_code=[0, 'one', 16] has an element "
+            ("expected_return_code: [0, 1]", "expected_return_code: [0, one]",
+             "ansible.windows.win_package: expected_return_code=[0, 'one'] has an element "
              "'one' that is not of type int"),
             ("expected_return_code: [0, 1]", "expected_return_code: 0",
              "ansible.windows.win_package: expected_return_code=0 is not a list"),
             ("state: absent", "state: removed",
              "ansible.windows.win_package: state='removed' is not one of ['absent', 'present']"),
             ("chdir: C:\\Deploy\\tvx2", "chdir: [C:\\Deploy\\tvx2]",
-             "ansible.windows.win_package: chdir=['C:\\\\Deploy\\\\tvx2'] is not of type path"),
-            ("ansible.windows.win_reboot:\n          when: tvx2_install",
+             "ansible.windows.win_command: chdir=['C:\\\\Deploy\\\\tvx2'] is not of type path"),
+            ("ansible.windows.win_reboot:\n          when: tvx2_verify",
              "ansible.windows.win_reboot:\n            reboot_timeout: soon\n"
-             "          when: tvx2_install",
+             "          when: tvx2_verify",
              "ansible.windows.win_reboot: reboot_timeout='soon' is not of type float"),
         ]
         for old, new, fault in rows:
@@ -243,53 +243,60 @@ class AnsibleExample(unittest.TestCase):
 
 
 # Stand-ins for the three Windows modules, found before Debian's collection: each call is
-# recorded, and win_package answers with the next exit code of a queue (hosts run one at a
-# time, in inventory order), failing as the real one does for a code it was not told to expect.
-FAKE_WIN_PACKAGE = """
+# recorded, and win_command and win_package answer with the next exit code of their host's
+# queue (the host is named to the module by its interpreter's environment), win_package failing
+# as the real one does for a code it was not told to expect.
+FAKE_COMMON = """
 import json, os
 from ansible.module_utils.basic import AnsibleModule
+d = os.path.join(os.environ["TVX2_FAKE"], os.environ["TVX2_HOST"])
+def record(call):
+    with open(os.path.join(d, "calls"), "a") as f:
+        f.write(json.dumps(call, sort_keys=True) + "\\n")
+def next_code():
+    with open(os.path.join(d, "codes")) as f:
+        codes = f.read().split()
+    with open(os.path.join(d, "codes"), "w") as f:
+        f.write(" ".join(codes[1:]))
+    return int(codes[0])
+"""
+FAKE_WIN_PACKAGE = FAKE_COMMON + """
 m = AnsibleModule(dict(path={}, chdir={}, arguments={"type": "raw"}, product_id={},
                        expected_return_code={"type": "list", "elements": "int",
                                              "default": [0, 3010]},
                        state={"default": "present"}))
-d = os.environ["TVX2_FAKE"]
-with open(os.path.join(d, "codes")) as f:
-    codes = f.read().split()
-with open(os.path.join(d, "codes"), "w") as f:
-    f.write(" ".join(codes[1:]))
-with open(os.path.join(d, "calls"), "a") as f:
-    f.write(json.dumps({k: v for k, v in m.params.items() if v is not None}, sort_keys=True)
-            + "\\n")
-rc = int(codes[0])
+record({k: v for k, v in m.params.items() if v is not None})
+rc = next_code()
 if rc not in m.params["expected_return_code"]:
     m.fail_json(msg="unexpected rc", rc=rc)
 # As the real one, it says "not failed" itself: Ansible takes any other rc for a failure.
 m.exit_json(changed=True, failed=False, rc=rc, reboot_required=rc == 3010)
 """
-FAKE_WIN_COMMAND = """
-import json, os
-from ansible.module_utils.basic import AnsibleModule
-m = AnsibleModule(dict(argv={"type": "list", "elements": "str"}))
-with open(os.path.join(os.environ["TVX2_FAKE"], "calls"), "a") as f:
-    f.write(json.dumps(m.params["argv"]) + "\\n")
-m.exit_json(changed=True, rc=0)
+FAKE_WIN_COMMAND = FAKE_COMMON + """
+m = AnsibleModule(dict(argv={"type": "list", "elements": "str"}, chdir={"type": "path"}))
+record({k: v for k, v in m.params.items() if v is not None})
+rc = next_code()
+# As the real one: a command that does not end 0 fails unless failed_when says otherwise.
+if rc != 0:
+    m.fail_json(msg="non-zero return code", rc=rc, changed=True)
+m.exit_json(changed=True, rc=rc)
 """
-FAKE_WIN_REBOOT = """
-import os
-from ansible.module_utils.basic import AnsibleModule
+FAKE_WIN_REBOOT = FAKE_COMMON + """
 m = AnsibleModule({})
-with open(os.path.join(os.environ["TVX2_FAKE"], "calls"), "a") as f:
-    f.write("reboot\\n")
+record("reboot")
 m.exit_json(changed=True)
 """
 
 
 class PlaybookRuns(unittest.TestCase):
-    """The playbook's own logic run on local stand-in hosts: which exit codes fail the task,
-    which restart the server, which are retried, and what each call hands win_package."""
+    """The playbook's own logic run on local stand-in hosts: which exit codes fail the host,
+    which restart the server, which are retried, and what each call hands the modules."""
     maxDiff = None
-    INSTALL = ("Run SETUP.EXE -N from the package folder", "Restart when the installer asks for it",
-               "Verify that the installation is whole")
+    BEFORE, INSTALL, VERIFY, REBOOT, AFTER, CARD = (
+        "Ask the package's SETUP.EXE -V whether the installation is whole",
+        "Run SETUP.EXE -N from the package folder", "Verify the installation",
+        "Restart when a file waits for it", "Verify the installation after the restart",
+        "Look at the card")
     REMOVE = "Run the uninstall entry's quiet command", "Restart when the removal asks for it"
 
     @classmethod
@@ -310,12 +317,21 @@ class PlaybookRuns(unittest.TestCase):
         cls.playbook = os.path.join(home, "tvx2.yml")
         with open(cls.playbook, "w") as f:
             f.write(text.replace("delay: 60\n", "delay: 0\n"))
-        cls.tools.env.update(ANSIBLE_STDOUT_CALLBACK="ansible.posix.json", ANSIBLE_FORKS="1",
-                             ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3")
+        cls.tools.env.update(ANSIBLE_STDOUT_CALLBACK="ansible.posix.json", ANSIBLE_FORKS="10")
+        # Each host's exit codes, in the order its calls take them.
         cls.runs = {
-            "install": cls.start("install", ["rc1", "rc16", "rc8", "busy-then-0", "busy-always"],
-                                 [1, 16, 8, 1618, 0, 1618, 1618, 1618, 1618]),
-            "remove": cls.start("remove", ["rc0", "rc2", "busy-then-1"], [0, 2, 1618, 1],
+            "install": cls.start("install", {
+                "whole": [0],
+                "older-or-damaged": [2, 0, 0],
+                "rc1": [2, 1, 1, 0],
+                "rc16-restart": [2, 16, 1, 0],
+                "rc8": [2, 8],
+                "busy-then-0": [2, 1618, 0, 0],
+                "busy-always": [2, 1618, 1618, 1618, 1618],
+                "not-whole": [2, 0, 2],
+                "not-whole-after-restart": [2, 0, 1, 1],
+            }),
+            "remove": cls.start("remove", {"rc0": [0], "rc2": [2], "busy-then-1": [1618, 1]},
                                 "-e", "tvx2_state=absent"),
         }
 
@@ -326,22 +342,25 @@ class PlaybookRuns(unittest.TestCase):
         cls.tools.close()
 
     @classmethod
-    def start(cls, name, hosts, codes, *extra):
-        """Starts the playbook on the hosts, which take the exit codes in turn."""
+    def start(cls, name, hosts, *extra):
+        """Starts the playbook on the hosts, each with its queue of exit codes."""
         fake = os.path.join(cls.tools.home, name)
-        os.mkdir(fake)
-        with open(os.path.join(fake, "codes"), "w") as f:
-            f.write(" ".join(str(c) for c in codes))
-        open(os.path.join(fake, "calls"), "w").close()
+        lines = []
+        for host, codes in hosts.items():
+            os.makedirs(os.path.join(fake, host))
+            with open(os.path.join(fake, host, "codes"), "w") as f:
+                f.write(" ".join(str(c) for c in codes))
+            open(os.path.join(fake, host, "calls"), "w").close()
+            lines.append("%s ansible_connection=local ansible_python_interpreter="
+                         "'/usr/bin/env TVX2_HOST=%s /usr/bin/python3'\n" % (host, host))
         inventory = os.path.join(fake, "hosts")
         with open(inventory, "w") as f:
-            f.write("[tvx2_servers]\n" + "".join(
-                h + " ansible_connection=local\n" for h in hosts))
+            f.write("[tvx2_servers]\n" + "".join(lines))
         return cls.tools.start("ansible-playbook", "-i", inventory, cls.playbook, *extra,
                                TVX2_FAKE=fake), fake
 
     def outcome(self, name):
-        """Each task's outcome per host, and the calls the modules saw."""
+        """Each task's outcome per host, and the calls each host's modules saw."""
         process, fake = self.runs[name]
         r = Tools.finish(process)
         self.assertIn(r.returncode, (0, 2), r.stdout + r.stderr)
@@ -349,49 +368,72 @@ class PlaybookRuns(unittest.TestCase):
         for task in json.loads(r.stdout)["plays"][0]["tasks"]:
             for host, res in task["hosts"].items():
                 state = ("skipped" if res.get("skipped") else
-                         "failed" if res.get("failed") else "ok")
+                         "failed" if res.get("failed") else
+                         "changed" if res.get("changed") else "ok")
                 if "rc" in res:
                     state += " rc %d" % res["rc"]
                 outcome.setdefault(host, []).append((task["task"]["name"], state))
-        with open(os.path.join(fake, "calls")) as f:
-            calls = [line if line == "reboot\n" else json.loads(line) for line in f]
-        with open(os.path.join(fake, "codes")) as f:
-            self.assertEqual(f.read(), "", "every exit code served")
+        calls = {}
+        for host in outcome:
+            with open(os.path.join(fake, host, "calls")) as f:
+                calls[host] = [json.loads(line) for line in f]
+            with open(os.path.join(fake, host, "codes")) as f:
+                self.assertEqual(f.read(), "", "every exit code of %s served" % host)
         return outcome, calls
 
-    def test_installation_by_exit_code(self):
+    def test_installation_by_the_answer_of_verification_and_setup(self):
         outcome, calls = self.outcome("install")
-        install, reboot, verify = self.INSTALL
         removal = [(task, "skipped") for task in self.REMOVE]
-        whole = [(verify, "ok rc 0")] + removal
+        skipped = lambda *tasks: [(task, "skipped") for task in tasks]
+        checked = lambda rc: [(self.BEFORE, "ok rc %d" % rc)]
+        installed = lambda rc: checked(2) + [(self.INSTALL, "changed rc %d" % rc)]
         self.assertEqual(outcome, {
-            "rc1": [(install, "ok rc 1"), (reboot, "ok")] + whole,
-            "rc16": [(install, "ok rc 16"), (reboot, "skipped")] + whole,
-            "rc8": [(install, "failed rc 8")],
-            "busy-then-0": [(install, "ok rc 0"), (reboot, "skipped")] + whole,
-            "busy-always": [(install, "failed rc 1618")],
+            # Whole and of this release: nothing runs but the question, and nothing changed.
+            "whole": checked(0) + skipped(self.INSTALL, self.VERIFY, self.REBOOT, self.AFTER,
+                                          self.CARD) + removal,
+            "older-or-damaged": installed(0) + [(self.VERIFY, "ok rc 0")]
+            + skipped(self.REBOOT, self.AFTER, self.CARD) + removal,
+            "rc1": installed(1) + [(self.VERIFY, "ok rc 1"), (self.REBOOT, "changed"),
+                                   (self.AFTER, "ok rc 0"), (self.CARD, "skipped")] + removal,
+            # 16 says nothing of the restart: -V does, and the host then fails for the card.
+            "rc16-restart": installed(16) + [(self.VERIFY, "ok rc 1"), (self.REBOOT, "changed"),
+                                             (self.AFTER, "ok rc 0"), (self.CARD, "failed")],
+            "rc8": checked(2) + [(self.INSTALL, "failed rc 8")],
+            "busy-then-0": installed(0) + [(self.VERIFY, "ok rc 0")]
+            + skipped(self.REBOOT, self.AFTER, self.CARD) + removal,
+            "busy-always": checked(2) + [(self.INSTALL, "failed rc 1618")],
+            "not-whole": installed(0) + [(self.VERIFY, "failed rc 2")],
+            "not-whole-after-restart": installed(0) + [(self.VERIFY, "ok rc 1"),
+                                                       (self.REBOOT, "changed"),
+                                                       (self.AFTER, "failed rc 1")],
         })
-        # Four tries in all for the one that stays busy (the calls say so; Ansible's own
-        # "attempts" counts one less when the retries run out).
-        package = {"path": "C:\\Deploy\\tvx2\\SETUP.EXE", "chdir": "C:\\Deploy\\tvx2",
-                   "arguments": "-N", "product_id": "TVX2HostSoftware",
-                   "expected_return_code": [0, 1, 16], "state": "present"}
-        argv = ["C:\\Windows\\System32\\drivers\\tvx2\\SETUP.EXE", "-V"]
-        self.assertEqual(calls, [package] * 9 + ["reboot\n"] + [argv] * 3)
+        verify = {"argv": ["C:\\Deploy\\tvx2\\SETUP.EXE", "-V"], "chdir": "C:\\Deploy\\tvx2"}
+        install = {"argv": ["C:\\Deploy\\tvx2\\SETUP.EXE", "-N"], "chdir": "C:\\Deploy\\tvx2"}
+        restarted = [verify, install, verify, "reboot", verify]
+        # Four tries in all for the one that stays busy.
+        self.assertEqual(calls, {
+            "whole": [verify], "older-or-damaged": [verify, install, verify],
+            "rc1": restarted, "rc16-restart": restarted, "rc8": [verify, install],
+            "busy-then-0": [verify, install, install, verify],
+            "busy-always": [verify] + [install] * 4, "not-whole": [verify, install, verify],
+            "not-whole-after-restart": restarted,
+        })
 
     def test_removal_by_exit_code(self):
         outcome, calls = self.outcome("remove")
-        installation = [(task, "skipped") for task in self.INSTALL]
+        installation = [(task, "skipped") for task in (self.BEFORE, self.INSTALL, self.VERIFY,
+                                                        self.REBOOT, self.AFTER, self.CARD)]
         remove, reboot = self.REMOVE
         self.assertEqual(outcome, {
-            "rc0": installation + [(remove, "ok rc 0"), (reboot, "skipped")],
+            "rc0": installation + [(remove, "changed rc 0"), (reboot, "skipped")],
             "rc2": installation + [(remove, "failed rc 2")],
-            "busy-then-1": installation + [(remove, "ok rc 1"), (reboot, "ok")],
+            "busy-then-1": installation + [(remove, "changed rc 1"), (reboot, "changed")],
         })
         # No path and no arguments: win_package runs the entry's QuietUninstallString as it is.
         entry = {"product_id": "TVX2HostSoftware", "expected_return_code": [0, 1],
                  "state": "absent"}
-        self.assertEqual(calls, [entry] * 4 + ["reboot\n"])
+        self.assertEqual(calls, {"rc0": [entry], "rc2": [entry],
+                                 "busy-then-1": [entry, entry, "reboot"]})
 
 
 def setUpModule():
