@@ -298,15 +298,11 @@ TEST_F(LogTest, WhereTheLogGoes) {
   }
 }
 
-// Just before the rotation's own open, another file of the same size takes the log's name; its
-// file index differs from the log's by `flip`.
+// Just before the rotation's own open, another file takes the log's name: its index is the log's
+// with the bits of `flip` changed.
 void SwapLog(uint64_t flip) {
   sim::M().hookOp = "CreateFileA", sim::M().hookSkip = 2;
-  sim::M().hook = [flip] {
-    uint64_t index = sim::M().files.entries[sim::Lower(kLog)].index;
-    sim::AddFile(kLog, std::string(LOG_ROTATE_BYTES + 1, 'o'), 0);
-    sim::M().files.entries[sim::Lower(kLog)].index = index ^ flip;
-  };
+  sim::M().hook = [flip] { sim::M().files.entries[sim::Lower(kLog)].index ^= flip; };
 }
 
 // A log over 1 MiB is renamed to "<log>.1" through the handle that was checked and whose size
@@ -336,8 +332,8 @@ TEST_F(LogTest, RunsAppendAndALogOverOneMebibyteIsRotatedFirst) {
       {"new name not convertible", kOver,
        [] { sim::InjectFault("MultiByteToWideChar", ERROR_NO_UNICODE_TRANSLATION, "", 1); },
        false},
-      {"another file put at the name, one half of its index the same", kOver, [] { SwapLog(1); }, false},
-      {"another file put at the name, the other half the same", kOver, [] { SwapLog(1ull << 32); }, false},
+      {"another file put at the name, the high half of its index the log's", kOver, [] { SwapLog(1); }, false},
+      {"another file put at the name, the low half of its index the log's", kOver, [] { SwapLog(1ull << 32); }, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

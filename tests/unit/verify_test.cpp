@@ -14,11 +14,7 @@ static const std::string kSys = "C:\\WINDOWS\\system32\\", kDrv = kSys + "driver
                          kLog = "C:\\WINDOWS\\Logs\\TVX2\\setup.log";
 
 // `count` CJK characters of three bytes each in UTF-8.
-static std::string Wide(int count) {
-  std::string s;
-  for (int i = 0; i < count; i++) s += "\xe8\xbd\xaf";
-  return s;
-}
+static std::string Wide(int count) { return count ? "\xe8\xbd\xaf" + Wide(count - 1) : ""; }
 
 // A whole installation; a package folder alone when `dir` is another.
 static void Installed(const std::string& dir = kDrv) {
@@ -82,9 +78,8 @@ TEST_F(VerifyTest, OutcomesChangeNothing) {
     bool event = row.exitCode && row.out != kNotInstalled;
     EXPECT_EQ(sim::M().events.reported.size(), event ? 1u : 0u) << row.out;
     // Found whole: one line in the log, and no more; a finding keeps the run's every line.
-    std::string log = sim::FileContents(kLog);
-    EXPECT_EQ(log.find("outcome: exit code 0, whole; version 2.1.0.0; command line: D:\\pkg\\setup.exe -") == 29 &&
-              log.find('\n') == log.size() - 1, row.exitCode == 0) << log;
+    std::string log = sim::FileContents(kLog), whole = "outcome: exit code 0, whole; version 2.1.0.0; command line: D:\\pkg\\setup.exe -";
+    EXPECT_EQ(log.find(whole) == 29 && log.find('\n') == log.size() - 1, row.exitCode == 0) << log;
   }
 }
 
@@ -94,7 +89,7 @@ TEST_F(VerifyTest, EventTable) {
     std::vector<std::string> args;
     DWORD id;  // 0: no event
     WORD type;
-    std::string first;  // the text's first line, up to the version; the log's outcome says it too
+    std::string first;  // the text's first line, up to the version
     std::string options = " unattended", log = kLog, line = "";  // line: as the event shows it
   } rows[] = {
       {[] { Installed("D:\\pkg\\"); }, {"-FU", "-X"}, 100, EVENTLOG_INFORMATION_TYPE, "Installation ended with exit code 0: installed", " unattended force-U"},
@@ -113,8 +108,7 @@ TEST_F(VerifyTest, EventTable) {
        "installed, but the card's USB function is not working; a restart is needed to finish"},
       {[] {}, {"-X", "/LOG:NUL.txt"}, 108, EVENTLOG_WARNING_TYPE, "Installation ended with exit code 8: no device of the card",
        " unattended log-named", "NUL.txt"},
-      // LS, NEL, RLO and DEL as the log shows them; a long argument cut where a character starts,
-      // after the options.
+      // LS, NEL, RLO and DEL shown as the log shows them; a long argument cut at a character.
       {[] { sim::M().ansiCodePage = CP_UTF8; }, {"\xe2\x80\xa8\xc2\x85\xe2\x80\xae\x7fz", Wide(200), "-X"}, 108, EVENTLOG_WARNING_TYPE,
        "Installation ended with exit code 8: no device of the card", " unattended", kLog,
        "D:\\pkg\\setup.exe ?????????z " + Wide(159) + "[...]"},
@@ -137,9 +131,8 @@ TEST_F(VerifyTest, EventTable) {
               "TVX2 Setup " + std::to_string(row.id) + " " + std::to_string(row.type));
     EXPECT_EQ(events[0].strings, std::vector<std::string>{row.first + ". Version 2.1.0.0.\r\nOptions:" + row.options +
                                                           "\r\nCommand line: " + line + "\r\nRun log: " + row.log});
-    std::string outcome = row.first.substr(row.first.find("code ") + 5);
-    outcome.replace(outcome.find(": "), 2, ", ");
-    if (row.log == kLog) EXPECT_NE(sim::FileContents(kLog).find("outcome: exit code " + outcome + "\r\n"), std::string::npos);
+    if (row.log == kLog)  // the log's outcome line says it too
+      EXPECT_NE(sim::FileContents(kLog).find(", " + row.first.substr(row.first.find(": ") + 2) + "\r\n"), std::string::npos);
   }
 
   // A source that a cut run left without its message file is completed; failures to open it or
