@@ -57,7 +57,8 @@ static int InstallAndLog(int staged, const char* systemDir) {
   return result;
 }
 
-int DecideInstallation(const char* systemDir, int detectOnly) {
+int DecideInstallation(const char* systemDir, int detectOnly, int* restartNeeded) {
+  *restartNeeded = 0;
   int usbWorks = FindUsbServiceProcessor();
   LogEvent("HID probe: %s", ForceCode == 'U' ? "skipped, -FU counts the card as found"
                             : usbWorks       ? "the card's HID interface answers"
@@ -71,6 +72,7 @@ int DecideInstallation(const char* systemDir, int detectOnly) {
     int staged = StageUnlessInDriverDir(systemDir);
     if (DebugTrace == 1) TracePause("Found USB SP.\n");
     int result = InstallAndLog(staged, systemDir);
+    *restartNeeded = result == INSTALL_REBOOT;
     if (result == INSTALL_REBOOT) {
       PutMessage(MSG_COMPLETE);
       PutMessage(MSG_REBOOT);
@@ -93,15 +95,18 @@ int DecideInstallation(const char* systemDir, int detectOnly) {
   }
 
   // The card is there but its USB function is not: install anyway, and say how to repair
-  // the connection. A needed restart is not reported on this path.
+  // the connection. A needed restart is not printed on this path, nor in the exit code; the
+  // caller's log line and event say it.
   LogEvent("decision: the card is present without its USB function, %s",
            detectOnly ? "detect only" : "installing anyway");
   if (DebugTrace == 1) TracePause("Found Vorrin but NO DRIVER.\n");
   if (!detectOnly) {
-    if (InstallAndLog(StageUnlessInDriverDir(systemDir), systemDir) == INSTALL_FAILED) {
+    int result = InstallAndLog(StageUnlessInDriverDir(systemDir), systemDir);
+    if (result == INSTALL_FAILED) {
       PutMessage(MSG_FAILED);
       return EXIT_FAILED;
     }
+    *restartNeeded = result == INSTALL_REBOOT;
   }
   PutMessage(MSG_DEVICE_NOT_READY);
   PutMessage(MSG_COMPLETE);

@@ -13,7 +13,7 @@
 #include "text.h"
 #include "version.h"
 
-#define EVENT_TEXT_SIZE (LOG_LINE_SIZE + 2 * PATH_BUFFER_SIZE)
+#define EVENT_TEXT_SIZE (LOG_LINE_SIZE + 2 * PATH_BUFFER_SIZE)  // room for every part whole
 
 struct EventRow {
   int run;
@@ -81,14 +81,17 @@ static void RegisterSource(void) {
              (long)status);
 }
 
-// A control character typed into an argument would make lines of its own in the text.
-static void Printable(char* text) {
-  for (char* c = text; *c; c++)
-    if ((unsigned char)*c < ' ') *c = '?';
+// A text that is too long is cut where a character starts, and says so. The text is legible
+// already: every byte at or above 0x80 belongs to a well-formed UTF-8 sequence.
+static void CutAtCharacter(char* text, size_t limit) {
+  if (strlen(text) <= limit) return;
+  size_t at = limit - (sizeof EVENT_CUT_MARK - 1);
+  while (at > 0 && ((unsigned char)text[at] & 0xC0) == 0x80) at--;
+  memcpy(text + at, EVENT_CUT_MARK, sizeof EVENT_CUT_MARK);
 }
 
-void ReportRunEvent(int run, int exitCode, const char* meaning, const char* commandLine,
-                    const char* logPath) {
+void ReportRunEvent(int run, int exitCode, const char* meaning, const char* options,
+                    const char* commandLine, const char* logPath) {
   const EventRow* row = 0;
   for (const EventRow& r : EventTable)
     if (r.run == run && r.exitCode == exitCode) row = &r;
@@ -100,14 +103,19 @@ void ReportRunEvent(int run, int exitCode, const char* meaning, const char* comm
     CopyText(log, sizeof log, logPath);
   else if (!ReadWindowsDir(log) || !AppendText(log, sizeof log, LOG_DEFAULT_TAIL))
     CopyText(log, sizeof log, "none");
+  // Shown as the log shows them: nothing typed into an argument or a folder's name makes lines
+  // of its own in the text or reorders it.
   char line[LOG_LINE_SIZE];
   CopyText(line, sizeof line, commandLine);
-  Printable(line);
-  Printable(log);
-  // One string, its first line what happened: what monitoring shows when it cuts the text.
+  ShowLegibly(line, strlen(line));
+  CutAtCharacter(line, EVENT_COMMAND_LINE_LIMIT);
+  ShowLegibly(log, strlen(log));
+  // One string, its first line what happened and the next the options: what monitoring shows
+  // when it cuts the text. What may be long comes after them.
   char text[EVENT_TEXT_SIZE];
-  snprintf(text, sizeof text, "%s ended with exit code %d: %s. Version %s.\r\nCommand line: %s"
-           "\r\nRun log: %s", RunNames[run], exitCode, meaning, SETUP_VERSION, line, log);
+  snprintf(text, sizeof text, "%s ended with exit code %d: %s. Version %s.\r\nOptions:%s\r\n"
+           "Command line: %s\r\nRun log: %s", RunNames[run], exitCode, meaning, SETUP_VERSION,
+           options[0] ? options : " none", line, log);
 
   RegisterSource();
   HANDLE source = RegisterEventSourceA(NULL, EVENT_SOURCE);

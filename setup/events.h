@@ -13,12 +13,19 @@
 #define RUN_REMOVAL 1
 #define RUN_VERIFICATION 2
 
+// The run's options as the log names them, each after a blank (" unattended verify").
+#define OPTIONS_TEXT_SIZE 96
+// The command line's share of the event text, its cut mark included; a longer one is cut at a
+// character's start and ends with the mark.
+#define EVENT_COMMAND_LINE_LIMIT 512
+#define EVENT_CUT_MARK "[...]"
+
 // Registers the source when it is not yet, and reports the run's event: its ID and type from
-// the run and the exit code, its text from `meaning`, the command line and the run log's path
-// (null: the default log; LOG_NONE: none). A run and exit code with no event in the table
-// (a verification that finds all whole) report none. Failures are logged, and change nothing
-// else.
-void ReportRunEvent(int run, int exitCode, const char* meaning, const char* commandLine,
-                    const char* logPath);
+// the run and the exit code, its text from `meaning`, the options, the command line and the
+// run log's path (null: the default log; LOG_NONE: none), shown by the log's rule. A run and
+// exit code with no event in the table (a verification that finds all whole) report none.
+// Failures are logged, and change nothing else.
+void ReportRunEvent(int run, int exitCode, const char* meaning, const char* options,
+                    const char* commandLine, const char* logPath);
 
 #endif

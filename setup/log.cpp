@@ -14,16 +14,24 @@
 #include "text.h"
 
 static HANDLE LogFile = INVALID_HANDLE_VALUE;
+static int Holding = 0;
+static char Held[LOG_HELD_BYTES];
+static size_t HeldLength = 0;
 
 int LogIsOn(void) { return LogFile != INVALID_HANDLE_VALUE; }
 
 void LogClose(void) {
+  LogRelease(1);
   if (LogFile == INVALID_HANDLE_VALUE) return;
   CloseHandle(LogFile);
   LogFile = INVALID_HANDLE_VALUE;
 }
 
-void LogForget(void) { LogFile = INVALID_HANDLE_VALUE; }
+void LogForget(void) {
+  LogFile = INVALID_HANDLE_VALUE;
+  Holding = 0;
+  HeldLength = 0;
+}
 
 // The default log: below the Windows directory (the one the system uses, not a per-user one).
 static int DefaultLogPath(char* path) {
@@ -280,8 +288,8 @@ static int Misleading(unsigned long c) {
 
 // One event, one line, as a reader sees it: printable ASCII and well-formed UTF-8 (a folder's
 // name as the UTF-8 code page reads it) stay; line ends, control characters, misleading
-// characters and every other byte show as '?', one for each byte.
-static void ShowLegibly(char* line, size_t length) {
+// characters and every other byte show as '?', one for each byte. The events' text too.
+void ShowLegibly(char* line, size_t length) {
   unsigned char* bytes = (unsigned char*)line;
   for (size_t i = 0; i < length;) {
     unsigned long c = 0;
@@ -296,6 +304,20 @@ static void ShowLegibly(char* line, size_t length) {
       continue;
     }
     line[i++] = '?';
+  }
+}
+
+// Whole lines, in one write under the writers' lock.
+static void WriteLines(const char* lines, size_t length) {
+  if (LogFile == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  OVERLAPPED lockAt;
+  int locked = LockLog(&lockAt);
+  BOOL wrote = WriteFile(LogFile, lines, (DWORD)length, &written, NULL);
+  if (locked) UnlockFileEx(LogFile, 0, 1, 0, &lockAt);
+  if (!wrote || written != length) {
+    // A log that cannot be written is given up for the rest of the run.
+    LogClose();
   }
 }
 
@@ -319,13 +341,24 @@ void LogEvent(const char* format, ...) {
   ShowLegibly(line, length);
   line[length++] = '\r';
   line[length++] = '\n';
-  DWORD written = 0;
-  OVERLAPPED lockAt;
-  int locked = LockLog(&lockAt);
-  BOOL wrote = WriteFile(LogFile, line, (DWORD)length, &written, NULL);
-  if (locked) UnlockFileEx(LogFile, 0, 1, 0, &lockAt);
-  if (!wrote || written != length) {
-    // A log that cannot be written is given up for the rest of the run.
-    LogClose();
+  if (Holding && HeldLength + length <= sizeof Held) {
+    memcpy(Held + HeldLength, line, length);
+    HeldLength += length;
+    return;
   }
+  // More than the room held: what is held goes first, and the rest of the run as it comes.
+  LogRelease(1);
+  WriteLines(line, length);
+}
+
+void LogHold(void) {
+  Holding = 1;
+  HeldLength = 0;
+}
+
+void LogRelease(int write) {
+  if (!Holding) return;
+  Holding = 0;
+  if (write && HeldLength > 0) WriteLines(Held, HeldLength);
+  HeldLength = 0;
 }

@@ -4,6 +4,8 @@
 #ifndef SETUP_LOG_H
 #define SETUP_LOG_H
 
+#include <stddef.h>
+
 #define LOG_LINE_SIZE 1024
 // A log larger than this at the start of a run is first renamed to "<log>.1".
 #define LOG_ROTATE_BYTES (1024UL * 1024UL)
@@ -31,5 +33,16 @@ void LogEvent(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+// Lines of a run that may not need them (a verification that finds all whole) are held back
+// from LogHold on, up to LOG_HELD_BYTES (past that they all go to the file at once), until
+// LogRelease writes them (`write` 1) or drops them (0). LogClose writes what is still held.
+#define LOG_HELD_BYTES (16UL * LOG_LINE_SIZE)
+void LogHold(void);
+void LogRelease(int write);
+// The rule by which the log shows text, for other records that show it too: printable ASCII
+// and well-formed UTF-8 stay; control characters (0x7F and the C1 ones among them), line and
+// paragraph separators, bidirectional marks and overrides, and every byte of no well-formed
+// sequence become '?', one for each byte.
+void ShowLegibly(char* text, size_t length);
 
 #endif

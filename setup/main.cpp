@@ -1,5 +1,6 @@
 // Main: run options, the source directory, the banner, the system-directory check and the
 // closing pause.
+#include <stdio.h>
 #include <string.h>
 
 #include "../actions/actions.h"
@@ -82,7 +83,8 @@ static void AppendArgument(char* line, size_t size, const char* arg) {
   if (quote) AppendText(line, size, "\"");
 }
 
-static const char* ExitMeaning(int result, int removal, int detectOnly, int verify) {
+static const char* ExitMeaning(int result, int removal, int detectOnly, int verify,
+                               int restartNeeded) {
   if (verify && result == EXIT_INSTALLED) return "whole";
   if (verify && result == EXIT_REBOOT_REQUIRED) return "whole once the machine restarts";
   if (verify && result == EXIT_FAILED) return "not whole, or not verified";
@@ -94,8 +96,11 @@ static const char* ExitMeaning(int result, int removal, int detectOnly, int veri
     case EXIT_FAILED: return "failed";
     case EXIT_DEVICE_NOT_FOUND: return "no device of the card";
     case EXIT_DEVICE_NOT_READY:
-      return detectOnly ? "the card is present but its USB function is not working"
-                        : "installed, but the card's USB function is not working";
+      if (detectOnly) return "the card is present but its USB function is not working";
+      // The exit code cannot say it on this path: the log and the event do.
+      return restartNeeded ? "installed, but the card's USB function is not working; a restart "
+                             "is needed to finish"
+                           : "installed, but the card's USB function is not working";
     case EXIT_INSTALL_IN_PROGRESS: return "another run held the lock, nothing changed";
   }
   return "unknown";
@@ -188,13 +193,18 @@ int Main(int argc, char** argv) {
     LogOpen(0);
   else if (logNameFits)
     LogOpen(logNamed ? logPath : 0);
-  LogEvent("start: version %s; command line: %s; options:%s%s%s%s%s%s%s%s; SourceDir \"%s\"; "
-           "system directory \"%s\"%s",
-           SETUP_VERSION, commandLine, Unattended ? " unattended" : "",
+  char options[OPTIONS_TEXT_SIZE];
+  snprintf(options, sizeof options, "%s%s%s%s%s%s%s%s", Unattended ? " unattended" : "",
            ShowMessages ? "" : " no-messages", DebugTrace ? " debug" : "",
            DetectOnly ? " detect-only" : "", ForceCode == 'U' ? " force-U" : "",
-           Remove ? " remove" : "", Verify ? " verify" : "", logNamed ? " log-named" : "", SourceDir,
-           systemDirUsable ? systemDir : "", systemDirUsable ? "" : " (unusable)");
+           Remove ? " remove" : "", Verify ? " verify" : "", logNamed ? " log-named" : "");
+  // A verification that finds all whole leaves one line, not the run's every step: hourly
+  // checks would otherwise push the installation's own lines out through the rotation.
+  if (Verify && !DetectOnly) LogHold();
+  LogEvent("start: version %s; command line: %s; options:%s; SourceDir \"%s\"; "
+           "system directory \"%s\"%s",
+           SETUP_VERSION, commandLine, options, SourceDir, systemDirUsable ? systemDir : "",
+           systemDirUsable ? "" : " (unusable)");
   if (Remove && DetectOnly) LogEvent("removal not done: -H detects only");
   // Neither -H nor -V changes anything, whatever else is asked.
   if (Verify && DetectOnly) LogEvent("verification not done: -H detects only");
@@ -202,6 +212,7 @@ int Main(int argc, char** argv) {
   Verify = Verify && !DetectOnly;
   Remove = Remove && !Verify;
   int verifyFound = 0;
+  int restartNeeded = 0;
 
   // Runs that may change the machine take turns, from here to their end: the lock is taken
   // once the log can record a wait, and before the detection, staging or removal's first step.
@@ -241,14 +252,22 @@ int Main(int argc, char** argv) {
     PutMessage(MSG_FAILED);
     result = EXIT_FAILED;
   } else {
-    result = DecideInstallation(systemDir, DetectOnly);
+    result = DecideInstallation(systemDir, DetectOnly, &restartNeeded);
   }
 
-  const char* meaning = ExitMeaning(result, Remove && !DetectOnly, DetectOnly, Verify);
-  LogEvent("outcome: exit code %d, %s", result, meaning);
+  const char* meaning =
+      ExitMeaning(result, Remove && !DetectOnly, DetectOnly, Verify, restartNeeded);
+  int whole = Verify && result == EXIT_INSTALLED;
+  LogRelease(!whole);
+  if (whole)
+    LogEvent("outcome: exit code %d, %s; version %s; command line: %s", result, meaning,
+             SETUP_VERSION, commandLine);
+  else
+    LogEvent("outcome: exit code %d, %s", result, meaning);
   if (!DetectOnly && (!Verify || verifyFound))
     ReportRunEvent(Verify ? RUN_VERIFICATION : Remove ? RUN_REMOVAL : RUN_INSTALLATION, result,
-                   meaning, commandLine, !readable || !logNamed ? 0 : logNameFits ? logPath : LOG_NONE);
+                   meaning, options, commandLine,
+                   !readable || !logNamed ? 0 : logNameFits ? logPath : LOG_NONE);
   // Before the closing pause, which may wait for a key as long as nobody comes.
   ReleaseSetupLock();
   LogClose();

@@ -35,7 +35,10 @@ const char UsageText[] =
     "      placed nor removed; with -V: not installed, or not whole\n"
     "  8   no device of the card is present; nothing was installed\n"
     "  16  the card is present but its USB function does not work; the software\n"
-    "      was installed anyway, unless -H\n"
+    "      was installed anyway, unless -H; a restart it needs is named in the\n"
+    "      run log and the event, not in the exit code (-V then answers 1)\n"
+    "  1618 another run of SETUP.EXE held its lock for the whole 20 minutes\n"
+    "      this one waited; nothing was changed\n"
     "\n"
     "Each run appends its record to %SystemRoot%\\Logs\\TVX2\\setup.log unless\n"
     "-LOG says otherwise; a log over 1 MiB is first renamed to setup.log.1.\n";

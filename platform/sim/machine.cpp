@@ -90,6 +90,11 @@ bool CountCall(const char* op) {
     if (!insideCopy) throw PowerCut();
   }
   m.faultCallArmed = m.faultCall > 0 && m.callCount == m.faultCall;
+  if (m.hook && m.hookOp == op && m.hookSkip-- == 0) {
+    std::function<void()> step = m.hook;
+    m.hook = nullptr;
+    step();
+  }
   if (m.recording == Recording::All) return true;
   return m.recording == Recording::Paths && NamesSomething(op);
 }

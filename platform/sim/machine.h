@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,11 @@ struct Machine {
   // `cutInside`, a copy that it starts leaves a truncated destination first.
   int64_t cutCall = 0;
   bool cutInside = false;
+  // Another program's step between two of the installer's calls: taken once, just before the
+  // call of `hookOp` that follows `hookSkip` others of it.
+  std::string hookOp;
+  int hookSkip = 0;
+  std::function<void()> hook;
   std::deque<HandleEntry> handles;  // handle value / 4 - 1 is the index; kept once closed
   int64_t liveAllocations = 0;        // LocalAlloc/HeapAlloc minus their releases
   int64_t totalAllocations = 0;

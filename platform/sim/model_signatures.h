@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <deque>
+#include <map>
 #include <string>
 
 #include "sim_types.h"
@@ -24,6 +25,10 @@ struct TrustState {
 
 struct SignaturesModel {
   std::deque<TrustState> states;  // by the handle's id; a closed handle frees nothing here
+  // By full path in lower case: the last error a verification of the file leaves instead of its
+  // answer. Windows answers TRUST_E_NOSIGNATURE also for a file it could not check, and tells
+  // the two apart only by the last error.
+  std::map<std::string, DWORD> lastErrors;
 };
 
 // Arranging: `body` signed by `signer` (a certificate of that name), its root trusted by this

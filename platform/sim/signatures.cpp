@@ -190,7 +190,8 @@ LONG WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData) {
     data->hWVTStateData = NewHandle(HandleKind::TrustState,
                                     (int64_t)M().signatures.states.size() - 1, path);
   }
-  M().lastError = (DWORD)status;
+  auto lastError = M().signatures.lastErrors.find(Lower(FullPath(path)));
+  M().lastError = lastError != M().signatures.lastErrors.end() ? lastError->second : (DWORD)status;
   return status;
 }
 

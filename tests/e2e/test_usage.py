@@ -35,7 +35,10 @@ Exit codes:
       placed nor removed; with -V: not installed, or not whole
   8   no device of the card is present; nothing was installed
   16  the card is present but its USB function does not work; the software
-      was installed anyway, unless -H
+      was installed anyway, unless -H; a restart it needs is named in the
+      run log and the event, not in the exit code (-V then answers 1)
+  1618 another run of SETUP.EXE held its lock for the whole 20 minutes
+      this one waited; nothing was changed
 
 Each run appends its record to %%SystemRoot%%\\Logs\\TVX2\\setup.log unless
 -LOG says otherwise; a log over 1 MiB is first renamed to setup.log.1.

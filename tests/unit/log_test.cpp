@@ -298,6 +298,13 @@ TEST_F(LogTest, WhereTheLogGoes) {
   }
 }
 
+// Just before the rotation's own open, another file takes the log's name: its index is the log's
+// with the bits of `flip` changed.
+void SwapLog(uint64_t flip) {
+  sim::M().hookOp = "CreateFileA", sim::M().hookSkip = 2;
+  sim::M().hook = [flip] { sim::M().files.entries[sim::Lower(kLog)].index ^= flip; };
+}
+
 // A log over 1 MiB is renamed to "<log>.1" through the handle that was checked and whose size
 // was read, replacing whatever has that name (a link itself, never what it leads to); the run
 // then logs to a new file, checked as the first. A rename that cannot be done leaves the log
@@ -325,6 +332,8 @@ TEST_F(LogTest, RunsAppendAndALogOverOneMebibyteIsRotatedFirst) {
       {"new name not convertible", kOver,
        [] { sim::InjectFault("MultiByteToWideChar", ERROR_NO_UNICODE_TRANSLATION, "", 1); },
        false},
+      {"another file put at the name, the high half of its index the log's", kOver, [] { SwapLog(1); }, false},
+      {"another file put at the name, the low half of its index the log's", kOver, [] { SwapLog(1ull << 32); }, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

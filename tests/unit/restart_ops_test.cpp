@@ -213,6 +213,13 @@ TEST_F(RestartOpsTest, InstallationKeepsFilesPlacedAcrossTheRestart) {
       {"a library's deletion through a volume name in the second list", {}, {},
        [] { sim::M().files.pendingRaw2 = kVolume + "KTASPW.DLL" + std::string(3, '\0'); }, 2,
        {}},
+      {"a move onto a staged file after the final empty string", {}, {}, [] { sim::M().files.pendingRaw =
+       Entry(kOtherProgram + ".new", kOtherProgram) + '\0' + Entry(kOtherProgram + ".new", kDriver + "KTASPW.DLL") + '\0'; }, 2, {}},
+      {"a move onto a staged file, its placement again not recorded",
+       {{kOtherProgram + ".new", kDriver + "KTASPW.DLL", true}}, {}, [] { sim::RefuseDelayedMoves(); }, 2, {}},
+      {"the library in use, its new copy's name that of a recorded copy for a tool",
+       {{kSys + "tvx1.TMP", kSys + "KTASPREM.EXE", true}}, {},
+       [] { sim::AddFile(kSys + "KTASPW.DLL", "old", 1000), sim::HoldOpen(kSys + "KTASPW.DLL"); }, 2, {}},
   };
   for (const Case& c : cases) {
     sim::Reset();

@@ -81,6 +81,14 @@ TEST_F(SimTest, SignedPackageOutcomes) {
          sim::HoldOpen(kDriver + "KTASPW.DLL");
        },
        kInstall, 2, {"KTASPW.DLL"}, false, 0},
+      {"SETUP.EXE without a signature, Windows' last error another", [] { Lay(kPkg, nullptr);
+         sim::M().signatures.lastErrors[sim::Lower(kPkg + "SETUP.EXE")] = ERROR_SHARING_VIOLATION; }, kInstall, 2, {"SETUP.EXE"}, false, 0},
+      {"a crypt32.dll beside SETUP.EXE, no loader update",
+       [] { Lay(kPkg, "KTA"), sim::AddFile(kPkg + "crypt32.dll", "planted", 2000), sim::WithoutLoaderUpdate(); },
+       kInstall, 0, {}, true, 1},
+      {"a library by another signer, undeletable, the restart lists unknown", [] { Lay(kPkg, "KTA");
+         Replace(kPkg + "KTASPW.DLL", sim::Signed("package KTASPW.DLL", "Other")), sim::InjectFault("DeleteFileA", 5, kDriver + "KTASPW.DLL");
+         sim::InjectFault("RegOpenKeyExA", 5, SIM_SESSION_MANAGER_PATH); }, kInstall, 2, {"KTASPW.DLL"}, false, 0},
       {"signed removal", [] { Installed(sim::Signed("t", "KTA")); }, kRemove, 0, {}, false, 1},
       {"signed removal, its installed tool unsigned", [] { Installed("own program"); },
        kRemove, 0, {}, false, 0},
@@ -107,7 +115,8 @@ TEST_F(SimTest, SignedPackageOutcomes) {
       EXPECT_FALSE(sim::KeyExists(proof::kEntryKey)) << c.name;
     }
     // A file in use stays as it was; no copy of what failed waits for the restart.
-    bool inUse = std::string(c.name).find("in use") != std::string::npos;
+    bool inUse = std::string(c.name).find("in use") != std::string::npos ||
+                 std::string(c.name).find("undeletable") != std::string::npos;
     for (const char* name : c.refused) EXPECT_NE(sim::FileExists(kDriver + name), !inUse) << c.name;
     if (inUse) EXPECT_TRUE(sim::M().files.pendingMoves.empty()) << c.name;
     EXPECT_EQ(sim::FileExists(kSys + "KTASPSVC.EXE"), c.toolInSystem32) << c.name;

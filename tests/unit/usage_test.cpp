@@ -44,7 +44,7 @@ TEST_F(UsageTest, TextNamesTheVersionEveryOptionAndExitCodeAndTheLog) {
   const std::string usage = UsageText;
   EXPECT_NE(usage.find("version " SETUP_VERSION "\n"), std::string::npos);
   for (const char* item : {"-X", "-Q", "-D", "-H", "-N", "-FU", "-U", "-V", "-LOG:<file>", "-LOG:NUL",
-                           "-?", "\n  0 ", "\n  1 ", "\n  2 ", "\n  8 ", "\n  16 ",
+                           "-?", "\n  0 ", "\n  1 ", "\n  2 ", "\n  8 ", "\n  16 ", "\n  1618 ",
                            "%SystemRoot%\\Logs\\TVX2\\setup.log", "setup.log.1"})
     EXPECT_NE(usage.find(item), std::string::npos) << item;
   // Fits an 80-column console without wrapping.

@@ -13,6 +13,9 @@ static const std::string kSys = "C:\\WINDOWS\\system32\\", kDrv = kSys + "driver
                          kWow = kSys + "..\\sysWOW64\\KTASPW.DLL", kEvent = "HKLM\\" EVENT_SOURCE_KEY,
                          kLog = "C:\\WINDOWS\\Logs\\TVX2\\setup.log";
 
+// `count` CJK characters of three bytes each in UTF-8.
+static std::string Wide(int count) { return count ? "\xe8\xbd\xaf" + Wide(count - 1) : ""; }
+
 // A whole installation; a package folder alone when `dir` is another.
 static void Installed(const std::string& dir = kDrv) {
   for (const char* name : kPackage) sim::AddFile(dir + name, std::string("package ") + name, 2000);
@@ -74,6 +77,9 @@ TEST_F(VerifyTest, OutcomesChangeNothing) {
     EXPECT_EQ(proof::CheckRun(rules, before, outcome), std::vector<std::string>()) << row.out;
     bool event = row.exitCode && row.out != kNotInstalled;
     EXPECT_EQ(sim::M().events.reported.size(), event ? 1u : 0u) << row.out;
+    // Found whole: one line in the log, and no more; a finding keeps the run's every line.
+    std::string log = sim::FileContents(kLog), whole = "outcome: exit code 0, whole; version 2.1.0.0; command line: D:\\pkg\\setup.exe -";
+    EXPECT_EQ(log.find(whole) == 29 && log.find('\n') == log.size() - 1, row.exitCode == 0) << log;
   }
 }
 
@@ -84,17 +90,28 @@ TEST_F(VerifyTest, EventTable) {
     DWORD id;  // 0: no event
     WORD type;
     std::string first;  // the text's first line, up to the version
+    std::string options = " unattended", log = kLog, line = "";  // line: as the event shows it
   } rows[] = {
-      {[] { Installed("D:\\pkg\\"); }, {"-FU", "-X"}, 100, EVENTLOG_INFORMATION_TYPE, "Installation ended with exit code 0: installed"},
+      {[] { Installed("D:\\pkg\\"); }, {"-FU", "-X"}, 100, EVENTLOG_INFORMATION_TYPE, "Installation ended with exit code 0: installed", " unattended force-U"},
       {[] {}, {"-X", "a\r\nb"}, 108, EVENTLOG_WARNING_TYPE, "Installation ended with exit code 8: no device of the card"},
       {[] { sim::HoldMutex(SETUP_LOCK_NAME); }, {"-N"}, 118, EVENTLOG_WARNING_TYPE,
-       "Installation ended with exit code 1618: another run held the lock, nothing changed"},
-      {[] { Installed(); }, {"-U", "-N"}, 200, EVENTLOG_INFORMATION_TYPE, "Removal ended with exit code 0: removed"},
+       "Installation ended with exit code 1618: another run held the lock, nothing changed", " unattended no-messages"},
+      {[] { Installed(); }, {"-U", "-N"}, 200, EVENTLOG_INFORMATION_TYPE, "Removal ended with exit code 0: removed", " unattended no-messages remove"},
       {[] { Installed(), sim::InjectFault("DeleteFileA", 5), sim::RefuseDelayedMoves(); }, {"-U", "-N"}, 202,
-       EVENTLOG_ERROR_TYPE, "Removal ended with exit code 2: failed"},
+       EVENTLOG_ERROR_TYPE, "Removal ended with exit code 2: failed", " unattended no-messages remove"},
       {[] { Installed(), sim::RemoveFile(kWow); }, {"-V"}, 302, EVENTLOG_ERROR_TYPE,
-       "Verification ended with exit code 2: not whole, or not verified"},
+       "Verification ended with exit code 2: not whole, or not verified", " unattended verify"},
       {[] { Installed(); }, {"-H", "-V"}, 0, 0, ""}, {[] {}, {"/?"}, 0, 0, ""}, {[] {}, {"-FX"}, 0, 0, ""},
+      // The card without its USB function, the library in use: exit 16, the restart said.
+      {[] { Installed("D:\\pkg\\"), sim::AddDevice(std::string(kPci) + "\\1", {kPci}), sim::AddFile(kSys + "KTASPW.DLL", "old", 1),
+            sim::HoldOpen(kSys + "KTASPW.DLL"); }, {"-X"}, 116, EVENTLOG_WARNING_TYPE, "Installation ended with exit code 16: "
+       "installed, but the card's USB function is not working; a restart is needed to finish"},
+      {[] {}, {"-X", "/LOG:NUL.txt"}, 108, EVENTLOG_WARNING_TYPE, "Installation ended with exit code 8: no device of the card",
+       " unattended log-named", "NUL.txt"},
+      // LS, NEL, RLO and DEL shown as the log shows them; a long argument cut at a character.
+      {[] { sim::M().ansiCodePage = CP_UTF8; }, {"\xe2\x80\xa8\xc2\x85\xe2\x80\xae\x7fz", Wide(200), "-X"}, 108, EVENTLOG_WARNING_TYPE,
+       "Installation ended with exit code 8: no device of the card", " unattended", kLog,
+       "D:\\pkg\\setup.exe ?????????z " + Wide(159) + "[...]"},
   };
   for (const Row& row : rows) {
     FixtureBegin();
@@ -105,14 +122,17 @@ TEST_F(VerifyTest, EventTable) {
     std::string line = args[0];
     for (size_t i = 1; i < args.size(); i++) line += " " + args[i];
     std::replace_if(line.begin(), line.end(), [](char c) { return c > 0 && c < ' '; }, '?');
+    if (!row.line.empty()) line = row.line;
     const std::vector<sim::EventRecord>& events = sim::M().events.reported;
     ASSERT_EQ(events.size(), row.id ? 1u : 0u) << line;
     EXPECT_EQ(sim::KeyExists(kEvent) && proof::IsEventSourceKey(kEvent) && sim::ValuesOf(kEvent).size() == 3, row.id != 0);
     if (!row.id) continue;
     EXPECT_EQ(events[0].source + " " + std::to_string(events[0].id) + " " + std::to_string(events[0].type),
               "TVX2 Setup " + std::to_string(row.id) + " " + std::to_string(row.type));
-    EXPECT_EQ(events[0].strings, std::vector<std::string>{row.first + ". Version 2.1.0.0.\r\nCommand line: " + line +
-                                                          "\r\nRun log: " + kLog});
+    EXPECT_EQ(events[0].strings, std::vector<std::string>{row.first + ". Version 2.1.0.0.\r\nOptions:" + row.options +
+                                                          "\r\nCommand line: " + line + "\r\nRun log: " + row.log});
+    if (row.log == kLog)  // the log's outcome line says it too
+      EXPECT_NE(sim::FileContents(kLog).find(", " + row.first.substr(row.first.find(": ") + 2) + "\r\n"), std::string::npos);
   }
 
   // A source that a cut run left without its message file is completed; failures to open it or
