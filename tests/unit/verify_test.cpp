@@ -69,6 +69,8 @@ TEST_F(VerifyTest, OutcomesChangeNothing) {
       // A copy of ours that is gone, named once.
       {[] { Pending(kDrv + "KTASPW32.DLL", "package KTASPW32.DLL"), sim::RemoveFile(kDrv + "tvx1A.tmp"); }, {"-V"}, 2,
        kDrv + "tvx1A.tmp is missing.\n"},
+      {[] { Pending(kDrv + "SETUP.EXE", "package SETUP.EXE"), sim::RemoveFile(kDrv + "tvx1A.tmp"); }, {"-V"}, 2,
+       kDrv + "tvx1A.tmp is missing.\n"},  // one that nothing is compared with
       {[] { Pending(kDrv.substr(0, kDrv.size() - 1), nullptr); }, {"-V"}, 2,
        kDrv.substr(0, kDrv.size() - 1) + " is deleted, moved away or replaced by another file" + kRestart},
       // No driver directory and an entry that cannot be read: findings, not "not installed".
