@@ -48,6 +48,7 @@
 #define MSG_VERIFY_RESTART_UNKNOWN 107
 #define MSG_VERIFY_NO_ENTRY 108
 #define MSG_VERIFY_ENTRY_VERSION 109
+#define MSG_NOT_RUNNING_FILE 110
 #define MSG_VERIFY_NOT_RELEASE 114
 
 // The pause lines of the debug traces: the installation decision's and the device scan's.
