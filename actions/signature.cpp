@@ -24,15 +24,29 @@ typedef decltype(&WinVerifyTrust) VerifyTrustProc;
 typedef decltype(&WTHelperProvDataFromStateData) ProvDataProc;
 typedef decltype(&WTHelperGetProvSignerFromChain) ProvSignerProc;
 typedef decltype(&CryptHashCertificate) HashCertificateProc;
+// ntdll's, declared by no Windows header: 0 when both addresses lie in views of one file.
+typedef LONG(WINAPI* SameFilesProc)(PVOID, PVOID);
+#define STATUS_NOT_SAME_DEVICE ((LONG)0xC00000D4)
 
 static int OwnSignature = SIGNATURE_UNSIGNED;
+// The running program's file, open for the run denying write and delete, once shown to be
+// the running image.
+static HANDLE OwnFile = INVALID_HANDLE_VALUE;
 static BYTE PinnedThumbprint[THUMBPRINT_SIZE];
 
 // Copies made beside a staged file in use, to replace it at the restart, that failed the check,
 // by the package file they were to replace (one more for a name that is none of them).
 static int CopiesRefused[6];
 
+HANDLE RunningProgramFile(void) { return OwnFile; }
+
+void CloseRunningProgramFile(void) {
+  if (OwnFile != INVALID_HANDLE_VALUE) CloseHandle(OwnFile);
+  OwnFile = INVALID_HANDLE_VALUE;
+}
+
 void ForgetOwnSignature(void) {
+  CloseRunningProgramFile();
   OwnSignature = SIGNATURE_UNSIGNED;
   memset(CopiesRefused, 0, sizeof CopiesRefused);
   memset(PinnedThumbprint, 0, sizeof PinnedThumbprint);
@@ -92,9 +106,11 @@ static void ThumbprintOf(Verifier* v, HANDLE state, FileSignature* found) {
     found->hasSigner = 1;
 }
 
-// Verifies the file by its path (a file in a folder only administrators can write, or the
-// running program), without UI and without fetching revocation lists.
-static void VerifyFile(Verifier* v, const char* path, FileSignature* found) {
+// Verifies a file without UI and without fetching revocation lists: through `file` when it is
+// open (what the handle holds is checked, whatever its path names by then; the path is kept
+// for the provider and the log), else by its path (a file in a folder only administrators can
+// write).
+static void VerifyFile(Verifier* v, HANDLE file, const char* path, FileSignature* found) {
   memset(found, 0, sizeof *found);
   WCHAR widePath[PATH_BUFFER_SIZE];
   if (MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, PATH_BUFFER_SIZE) == 0) {
@@ -102,17 +118,18 @@ static void VerifyFile(Verifier* v, const char* path, FileSignature* found) {
     found->lastError = GetLastError();
     return;
   }
-  WINTRUST_FILE_INFO file;
-  memset(&file, 0, sizeof file);
-  file.cbStruct = sizeof file;
-  file.pcwszFilePath = widePath;
+  WINTRUST_FILE_INFO info;
+  memset(&info, 0, sizeof info);
+  info.cbStruct = sizeof info;
+  info.pcwszFilePath = widePath;
+  if (file != INVALID_HANDLE_VALUE) info.hFile = file;
   WINTRUST_DATA data;
   memset(&data, 0, sizeof data);
   data.cbStruct = sizeof data;
   data.dwUIChoice = WTD_UI_NONE;
   data.fdwRevocationChecks = WTD_REVOKE_NONE;
   data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
+  data.pFile = &info;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
@@ -152,20 +169,74 @@ static void LogFileSignature(const char* what, const char* path, const FileSigna
            (unsigned long)found->status);
 }
 
+// Whether the open file `file` is the running program's image: a view of it mapped as an
+// image is compared with the image the process runs from. Returns 1 when it is, 0 when it is
+// another file, -1 when it cannot be told (logged).
+static int IsRunningImage(HANDLE file, const char* path) {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  SameFilesProc same = ntdll ? (SameFilesProc)FindLibraryProc(ntdll, "NtAreMappedFilesTheSame")
+                             : NULL;
+  HMODULE image = GetModuleHandleA(NULL);
+  if (!same || !image) {
+    LogEvent("running program \"%s\": not compared, ntdll's comparison not found (error %lu)",
+             path, (unsigned long)GetLastError());
+    return -1;
+  }
+  HANDLE mapping = CreateFileMappingA(file, NULL, PAGE_READONLY | SEC_IMAGE, 0, 0, NULL);
+  void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : NULL;
+  DWORD error = GetLastError();
+  LONG status = view ? same((PVOID)image, view) : 0;
+  if (view) UnmapViewOfFile(view);
+  if (mapping) CloseHandle(mapping);
+  if (!view) {
+    // A file that cannot be mapped as an image is not the program running.
+    LogEvent("running program \"%s\": not mapped as an image (error %lu)", path,
+             (unsigned long)error);
+    return error == ERROR_BAD_EXE_FORMAT || error == ERROR_FILE_INVALID ? 0 : -1;
+  }
+  if (status == 0) return 1;
+  LogEvent("running program \"%s\": %s (status 0x%08lx)", path,
+           status == STATUS_NOT_SAME_DEVICE ? "another file is at its path"
+                                            : "not compared",
+           (unsigned long)(DWORD)status);
+  return status == STATUS_NOT_SAME_DEVICE ? 0 : -1;
+}
+
+// Opens the running program's file denying write and delete, and keeps it when it is the
+// running image: what its path names may have been swapped since the program started.
+static int OpenOwnFile(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    LogEvent("running program \"%s\": not opened (error %lu)", path, (unsigned long)error);
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+  }
+  int running = IsRunningImage(file, path);
+  if (running == 1)
+    OwnFile = file;
+  else
+    CloseHandle(file);
+  return running;
+}
+
 int ReadOwnSignature(void) {
   ForgetOwnSignature();
   char path[PATH_BUFFER_SIZE];
   DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
   Verifier v;
+  int running = 0;
   if (length == 0 || length >= sizeof path) {
     LogEvent("signature check: the running program's path not read (error %lu)",
              (unsigned long)GetLastError());
     OwnSignature = SIGNATURE_BROKEN;
+  } else if ((running = OpenOwnFile(path)) != 1) {
+    OwnSignature = running == 0 ? SIGNATURE_NOT_RUNNING : SIGNATURE_BROKEN;
   } else if (!OpenVerifier(&v)) {
     OwnSignature = SIGNATURE_BROKEN;
   } else {
     FileSignature found;
-    VerifyFile(&v, path, &found);
+    VerifyFile(&v, OwnFile, path, &found);
     CloseVerifier(&v);
     // An unsigned file is told apart from one whose check failed by the last error, as
     // Windows documents it: no signature, a form no signature is defined for, or no provider.
@@ -219,7 +290,7 @@ int CheckPackageSignatures(const char* systemDir) {
     FileSignature found;
     memset(&found, 0, sizeof found);
     int fits = CopyText(path, sizeof path, driverDir) && AppendText(path, sizeof path, name);
-    if (fits && usable) VerifyFile(&v, path, &found);
+    if (fits && usable) VerifyFile(&v, INVALID_HANDLE_VALUE, path, &found);
     // A copy that was to replace the file at the restart failed: the file stays as it was.
     if (CopiesRefused[i]) {
       allPass = 0;
@@ -246,7 +317,7 @@ static int FilePassesPin(const char* path, FileSignature* found) {
   Verifier v;
   memset(found, 0, sizeof *found);
   if (OwnSignature != SIGNATURE_PINNED || !OpenVerifier(&v)) return 0;
-  VerifyFile(&v, path, found);
+  VerifyFile(&v, INVALID_HANDLE_VALUE, path, found);
   CloseVerifier(&v);
   return PassesPin(found);
 }

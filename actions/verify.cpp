@@ -1,7 +1,9 @@
 // The verification (-V): whether the installation is whole, as it stands and once the machine
 // restarts. It reads the driver directory's package, the placements in the system directories,
 // the uninstall entry and what is recorded for the restart, and writes nothing: contents are
-// compared, since a file replaced by other bytes may keep its size and time.
+// compared, since a file replaced by other bytes may keep its size and time. When the release's
+// manifest is there, each file is held against its digest too, so that a file replaced alike in
+// the driver directory and in its placement is still found.
 #include <stdio.h>
 #include <string.h>
 
@@ -12,6 +14,7 @@
 #include "../setup/text.h"
 #include "../setup/version.h"
 #include "actions.h"
+#include "release.h"
 
 #define VERIFY_CHUNK 4096
 // No file of the package comes near this; one larger is not read to its end.
@@ -34,6 +37,8 @@ struct Checked {
   char after[PATH_BUFFER_SIZE];  // the file whose bytes the path holds after the restart, or ""
   int reference;                 // a placement's file in the driver directory
   int state;                     // AFTER_RESTART_...
+  int judged;                    // held against the manifest: `release` says whether it is
+  int release;
 };
 
 static Checked Files[CHECKED_COUNT];
@@ -90,8 +95,27 @@ static long ReadChunk(HANDLE handle, char* buffer) {
   return (long)total;
 }
 
-// Compares two files byte for byte. On COMPARE_UNREADABLE, *failed and *error say which file
-// could not be read and why.
+// Compares two open files byte for byte from where each stands. On COMPARE_UNREADABLE, *failed
+// and *error say which could not be read and why.
+static int CompareHandles(HANDLE first, HANDLE second, const char* a, const char* b,
+                          const char** failed, DWORD* error) {
+  *failed = a;
+  *error = ERROR_FILE_TOO_LARGE;
+  for (unsigned long read = 0; read <= VERIFY_READ_LIMIT; read += VERIFY_CHUNK) {
+    long gotA = ReadChunk(first, ChunkA);
+    long gotB = gotA < 0 ? 0 : ReadChunk(second, ChunkB);
+    if (gotA < 0 || gotB < 0) {
+      *failed = gotA < 0 ? a : b;
+      *error = GetLastError();
+      return COMPARE_UNREADABLE;
+    }
+    if (gotA != gotB || memcmp(ChunkA, ChunkB, (size_t)gotA) != 0) return COMPARE_DIFFERENT;
+    if (gotA < VERIFY_CHUNK) return COMPARE_SAME;
+  }
+  return COMPARE_UNREADABLE;
+}
+
+// Compares two files byte for byte, as CompareHandles.
 static int CompareContents(const char* a, const char* b, const char** failed, DWORD* error) {
   HANDLE first = OpenToRead(a);
   if (first == INVALID_HANDLE_VALUE) {
@@ -106,29 +130,76 @@ static int CompareContents(const char* a, const char* b, const char** failed, DW
     CloseHandle(first);
     return COMPARE_UNREADABLE;
   }
-  int result = COMPARE_UNREADABLE;
-  *failed = a;
-  *error = ERROR_FILE_TOO_LARGE;
-  for (unsigned long read = 0; read <= VERIFY_READ_LIMIT; read += VERIFY_CHUNK) {
-    long gotA = ReadChunk(first, ChunkA);
-    long gotB = gotA < 0 ? 0 : ReadChunk(second, ChunkB);
-    if (gotA < 0 || gotB < 0) {
-      *failed = gotA < 0 ? a : b;
-      *error = GetLastError();
-      break;
-    }
-    if (gotA != gotB || memcmp(ChunkA, ChunkB, (size_t)gotA) != 0) {
-      result = COMPARE_DIFFERENT;
-      break;
-    }
-    if (gotA < VERIFY_CHUNK) {
-      result = COMPARE_SAME;
-      break;
-    }
-  }
+  int result = CompareHandles(first, second, a, b, failed, error);
   CloseHandle(second);
   CloseHandle(first);
   return result;
+}
+
+// With the manifest, the release's SETUP.EXE is the program running: the driver directory's, as
+// it stands after the restart, is compared with it byte for byte, read from its start through
+// the handle kept open since it was shown to be the running image. (Run from the driver
+// directory, it is the same file.)
+static void CompareWithRunningProgram(void) {
+  Checked& f = Files[0];
+  HANDLE running = RunningProgramFile();
+  if (!ReleaseDigest(MSG_FILE_LIBRARY) || running == INVALID_HANDLE_VALUE || !f.after[0]) return;
+  char self[PATH_BUFFER_SIZE];
+  DWORD length = GetModuleFileNameA(NULL, self, sizeof self);
+  if (length == 0 || length >= sizeof self) CopyText(self, sizeof self, MessageTable[MSG_FILE_SETUP]);
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (!SetFilePointerEx(running, start, NULL, FILE_BEGIN)) {
+    Unreadable(self, GetLastError());
+    return;
+  }
+  HANDLE copy = OpenToRead(f.after);
+  if (copy == INVALID_HANDLE_VALUE) {
+    Unreadable(f.after, GetLastError());
+    return;
+  }
+  const char* failed = "";
+  DWORD error = 0;
+  int compared = CompareHandles(copy, running, f.after, self, &failed, &error);
+  CloseHandle(copy);
+  if (compared == COMPARE_DIFFERENT) Finding(MSG_VERIFY_NOT_RELEASE, f.path);
+  if (compared == COMPARE_UNREADABLE) Unreadable(failed, error);
+}
+
+// The image digest of a file's bytes, read whole through one handle; 0 and *error when they
+// cannot be read.
+static int DigestOfFile(const char* path, unsigned char* digest, DWORD* error) {
+  *error = 0;
+  HANDLE handle = OpenToRead(path);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return 0;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  memset(&info, 0, sizeof info);
+  unsigned char* bytes = 0;
+  if (!GetFileInformationByHandle(handle, &info)) *error = GetLastError();
+  else if (info.nFileSizeHigh || info.nFileSizeLow > VERIFY_READ_LIMIT) *error = ERROR_FILE_TOO_LARGE;
+  // A byte more than its size: a file that grows while it is read is not taken for the one
+  // measured.
+  else if (!(bytes = (unsigned char*)HeapAlloc(GetProcessHeap(), 0, info.nFileSizeLow + 1)))
+    *error = ERROR_NOT_ENOUGH_MEMORY;
+  unsigned long total = 0, capacity = info.nFileSizeLow + 1;
+  while (bytes && !*error && total < capacity) {
+    DWORD got = 0, want = capacity - total < VERIFY_CHUNK ? capacity - total : VERIFY_CHUNK;
+    if (!ReadFile(handle, bytes + total, want, &got, NULL)) *error = GetLastError();
+    if (got == 0) break;
+    total += got;
+  }
+  if (bytes && !*error) ImageDigest(bytes, total, digest);
+  if (bytes) HeapFree(GetProcessHeap(), 0, bytes);
+  CloseHandle(handle);
+  return bytes && !*error;
+}
+
+// The manifest's digest for what Files[i] should hold, or null (SETUP.EXE, or no manifest).
+static const unsigned char* ReleaseOf(int i) {
+  return ReleaseDigest(PackageFiles[i < FIRST_PLACEMENT ? i : Files[i].reference]);
 }
 
 static void Join(char* out, const char* dir, int name) {
@@ -174,16 +245,41 @@ static int CheckRestartStates(void) {
 }
 
 // The placements against the driver directory's files, as both are after the restart; a copy of
-// ours that waits to be moved onto a driver file is read in its place.
+// ours that waits to be moved onto a driver file is read in its place. With the manifest, every
+// file it names is held against its digest first. Each path is named in one finding at most.
 static void ComparePlacements(void) {
   for (int i = 0; i < 5; i++) {
     DWORD error;
-    if (Files[i].state == AFTER_RESTART_OUR_COPY && !CanOpen(Files[i].after, &error))
+    if (Files[i].state == AFTER_RESTART_OUR_COPY && !CanOpen(Files[i].after, &error)) {
       Unreadable(Files[i].after, error);
+      Files[i].after[0] = '\0';
+    }
+  }
+  for (int i = 0; i < CHECKED_COUNT; i++) {
+    Checked& f = Files[i];
+    const unsigned char* release = ReleaseOf(i);
+    if (!release || !f.after[0]) continue;
+    unsigned char digest[DIGEST_SIZE];
+    DWORD error;
+    if (!DigestOfFile(f.after, digest, &error)) {
+      Unreadable(f.after, error);
+      f.after[0] = '\0';
+      continue;
+    }
+    f.judged = 1;
+    f.release = memcmp(digest, release, DIGEST_SIZE) == 0;
+    if (i < FIRST_PLACEMENT && !f.release) Finding(MSG_VERIFY_NOT_RELEASE, f.path);
   }
   for (int i = FIRST_PLACEMENT; i < CHECKED_COUNT; i++) {
     const Checked& placed = Files[i];
     const Checked& source = Files[placed.reference];
+    if (placed.judged) {
+      // Where the driver directory holds the release's file, the placement differs from it.
+      if (placed.release) continue;
+      if (source.judged && source.release) Finding(MSG_VERIFY_DIFFERS, placed.path, source.path);
+      else Finding(MSG_VERIFY_NOT_RELEASE, placed.path);
+      continue;
+    }
     if (!placed.after[0] || !source.after[0]) continue;
     const char* failed = "";
     DWORD error = 0;
@@ -255,6 +351,7 @@ int VerifyInstallation(int* installedFound) {
     Finding(MSG_VERIFY_CHANGED_AT_RESTART, driverDir);
   int unknown = CheckRestartStates();
   ComparePlacements();
+  CompareWithRunningProgram();
   if (!entry && IsMissing(entryError))
     Finding(MSG_VERIFY_NO_ENTRY, UNINSTALL_KEY);
   else if (!entry || entryError)

@@ -77,6 +77,13 @@ const char* const MessageTable[MESSAGE_COUNT] = {
     /* 107 */ "What is recorded for the restart cannot be read whole: it may change any file.\n",
     /* 108 */ "The uninstall entry HKLM\\%s is missing.\n",
     /* 109 */ "The uninstall entry HKLM\\%s gives version %s, not %s.\n",
+    /* 110 */ "SETUP.EXE is no longer the file at its own path: it was moved away while it "
+        "started. Nothing was changed; run SETUP.EXE again from a folder only administrators "
+        "can change.\n",
+    /* 111 */ "",
+    /* 112 */ "",
+    /* 113 */ "",
+    /* 114 */ "%s is not this release's file.\n",
 };
 
 const char* const* ActiveMessages = 0;

@@ -3,7 +3,7 @@
 #ifndef SETUP_MESSAGES_H
 #define SETUP_MESSAGES_H
 
-#define MESSAGE_COUNT 110
+#define MESSAGE_COUNT 115
 
 // Catalogue numbers used by name elsewhere.
 #define MSG_KEYWORD_NO 0
@@ -48,6 +48,8 @@
 #define MSG_VERIFY_RESTART_UNKNOWN 107
 #define MSG_VERIFY_NO_ENTRY 108
 #define MSG_VERIFY_ENTRY_VERSION 109
+#define MSG_NOT_RUNNING_FILE 110
+#define MSG_VERIFY_NOT_RELEASE 114
 
 // The pause lines of the debug traces: the installation decision's and the device scan's.
 #define PAUSE_LINE "Press ENTER to continue\n"

@@ -41,7 +41,7 @@ struct Fault {
 };
 
 enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File,
-                        Module, Mutex, EventSource, TrustState };
+                        Module, Mutex, EventSource, TrustState, Mapping };
 
 // A byte range locked through one handle of a file; a closed handle holds none.
 struct FileLock {
@@ -111,6 +111,11 @@ struct Machine {
   std::string modulePath;
 
   std::vector<Fault> faults;
+  // Another program's act at a chosen moment: run once, just before the installer's call of
+  // `actBeforeOp` that follows `actSkip` others of it does its work.
+  std::string actBeforeOp;
+  int actSkip = 0;
+  std::function<void()> act;
   std::vector<CallRecord> calls;
   Recording recording = Recording::All;
   int64_t callCount = 0;        // every call to the seam, recorded as text or not
@@ -127,11 +132,6 @@ struct Machine {
   // `cutInside`, a copy that it starts leaves a truncated destination first.
   int64_t cutCall = 0;
   bool cutInside = false;
-  // Another program's step between two of the installer's calls: taken once, just before the
-  // call of `hookOp` that follows `hookSkip` others of it.
-  std::string hookOp;
-  int hookSkip = 0;
-  std::function<void()> hook;
   std::deque<HandleEntry> handles;  // handle value / 4 - 1 is the index; kept once closed
   int64_t liveAllocations = 0;        // LocalAlloc/HeapAlloc minus their releases
   int64_t totalAllocations = 0;
@@ -159,6 +159,9 @@ void PressKey(char ch);                 // a key that yields a character
 void PressExtendedKey(WORD virtualKey); // a cursor or function key: no character
 void PressModifier(WORD virtualKey);    // Shift, Ctrl or Alt alone
 void AddNonKeyEvent();                  // a focus event, which key waits skip
+// Another program does `act` just before the installer's call of `op` that follows `skip`
+// others of it (a race won).
+void ActBefore(const std::string& op, std::function<void()> act, int skip = 0);
 
 // Inspecting.
 std::vector<CallRecord> CallsTo(const std::string& op);

@@ -1,12 +1,14 @@
 // The portable tests' machine on the host: the simulated one.
 #include "fixture.h"
 #include "platform/sim/machine.h"
+#include "proof/proof.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
 
 void FixtureBegin() {
   sim::Reset();
   ResetRunState();
+  proof::SetManifest("");
 }
 
 void FixtureEnd() {}

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <regex>
 
+#include "actions/release.h"
 #include "setup/events.h"
 #include "setup/libraries.h"
 #include "setup/messages.h"
@@ -436,6 +437,18 @@ std::vector<std::string> EntryProblems() {
   }
   for (const auto& e : expected) problems.push_back("uninstall entry lacks " + e.first);
   return problems;
+}
+
+void SetManifest(const std::string& dir) {
+  memset(ReleaseManifest.rows, 0, sizeof ReleaseManifest.rows);
+  if (dir.empty()) return;
+  int row = 0;
+  for (int name = MSG_FILE_LIBRARY; name <= MSG_FILE_SERVICE_TOOL; name++, row++) {
+    std::string bytes = sim::FileContents(dir + MessageTable[name]);
+    snprintf(ReleaseManifest.rows[row].name, MANIFEST_NAME_SIZE, "%s", MessageTable[name]);
+    ImageDigest((const unsigned char*)bytes.data(), (unsigned long)bytes.size(),
+                ReleaseManifest.rows[row].digest);
+  }
 }
 
 void AddEntry(const std::string& version) {

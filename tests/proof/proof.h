@@ -91,6 +91,9 @@ bool IsEntryKey(const std::string& path);
 std::vector<std::string> EntryProblems();
 // An entry as an earlier installation of `version` left it.
 void AddEntry(const std::string& version);
+// The release's manifest as the build would write it for the four package files (all but
+// SETUP.EXE) that lie in `dir`; SetManifest("") empties it, as in a build that wrote none.
+void SetManifest(const std::string& dir);
 // The Application event source's key, which runs register when it is missing.
 bool IsEventSourceKey(const std::string& path);
 // Takes the event source's keys out of a snapshot: runs that report an event register it.

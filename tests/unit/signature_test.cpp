@@ -48,6 +48,7 @@ TEST_F(SimTest, SignedPackageOutcomes) {
     std::vector<const char*> refused;  // named by message 99, in order
     bool toolInSystem32;                // after the run
     int toolStarts;
+    std::string notice = "";            // printed instead of message 99
   } cases[] = {
       {"unsigned package", [] { Lay(kPkg, nullptr); }, kInstall, 0, {}, true, 1},
       {"all signed by one signer", [] { Lay(kPkg, "KTA"); }, kInstall, 0, {}, true, 1},
@@ -92,6 +93,31 @@ TEST_F(SimTest, SignedPackageOutcomes) {
       {"signed removal", [] { Installed(sim::Signed("t", "KTA")); }, kRemove, 0, {}, false, 1},
       {"signed removal, its installed tool unsigned", [] { Installed("own program"); },
        kRemove, 0, {}, false, 0},
+      {"SETUP.EXE renamed while it starts, an unsigned one at its name",
+       [] {
+         Lay(kPkg, "KTA");
+         sim::ActBefore("GetModuleFileNameA", [] {
+           sim::RenameFile(kPkg + "SETUP.EXE", kPkg + "old.exe");
+           sim::AddFile(kPkg + "SETUP.EXE", "unsigned build", 2000);
+         });
+       },
+       kInstall, 2, {}, false, 0, kNotRunningFile},
+      {"... and nothing at its name",
+       [] {
+         Lay(kPkg, "KTA");
+         sim::ActBefore("GetModuleFileNameA",
+                        [] { sim::RenameFile(kPkg + "SETUP.EXE", kPkg + "old.exe"); });
+       },
+       kInstall, 2, {}, false, 0, kNotRunningFile},
+      {"a swap once SETUP.EXE is open is refused, its pin holds",
+       [] {
+         Lay(kPkg, "KTA"), Replace(kPkg + "KTASPSVC.EXE", "own program");
+         sim::ActBefore("WinVerifyTrust", [] {
+           if (sim::RenameFile(kPkg + "SETUP.EXE", kPkg + "old.exe"))
+             sim::AddFile(kPkg + "SETUP.EXE", "unsigned build", 2000);
+         });
+       },
+       kInstall, 2, {"KTASPSVC.EXE"}, false, 0},
       {"from the driver directory, its tool by another signer",
        [] {
          Lay(kDriver, "KTA");
@@ -109,7 +135,8 @@ TEST_F(SimTest, SignedPackageOutcomes) {
       snprintf(line, sizeof line, kNotAsSigned.c_str(), name);
       want += line;
     }
-    if (!c.refused.empty()) {
+    if (!c.notice.empty()) want += c.notice;
+    if (!c.refused.empty() || !c.notice.empty()) {
       want += kFailed;
       EXPECT_EQ(Out(), want) << c.name;
       EXPECT_FALSE(sim::KeyExists(proof::kEntryKey)) << c.name;
@@ -123,8 +150,11 @@ TEST_F(SimTest, SignedPackageOutcomes) {
     EXPECT_EQ(ToolStarts(), c.toolStarts) << c.name;
     // No UI, no revocation fetched over the network, every verification closed.
     for (const sim::CallRecord& call : sim::CallsTo("WinVerifyTrust"))
-      EXPECT_EQ(std::vector<std::string>(call.args.begin() + 3, call.args.end()),
+      EXPECT_EQ(std::vector<std::string>(call.args.begin() + 3, call.args.begin() + 6),
                 (std::vector<std::string>{"0x2", "0x0", "0x1000"})) << c.name;
+    // SETUP.EXE itself is read through the handle it holds.
+    std::vector<sim::CallRecord> checks = sim::CallsTo("WinVerifyTrust");
+    if (!checks.empty()) EXPECT_NE(checks[0].args[6], "NULL") << c.name;
     EXPECT_EQ(sim::Unreleased(), "") << c.name;
   }
   // The last run's log names the file, the signer found and Windows' result.

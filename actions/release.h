@@ -1,0 +1,39 @@
+// What identifies this release's package: the SHA-256 Authenticode digest of each file and the
+// manifest that SETUP.EXE carries of the other four files' digests.
+#ifndef ACTIONS_RELEASE_H
+#define ACTIONS_RELEASE_H
+
+#define DIGEST_SIZE 32
+
+// The SHA-256 Authenticode digest of a file's bytes: for a well-formed PE32/PE32+ image, as
+// signing computes it (the checksum field, the certificate table's directory entry and the
+// certificate table left out; padded with zeros to a multiple of 8 as signing pads it); any
+// other file (not a well-formed image) hashed whole.
+void ImageDigest(const unsigned char* bytes, unsigned long size, unsigned char* digest);
+
+// The digest the release's manifest gives the package file with catalogue number `name`
+// (MSG_FILE_LIBRARY ... MSG_FILE_SERVICE_TOOL), or null: SETUP.EXE itself, a name the
+// manifest does not hold, or a build into which no manifest was written.
+const unsigned char* ReleaseDigest(int name);
+
+// Plain SHA-256 of a buffer.
+void Sha256(const unsigned char* bytes, unsigned long size, unsigned char* digest);
+
+// The manifest as it lies in SETUP.EXE's data: the marker, then four rows of a file name (NUL
+// padded) and its digest. The build (scripts/manifest) finds the marker in the built program
+// and writes the rows; a row whose name is empty holds nothing. Tests fill it directly.
+#define MANIFEST_MARKER "TVX2-MANIFEST-1"  // with its NUL, MANIFEST_MARKER_SIZE bytes
+#define MANIFEST_MARKER_SIZE 16
+#define MANIFEST_ROWS 4
+#define MANIFEST_NAME_SIZE 16
+struct ManifestRow {
+  char name[MANIFEST_NAME_SIZE];
+  unsigned char digest[DIGEST_SIZE];
+};
+struct ReleaseManifestBlock {
+  char marker[MANIFEST_MARKER_SIZE];
+  ManifestRow rows[MANIFEST_ROWS];
+};
+extern ReleaseManifestBlock ReleaseManifest;
+
+#endif
