@@ -92,9 +92,11 @@ static void ThumbprintOf(Verifier* v, HANDLE state, FileSignature* found) {
     found->hasSigner = 1;
 }
 
-// Verifies the file by its path (a file in a folder only administrators can write, or the
-// running program), without UI and without fetching revocation lists.
-static void VerifyFile(Verifier* v, const char* path, FileSignature* found) {
+// Verifies a file without UI and without fetching revocation lists: through `file` when it is
+// open (what the handle holds is checked, whatever its path names by then; the path is kept
+// for the provider and the log), else by its path (a file in a folder only administrators can
+// write).
+static void VerifyFile(Verifier* v, HANDLE file, const char* path, FileSignature* found) {
   memset(found, 0, sizeof *found);
   WCHAR widePath[PATH_BUFFER_SIZE];
   if (MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, PATH_BUFFER_SIZE) == 0) {
@@ -102,17 +104,18 @@ static void VerifyFile(Verifier* v, const char* path, FileSignature* found) {
     found->lastError = GetLastError();
     return;
   }
-  WINTRUST_FILE_INFO file;
-  memset(&file, 0, sizeof file);
-  file.cbStruct = sizeof file;
-  file.pcwszFilePath = widePath;
+  WINTRUST_FILE_INFO info;
+  memset(&info, 0, sizeof info);
+  info.cbStruct = sizeof info;
+  info.pcwszFilePath = widePath;
+  if (file != INVALID_HANDLE_VALUE) info.hFile = file;
   WINTRUST_DATA data;
   memset(&data, 0, sizeof data);
   data.cbStruct = sizeof data;
   data.dwUIChoice = WTD_UI_NONE;
   data.fdwRevocationChecks = WTD_REVOKE_NONE;
   data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
+  data.pFile = &info;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
@@ -165,7 +168,7 @@ int ReadOwnSignature(void) {
     OwnSignature = SIGNATURE_BROKEN;
   } else {
     FileSignature found;
-    VerifyFile(&v, path, &found);
+    VerifyFile(&v, INVALID_HANDLE_VALUE, path, &found);
     CloseVerifier(&v);
     // An unsigned file is told apart from one whose check failed by the last error, as
     // Windows documents it: no signature, a form no signature is defined for, or no provider.
@@ -219,7 +222,7 @@ int CheckPackageSignatures(const char* systemDir) {
     FileSignature found;
     memset(&found, 0, sizeof found);
     int fits = CopyText(path, sizeof path, driverDir) && AppendText(path, sizeof path, name);
-    if (fits && usable) VerifyFile(&v, path, &found);
+    if (fits && usable) VerifyFile(&v, INVALID_HANDLE_VALUE, path, &found);
     // A copy that was to replace the file at the restart failed: the file stays as it was.
     if (CopiesRefused[i]) {
       allPass = 0;
@@ -246,7 +249,7 @@ static int FilePassesPin(const char* path, FileSignature* found) {
   Verifier v;
   memset(found, 0, sizeof *found);
   if (OwnSignature != SIGNATURE_PINNED || !OpenVerifier(&v)) return 0;
-  VerifyFile(&v, path, found);
+  VerifyFile(&v, INVALID_HANDLE_VALUE, path, found);
   CloseVerifier(&v);
   return PassesPin(found);
 }

@@ -4,7 +4,8 @@
 // the file cannot be read); its state handle gives the signer's certificate until the close.
 // CryptHashCertificate gives the certificate's thumbprint, GetModuleFileNameA the running
 // program's path. Every call records its arguments and can be told to fail; the target of
-// WinVerifyTrust is the file's path.
+// WinVerifyTrust is the file's path, also when it reads the file through WINTRUST_FILE_INFO's
+// hFile (recorded last).
 #include <string.h>
 
 #include "machine.h"
@@ -53,20 +54,35 @@ LONG Answer(LONG status) {
   return status;
 }
 
-// The result of verifying the file at `path`; fills the state with its signer when there is one.
-LONG Verify(const std::string& path, TrustState* state) {
-  std::string full = FullPath(path);
-  auto it = M().files.entries.find(Lower(full));
-  if (it == M().files.entries.end() || it->second.isDirectory) {
-    if (M().modulePath.empty() && EqualNoCase(full, kUnarrangedImage))
-      return Answer(TRUST_E_NOSIGNATURE);
-    return Answer(ERROR_FILE_NOT_FOUND);
+// The result of verifying the file at `path`, or the file `file` holds open when it is given
+// (its path then only names it); fills the state with its signer when there is one.
+LONG Verify(const std::string& path, HANDLE file, TrustState* state) {
+  const FileEntry* entry = nullptr;
+  if (file) {
+    // The open file is read, whatever its path names by then: no sharing or access check
+    // beyond the handle's own.
+    HandleEntry* h = FindHandle(file, HandleKind::File);
+    if (!h) return Answer(ERROR_INVALID_HANDLE);
+    if (!(h->access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)))
+      return Answer(ERROR_ACCESS_DENIED);
+    auto it = M().files.entries.find(Lower(h->name));
+    if (it == M().files.entries.end()) return Answer(ERROR_INVALID_HANDLE);
+    entry = &it->second;
+  } else {
+    std::string full = FullPath(path);
+    auto it = M().files.entries.find(Lower(full));
+    if (it == M().files.entries.end() || it->second.isDirectory) {
+      if (M().modulePath.empty() && EqualNoCase(full, kUnarrangedImage))
+        return Answer(TRUST_E_NOSIGNATURE);
+      return Answer(ERROR_FILE_NOT_FOUND);
+    }
+    if (it->second.accessDenied) return Answer(ERROR_ACCESS_DENIED);
+    if (it->second.hold == Hold::NoSharing) return Answer(ERROR_SHARING_VIOLATION);
+    entry = &it->second;
   }
-  if (it->second.accessDenied) return Answer(ERROR_ACCESS_DENIED);
-  if (it->second.hold == Hold::NoSharing) return Answer(ERROR_SHARING_VIOLATION);
   std::string signer;
   bool trusted = false;
-  int found = ReadSignature(it->second.contents, &signer, &trusted);
+  int found = ReadSignature(entry->contents, &signer, &trusted);
   if (found == 0) return Answer(TRUST_E_NOSIGNATURE);
   if (found == 2) return Answer(TRUST_E_BAD_DIGEST);  // Wine names no signer then
   state->encoded = CertificateOf(signer);
@@ -160,7 +176,8 @@ LONG WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData) {
   SIM_RECORD("WinVerifyTrust",
              {path, Ptr(hwnd), data ? Hex(data->dwStateAction) : "NULL",
               data ? Hex(data->dwUIChoice) : "", data ? Hex(data->fdwRevocationChecks) : "",
-              data ? Hex(data->dwProvFlags) : ""});
+              data ? Hex(data->dwProvFlags) : "",
+              data && data->pFile ? Ptr(data->pFile->hFile) : "NULL"});
   if (!data || data->cbStruct != sizeof *data || !pgActionID)
     return Answer(ERROR_INVALID_PARAMETER);
   if (data->dwStateAction == WTD_STATEACTION_CLOSE) {
@@ -177,7 +194,7 @@ LONG WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData) {
   TrustState state;
   DWORD error = 0;
   LONG status = FaultCode("WinVerifyTrust", path, &error) ? Answer((LONG)error)
-                                                           : Verify(path, &state);
+                                                           : Verify(path, data->pFile->hFile, &state);
   if (data->dwStateAction == WTD_STATEACTION_VERIFY) {
     M().signatures.states.push_back(state);
     TrustState& kept = M().signatures.states.back();  // the pointers into it, made again

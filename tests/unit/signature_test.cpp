@@ -114,7 +114,7 @@ TEST_F(SimTest, SignedPackageOutcomes) {
     EXPECT_EQ(ToolStarts(), c.toolStarts) << c.name;
     // No UI, no revocation fetched over the network, every verification closed.
     for (const sim::CallRecord& call : sim::CallsTo("WinVerifyTrust"))
-      EXPECT_EQ(std::vector<std::string>(call.args.begin() + 3, call.args.end()),
+      EXPECT_EQ(std::vector<std::string>(call.args.begin() + 3, call.args.begin() + 6),
                 (std::vector<std::string>{"0x2", "0x0", "0x1000"})) << c.name;
     EXPECT_EQ(sim::Unreleased(), "") << c.name;
   }
