@@ -77,6 +77,13 @@ const char* const MessageTable[MESSAGE_COUNT] = {
     /* 107 */ "What is recorded for the restart cannot be read whole: it may change any file.\n",
     /* 108 */ "The uninstall entry HKLM\\%s is missing.\n",
     /* 109 */ "The uninstall entry HKLM\\%s gives version %s, not %s.\n",
+    /* 110 */ "",
+    /* 111 */ "%s is in use by another program and was not checked. Close that program, or\n"
+        "restart the machine, and run the installation again.\n",
+    /* 112 */ "%s could not be checked: Windows answered %s. Nothing says it was changed; run\n"
+        "the installation again once signatures can be checked on this machine.\n",
+    /* 113 */ "%s is a link, or a file with more than one name, and is not taken. Copy the\n"
+        "package as plain files and run SETUP.EXE from there.\n",
 };
 
 const char* const* ActiveMessages = 0;

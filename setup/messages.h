@@ -3,7 +3,7 @@
 #ifndef SETUP_MESSAGES_H
 #define SETUP_MESSAGES_H
 
-#define MESSAGE_COUNT 110
+#define MESSAGE_COUNT 114
 
 // Catalogue numbers used by name elsewhere.
 #define MSG_KEYWORD_NO 0
@@ -48,6 +48,10 @@
 #define MSG_VERIFY_RESTART_UNKNOWN 107
 #define MSG_VERIFY_NO_ENTRY 108
 #define MSG_VERIFY_ENTRY_VERSION 109
+// A signed package's files that were not checked, and a package file refused as a link.
+#define MSG_IN_USE_NOT_CHECKED 111
+#define MSG_NOT_CHECKABLE 112
+#define MSG_NOT_TAKEN 113
 
 // The pause lines of the debug traces: the installation decision's and the device scan's.
 #define PAUSE_LINE "Press ENTER to continue\n"

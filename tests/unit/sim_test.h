@@ -46,6 +46,21 @@ class SimTest : public ::testing::Test {
     return out;
   }
   static int CountCallsBesideLog(const std::string& op) { return (int)CallsBesideLog(op).size(); }
+  // The files a run wrote whole, in order (copies are made by creating the destination anew),
+  // and the files it opened for reading as a package file is read: once, denying writers,
+  // without following a link.
+  static std::vector<std::string> Written() { return Opens("0x40000000", "2"); }
+  static std::vector<std::string> ReadOnce() { return Opens("0x80000000", "3"); }
+  static std::vector<std::string> Opens(const char* access, const char* disposition) {
+    std::vector<std::string> out;
+    for (const sim::CallRecord& c : CallsBesideLog("CreateFileA"))
+      if (c.args[1] == access && c.args[4] == disposition) {
+        if (c.args[4] == std::string("3"))
+          EXPECT_EQ(c.args[2] + c.args[5], "0x10x200000") << c.args[0];
+        out.push_back(c.args[0]);
+      }
+    return out;
+  }
 };
 
 #endif
