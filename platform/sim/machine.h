@@ -156,6 +156,7 @@ void AddNonKeyEvent();                  // a focus event, which key waits skip
 
 // Inspecting.
 std::vector<CallRecord> CallsTo(const std::string& op);
+const std::vector<CallRecord>& Calls();  // every call, in order
 int CountCalls(const std::string& op);
 int OpenHandles();
 int OpenHandles(HandleKind kind);
