@@ -21,8 +21,45 @@ int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sou
 int CopyDriverFile(const char* sourceDir, const char* destDir, const char* name,
                    int autoAnswer);
 int CompareFileDates(const char* sourcePath, const char* destPath);
-// For a destination in use: a copy of the source beside it, moved onto it at the restart.
-int ReplaceAtRestart(const char* sourcePath, const char* destPath);
+// For a destination in use: a copy of the source's checked bytes beside it, moved onto it at
+// the restart.
+struct PackageFile;
+int ReplaceAtRestart(const PackageFile* file, const char* sourcePath, const char* destPath);
+// CopyDriverFileAs, with `staging` set for the package as it was handed over: in a signed run
+// its checks decide the package (see CheckPackageSignatures).
+int CopyPackageFile(const char* sourceDir, const char* destDir, const char* sourceName,
+                    const char* destName, int autoAnswer, int staging);
+
+// A package file read once (package_file.cpp). OpenPackageFile opens it denying writers and
+// deletion, without following a reparse point, and reads it whole: refused when it is a link
+// of either kind or its final path does not end in the name asked for. The handle stays open
+// (for the signature check through it) until ClosePackageFile. WritePackageCopy makes a copy
+// from the bytes read, with the source's last-write time and attributes: 0, or the error; a
+// file that is there is replaced whole or left as it was. WriteNewPackageCopy fills a file this
+// run has just named (a restart copy) directly.
+#define PACKAGE_OPEN 0
+#define PACKAGE_MISSING 1     // no such file (or folder)
+#define PACKAGE_IN_USE 2      // another program holds it: it cannot be read now
+#define PACKAGE_REFUSED 3     // a link, another name, or another file than the one asked for
+#define PACKAGE_UNREADABLE 4  // any other failure
+#define PACKAGE_FILE_LIMIT (64UL * 1024UL * 1024UL)
+struct PackageFile {
+  HANDLE handle;
+  unsigned char* bytes;
+  DWORD size;
+  FILETIME lastWrite;
+  DWORD attributes;
+  DWORD error;       // why it could not be opened or read
+  int name;          // its catalogue number, or 0 for a name outside the package
+  int verdict;       // a signed run's check of the bytes read (CHECK_...)
+  LONG checkResult;  // Windows' answer to a check that could not be made
+};
+// How many package files were refused as links or other names, in this process.
+extern int PackageFilesRefused;
+int OpenPackageFile(const char* path, const char* name, PackageFile* file);
+void ClosePackageFile(PackageFile* file);
+DWORD WritePackageCopy(const PackageFile* file, const char* destPath);
+DWORD WriteNewPackageCopy(const PackageFile* file, const char* copyPath);
 
 // Package staging and tool refresh (staging.cpp). The Build functions write into buffers
 // of PATH_BUFFER_SIZE bytes, from the system directory as GetSystemDirectoryA gives it.
@@ -81,8 +118,9 @@ int RemoveDriverSoftware(void);
 void ReadRestartOperations(void);
 void ForgetRestartOperations(void);
 int MayRecordForRestart(void);
-int KeepPlacedAcrossRestart(const char* sourcePath, const char* destPath);
-int PlaceInUseAtRestart(const char* sourcePath, const char* destPath);
+int KeepPlacedAcrossRestart(const PackageFile* file, const char* sourcePath,
+                            const char* destPath);
+int PlaceInUseAtRestart(const PackageFile* file, const char* sourcePath, const char* destPath);
 int CopyNameRecorded(const char* copyPath, const char* destPath);
 int KeepRemovedAcrossRestart(const char* path);
 // How many files this run placed again through the restart after what was recorded for them.
@@ -138,8 +176,24 @@ void ForgetOwnSignature(void);
 // systemDir: the system directory as Main read and checked it.
 int CheckPackageSignatures(const char* systemDir);
 int ToolPassesSignatureCheck(const char* path);
-// A copy that is to replace destPath at the restart, checked before its move is recorded;
-// one that fails is counted, and CheckPackageSignatures then fails the package.
-int RestartCopyPassesSignatureCheck(const char* copyPath, const char* destPath);
+// What a signed run's check found of a package file.
+#define CHECK_NONE (-1)
+#define CHECK_PASSED 0
+#define CHECK_NOT_RELEASE 1  // not this release's bytes, or not signed by the pinned signer
+#define CHECK_IN_USE 2       // another program holds it: not checked
+#define CHECK_UNCHECKABLE 3  // the check could not be made (Windows' result kept)
+#define CHECK_REFUSED 4      // a link or another name: not read
+// The check of a source's bytes before the copy (1: it may be copied). In a signed run the
+// package as staging takes it is checked by digest and signer, and the verdict kept for
+// CheckPackageSignatures; another source (the driver directory's) by its digest.
+int PackageFilePasses(PackageFile* file, const char* path, int staging);
+// Staging placed the file (now, or through the restart) from the bytes it checked; or could
+// not open it (a PACKAGE_ result).
+void NoteStagedFile(const PackageFile* file);
+void NoteStagedOpenFailure(int name, int opened, DWORD error);
+// A copy that is to replace destPath at the restart, before its move is recorded: only from
+// bytes that passed the check.
+int RestartCopyPassesSignatureCheck(const PackageFile* file, const char* copyPath,
+                                    const char* destPath);
 
 #endif

@@ -46,11 +46,11 @@ int CompareFileDates(const char* sourcePath, const char* destPath) {
   return (int)CompareFileTime(&sourceTime, &destTime);
 }
 
-// For a destination in use: copies the source to a file of a unique name beside the
+// For a destination in use: writes the checked bytes to a file of a unique name beside the
 // destination and has Windows move that copy onto the destination at the next restart. The
 // source stays where it is, so the driver directory is still whole after the restart; when
 // the copy or the scheduling fails, the copy is deleted again.
-int ReplaceAtRestart(const char* sourcePath, const char* destPath) {
+int ReplaceAtRestart(const PackageFile* file, const char* sourcePath, const char* destPath) {
   char destDir[PATH_BUFFER_SIZE];
   CopyText(destDir, sizeof destDir, destPath);
   char* cut = strrchr(destDir, '\\');
@@ -72,22 +72,77 @@ int ReplaceAtRestart(const char* sourcePath, const char* destPath) {
     LogCopy(sourcePath, destPath, "in use, and the copy's name is recorded for another file", 0);
     return COPY_FAILED;
   }
-  int copied = CopyFileA(sourcePath, copyPath, FALSE);
-  // A signed package: the copy is what the restart puts in place, so it is what is checked.
-  if (copied && !RestartCopyPassesSignatureCheck(copyPath, destPath)) {
+  // A signed package: the copy is what the restart puts in place, so what it was filled from
+  // is what is checked.
+  if (!RestartCopyPassesSignatureCheck(file, copyPath, destPath)) {
     DeleteFileA(copyPath);
     return COPY_FAILED;
   }
-  if (copied &&
+  DWORD error = WriteNewPackageCopy(file, copyPath);
+  if (!error &&
       MoveFileExA(copyPath, destPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
     return COPY_PENDING_REBOOT;
-  LogCopy(sourcePath, destPath, "in use, and not scheduled for the restart", GetLastError());
+  LogCopy(sourcePath, destPath, "in use, and not scheduled for the restart",
+          error ? error : GetLastError());
   DeleteFileA(copyPath);
   return COPY_FAILED;
 }
 
-int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sourceName,
-                     const char* destName, int autoAnswer) {
+// The copy of a source that is open and read (see CopyDriverFileAs).
+static int CopyOpenedFile(PackageFile* file, const char* sourcePath, const char* destPath,
+                          int autoAnswer, int staging) {
+  // Cleared before the date test, so that even a kept destination is no longer read-only.
+  SetFileAttributesA(destPath, FILE_ATTRIBUTE_NORMAL);
+
+  FILETIME destTime;
+  if (LookUpFile(destPath, &destTime)) {
+    // The source's time as it was read, not as its path may give it by now.
+    int dates = (int)CompareFileTime(&file->lastWrite, &destTime);
+    if (dates < 0 && ShowMessages == 1) {
+      ConsolePrint("\n");
+      PutMessageArgs(MSG_OLDER_THAN, sourcePath, destPath);
+      char prompt[PROMPT_BUFFER_SIZE];
+      CopyText(prompt, sizeof prompt,
+               (ActiveMessages ? ActiveMessages : MessageTable)[MSG_COPY_ANYWAY]);
+      if (PromptYesNo(prompt, autoAnswer) == ANSWER_NO) {
+        LogCopy(sourcePath, destPath, "kept the newer destination, the user answered n", 0);
+        return COPY_OK;
+      }
+    }
+  }
+
+  DWORD error = WritePackageCopy(file, destPath);
+  if (!error) {
+    LogCopy(sourcePath, destPath, "copied", 0);
+    // What an earlier run or another program recorded for the restart may undo the copy.
+    int kept = KeepPlacedAcrossRestart(file, sourcePath, destPath);
+    if (staging) NoteStagedFile(file);
+    return kept;
+  }
+
+  if (CopyTraceOn())
+    ConsolePrint("CopyFile error on source file = >%s<, err = %x, %x, %x\n", sourcePath,
+                 (unsigned)error, (unsigned)ERROR_SHARING_VIOLATION,
+                 (unsigned)ERROR_LOCK_VIOLATION);
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
+    LogCopy(sourcePath, destPath, "failed", error);
+    return COPY_FAILED;
+  }
+
+  // The destination is in use.
+  int replaced = PlaceInUseAtRestart(file, sourcePath, destPath);
+  if (replaced == COPY_PENDING_REBOOT) {
+    LogCopy(sourcePath, destPath, "in use, scheduled for the restart", error);
+    if (staging) NoteStagedFile(file);
+  }
+  return replaced;
+}
+
+// The guarded copy. The source is opened once and read whole (package_file.cpp): the date
+// test, the signature check of a signed package, the copy and any copy for the restart all
+// take what that one read gave. `staging`: the source is the package as it was handed over.
+int CopyPackageFile(const char* sourceDir, const char* destDir, const char* sourceName,
+                    const char* destName, int autoAnswer, int staging) {
   char sourcePath[PATH_BUFFER_SIZE];
   char destPath[PATH_BUFFER_SIZE];
   int fits = CopyText(sourcePath, sizeof sourcePath, sourceDir);
@@ -102,51 +157,33 @@ int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sou
   }
 
   TracePaths(sourcePath, destPath);
-  if (!LookUpFile(sourcePath, NULL)) {
-    LogCopy(sourcePath, destPath, "failed, no source", GetLastError());
+  PackageFile file;
+  int opened = OpenPackageFile(sourcePath, sourceName, &file);
+  if (opened == PACKAGE_MISSING) {
+    LogCopy(sourcePath, destPath, "failed, no source", file.error);
     TracePaths(sourcePath, destPath);
     return COPY_FAILED;
   }
-
-  // Cleared before the date test, so that even a kept destination is no longer read-only.
-  SetFileAttributesA(destPath, FILE_ATTRIBUTE_NORMAL);
-
-  if (LookUpFile(destPath, NULL)) {
-    int dates = CompareFileDates(sourcePath, destPath);
-    if (dates < 0 && ShowMessages == 1) {
-      ConsolePrint("\n");
-      PutMessageArgs(MSG_OLDER_THAN, sourcePath, destPath);
-      char prompt[PROMPT_BUFFER_SIZE];
-      CopyText(prompt, sizeof prompt,
-               (ActiveMessages ? ActiveMessages : MessageTable)[MSG_COPY_ANYWAY]);
-      if (PromptYesNo(prompt, autoAnswer) == ANSWER_NO) {
-        LogCopy(sourcePath, destPath, "kept the newer destination, the user answered n", 0);
-        return COPY_OK;
-      }
-    }
+  int result = COPY_FAILED;
+  if (opened != PACKAGE_OPEN) {
+    LogCopy(sourcePath, destPath,
+            opened == PACKAGE_REFUSED ? "refused, the source is a link or another file"
+                                      : "failed, the source not read",
+            file.error);
+    if (opened == PACKAGE_REFUSED) PutMessageArgs(MSG_NOT_TAKEN, sourcePath);
+    if (staging) NoteStagedOpenFailure(file.name, opened, file.error);
+  } else if (PackageFilePasses(&file, sourcePath, staging)) {
+    result = CopyOpenedFile(&file, sourcePath, destPath, autoAnswer, staging);
+  } else {
+    LogCopy(sourcePath, destPath, "refused, the source is not the release's", 0);
   }
+  ClosePackageFile(&file);
+  return result;
+}
 
-  if (CopyFileA(sourcePath, destPath, FALSE)) {
-    LogCopy(sourcePath, destPath, "copied", 0);
-    // What an earlier run or another program recorded for the restart may undo the copy.
-    return KeepPlacedAcrossRestart(sourcePath, destPath);
-  }
-
-  DWORD error = GetLastError();
-  if (CopyTraceOn())
-    ConsolePrint("CopyFile error on source file = >%s<, err = %x, %x, %x\n", sourcePath,
-                 (unsigned)error, (unsigned)ERROR_SHARING_VIOLATION,
-                 (unsigned)ERROR_LOCK_VIOLATION);
-  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
-    LogCopy(sourcePath, destPath, "failed", error);
-    return COPY_FAILED;
-  }
-
-  // The destination is in use.
-  int replaced = PlaceInUseAtRestart(sourcePath, destPath);
-  if (replaced == COPY_PENDING_REBOOT)
-    LogCopy(sourcePath, destPath, "in use, scheduled for the restart", error);
-  return replaced;
+int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sourceName,
+                     const char* destName, int autoAnswer) {
+  return CopyPackageFile(sourceDir, destDir, sourceName, destName, autoAnswer, 0);
 }
 
 int CopyDriverFile(const char* sourceDir, const char* destDir, const char* name,

@@ -365,20 +365,22 @@ int MayRecordForRestart(void) {
 // it placed (`placed`), so that the move carries that; a removal deletes them, and the move has
 // nothing to carry out (a copy that is not there any more counts as deleted). A copy is never
 // deleted by an installation: its recorded move would carry whatever later takes its name.
-static void DropOurCopies(int target, const char* placed) {
+static void DropOurCopies(int target, const PackageFile* placed) {
   for (int i = 0; i < OpCount; i++) {
     RestartOp* op = &Ops[i];
     if (op->target != target || op->kind != OP_ONTO || op->dropped || op->refilled ||
         !op->source[0])
       continue;
     if (placed) {
-      if (CopyFileA(placed, op->source, FALSE)) {
+      // Filled from the bytes this run checked and placed, never from a path again.
+      DWORD error = WritePackageCopy(placed, op->source);
+      if (!error) {
         LogEvent("restart operation kept: \"%s\", which waits to replace \"%s\", filled again",
                  op->source, Targets[target]);
         op->refilled = 1;
       } else {
         LogEvent("restart operation kept: \"%s\" not filled again (error %lu)", op->source,
-                 (unsigned long)GetLastError());
+                 (unsigned long)error);
       }
       continue;
     }
@@ -443,26 +445,27 @@ static int MayReplace(int target, const char* sourcePath, const char* destPath) 
   return 0;
 }
 
-int PlaceInUseAtRestart(const char* sourcePath, const char* destPath) {
+int PlaceInUseAtRestart(const PackageFile* file, const char* sourcePath, const char* destPath) {
   int target = FileTarget(destPath);
   if (!MayReplace(target, sourcePath, destPath)) return COPY_FAILED;
-  int result = ReplaceAtRestart(sourcePath, destPath);
+  int result = ReplaceAtRestart(file, sourcePath, destPath);
   if (result == COPY_PENDING_REBOOT && target >= 0) Settled[target] = 1;
   return result;
 }
 
-int KeepPlacedAcrossRestart(const char* sourcePath, const char* destPath) {
+int KeepPlacedAcrossRestart(const PackageFile* file, const char* sourcePath,
+                            const char* destPath) {
   int target = FileTarget(destPath);
   if (ListState == LIST_READ && (target < 0 || Settled[target])) return COPY_OK;
   if (target >= 0 && ListState == LIST_READ) {
-    DropOurCopies(target, sourcePath);
+    DropOurCopies(target, file);
     if (LeftAfterRestart(target, 1) == LEFT_AS_RUN) {
       Settled[target] = 1;
       return COPY_OK;
     }
   }
   if (!MayReplace(target, sourcePath, destPath)) return COPY_FAILED;
-  int result = ReplaceAtRestart(sourcePath, destPath);
+  int result = ReplaceAtRestart(file, sourcePath, destPath);
   if (result == COPY_PENDING_REBOOT && target >= 0) {
     Settled[target] = 1;
     Replacements++;

@@ -7,6 +7,7 @@
 // still passes when its signer is SETUP.EXE's own. No revocation is looked up over the
 // network. wintrust.dll and crypt32.dll are loaded from the system directory when a check is
 // made, as hid.dll is, so that an unsigned build's imports stay what they were.
+#include <stdio.h>
 #include <string.h>
 
 #include "../platform/win32.h"
@@ -16,6 +17,7 @@
 #include "../setup/setup.h"
 #include "../setup/text.h"
 #include "actions.h"
+#include "release.h"
 
 #define THUMBPRINT_SIZE 32
 #define THUMBPRINT_TEXT_SIZE (2 * THUMBPRINT_SIZE + 1)
@@ -34,9 +36,10 @@ static int OwnSignature = SIGNATURE_UNSIGNED;
 static HANDLE OwnFile = INVALID_HANDLE_VALUE;
 static BYTE PinnedThumbprint[THUMBPRINT_SIZE];
 
-// Copies made beside a staged file in use, to replace it at the restart, that failed the check,
-// by the package file they were to replace (one more for a name that is none of them).
-static int CopiesRefused[6];
+// What staging found of each package file, as it was handed over (CHECK_NONE: the driver
+// directory's file is judged instead), and Windows' result of a check that could not be made.
+static int StagedVerdicts[5] = {CHECK_NONE, CHECK_NONE, CHECK_NONE, CHECK_NONE, CHECK_NONE};
+static LONG StagedResults[5];
 
 HANDLE RunningProgramFile(void) { return OwnFile; }
 
@@ -48,7 +51,8 @@ void CloseRunningProgramFile(void) {
 void ForgetOwnSignature(void) {
   CloseRunningProgramFile();
   OwnSignature = SIGNATURE_UNSIGNED;
-  memset(CopiesRefused, 0, sizeof CopiesRefused);
+  for (int i = 0; i < 5; i++) StagedVerdicts[i] = CHECK_NONE;
+  memset(StagedResults, 0, sizeof StagedResults);
   memset(PinnedThumbprint, 0, sizeof PinnedThumbprint);
 }
 
@@ -272,73 +276,180 @@ static void DeleteFailedFile(const char* path) {
              (unsigned long)GetLastError());
 }
 
+static int PackageIndex(int name) {
+  for (int i = 0; i < 5; i++)
+    if (PackageFiles[i] == name) return i;
+  return -1;
+}
+
+// Whether the bytes read are this release's: their digest is the one the manifest gives (SETUP.EXE
+// has none there and goes by its signature), and, `withSigner`, their signature, checked through
+// the handle they were read from, is intact and by the pinned signer. With the release's bytes,
+// a signature that does not hold says more about the check than about the file.
+static int JudgePackageFile(PackageFile* file, const char* path, int withSigner) {
+  file->checkResult = 0;
+  if (file->name == 0) return CHECK_NOT_RELEASE;
+  if (file->name != MSG_FILE_SETUP) {
+    const unsigned char* release = ReleaseDigest(file->name);
+    unsigned char digest[DIGEST_SIZE];
+    ImageDigest(file->bytes, file->size, digest);
+    if (!release || memcmp(digest, release, DIGEST_SIZE) != 0) {
+      LogEvent("digest of \"%s\": %s", path,
+               release ? "not the release's" : "none given by the release");
+      return CHECK_NOT_RELEASE;
+    }
+    if (!withSigner) return CHECK_PASSED;
+  }
+  Verifier v;
+  FileSignature found;
+  memset(&found, 0, sizeof found);
+  if (!OpenVerifier(&v)) {
+    file->checkResult = (LONG)GetLastError();
+    return CHECK_UNCHECKABLE;
+  }
+  VerifyFile(&v, file->handle, path, &found);
+  CloseVerifier(&v);
+  file->checkResult = found.status;
+  if (PassesPin(&found)) {
+    LogFileSignature("valid, by the pinned signer", path, &found);
+    return CHECK_PASSED;
+  }
+  int another = (found.status == 0 || found.status == CERT_E_UNTRUSTEDROOT) && found.hasSigner;
+  if (another || found.status == TRUST_E_NOSIGNATURE || found.status == TRUST_E_BAD_DIGEST) {
+    LogFileSignature("not as its publisher signed it", path, &found);
+    return CHECK_NOT_RELEASE;
+  }
+  if (found.status == (LONG)ERROR_SHARING_VIOLATION || found.status == (LONG)ERROR_LOCK_VIOLATION) {
+    LogFileSignature("in use, not checked", path, &found);
+    return CHECK_IN_USE;
+  }
+  LogFileSignature("could not be checked", path, &found);
+  return CHECK_UNCHECKABLE;
+}
+
+int PackageFilePasses(PackageFile* file, const char* path, int staging) {
+  file->verdict = CHECK_PASSED;
+  if (OwnSignature == SIGNATURE_UNSIGNED) return 1;
+  // A broken signature of SETUP.EXE itself changes nothing: Main ends the run before any copy.
+  if (OwnSignature != SIGNATURE_PINNED) file->verdict = CHECK_UNCHECKABLE;
+  else file->verdict = JudgePackageFile(file, path, staging || file->name == MSG_FILE_SETUP);
+  int i = PackageIndex(file->name);
+  if (staging && i >= 0) {
+    StagedVerdicts[i] = file->verdict;
+    StagedResults[i] = file->checkResult;
+  } else if (file->verdict != CHECK_PASSED) {
+    // A copy out of the driver directory: what staging checked is no longer there.
+    PutMessageArgs(MSG_NOT_AS_SIGNED, file->name ? MessageTable[file->name] : path);
+  }
+  return file->verdict == CHECK_PASSED;
+}
+
+void NoteStagedFile(const PackageFile* file) {
+  int i = PackageIndex(file->name);
+  if (i >= 0 && file->verdict == CHECK_PASSED) StagedVerdicts[i] = CHECK_PASSED;
+}
+
+void NoteStagedOpenFailure(int name, int opened, DWORD error) {
+  int i = PackageIndex(name);
+  if (i < 0 || OwnSignature == SIGNATURE_UNSIGNED) return;
+  StagedVerdicts[i] = opened == PACKAGE_IN_USE    ? CHECK_IN_USE
+                      : opened == PACKAGE_REFUSED ? CHECK_REFUSED
+                                                  : CHECK_UNCHECKABLE;
+  StagedResults[i] = (LONG)error;
+}
+
+// What the driver directory's file will be after the restart, judged as staging judges the
+// package: its own bytes, or those of the copy of ours that the restart moves onto it.
+static int JudgeDriverDirFile(const char* path, int i, LONG* result, int* deletable) {
+  const char* name = MessageTable[PackageFiles[i]];
+  PackageFile file;
+  int opened = OpenPackageFile(path, name, &file);
+  char copy[PATH_BUFFER_SIZE];
+  int after = PathAfterRestart(path, opened != PACKAGE_MISSING, copy);
+  *result = 0;
+  *deletable = 0;
+  if (after == AFTER_RESTART_OUR_COPY) {
+    ClosePackageFile(&file);
+    const char* copyName = strrchr(copy, '\\');
+    opened = OpenPackageFile(copy, copyName ? copyName + 1 : copy, &file);
+    path = copy;
+  }
+  int verdict = CHECK_NOT_RELEASE;
+  if (after == AFTER_RESTART_UNKNOWN) {
+    verdict = CHECK_UNCHECKABLE;
+  } else if (after == AFTER_RESTART_NOTHING || after == AFTER_RESTART_OTHER) {
+    LogEvent("signature check: \"%s\" is gone or another file after the restart", path);
+  } else if (opened == PACKAGE_IN_USE) {
+    verdict = CHECK_IN_USE;
+  } else if (opened == PACKAGE_REFUSED) {
+    verdict = CHECK_REFUSED;
+    PutMessageArgs(MSG_NOT_TAKEN, path);
+  } else if (opened == PACKAGE_UNREADABLE) {
+    verdict = CHECK_UNCHECKABLE;
+    *result = (LONG)file.error;
+  } else if (opened == PACKAGE_OPEN) {
+    file.name = PackageFiles[i];
+    verdict = JudgePackageFile(&file, path, 1);
+    *result = file.checkResult;
+    *deletable = verdict == CHECK_NOT_RELEASE && after == AFTER_RESTART_AS_NOW;
+  }
+  ClosePackageFile(&file);
+  return verdict;
+}
+
 int CheckPackageSignatures(const char* systemDir) {
   if (OwnSignature == SIGNATURE_UNSIGNED) return 1;
-  char driverDir[PATH_BUFFER_SIZE];
-  Verifier v;
   if (OwnSignature != SIGNATURE_PINNED) {
     PutMessageArgs(MSG_NOT_AS_SIGNED, MessageTable[MSG_FILE_SETUP]);
     return 0;
   }
-  // Without the libraries no file can be checked: each then counts as failed, and goes.
-  int usable = OpenVerifier(&v);
+  char driverDir[PATH_BUFFER_SIZE];
   BuildDriverDir(driverDir, systemDir);
+  ReadRestartOperations();
   int allPass = 1;
   for (int i = 0; i < 5; i++) {
     const char* name = MessageTable[PackageFiles[i]];
     char path[PATH_BUFFER_SIZE];
-    FileSignature found;
-    memset(&found, 0, sizeof found);
+    int verdict = StagedVerdicts[i], deletable = 0;
+    LONG result = StagedResults[i];
     int fits = CopyText(path, sizeof path, driverDir) && AppendText(path, sizeof path, name);
-    if (fits && usable) VerifyFile(&v, INVALID_HANDLE_VALUE, path, &found);
-    // A copy that was to replace the file at the restart failed: the file stays as it was.
-    if (CopiesRefused[i]) {
-      allPass = 0;
-      PutMessageArgs(MSG_NOT_AS_SIGNED, name);
-      continue;
-    }
-    if (fits && PassesPin(&found)) {
-      LogFileSignature("valid, by the pinned signer", path, &found);
-      continue;
-    }
+    if (!fits) verdict = CHECK_NOT_RELEASE;
+    if (verdict == CHECK_NONE) verdict = JudgeDriverDirFile(path, i, &result, &deletable);
+    if (verdict == CHECK_PASSED) continue;
     allPass = 0;
-    LogFileSignature("not as its publisher signed it", path, &found);
-    PutMessageArgs(MSG_NOT_AS_SIGNED, name);
-    if (fits) DeleteFailedFile(path);
+    char resultText[16];
+    snprintf(resultText, sizeof resultText, "0x%08lx", (unsigned long)(DWORD)result);
+    if (verdict == CHECK_NOT_RELEASE) PutMessageArgs(MSG_NOT_AS_SIGNED, name);
+    else if (verdict == CHECK_IN_USE) PutMessageArgs(MSG_IN_USE_NOT_CHECKED, name);
+    else if (verdict == CHECK_UNCHECKABLE) PutMessageArgs(MSG_NOT_CHECKABLE, name, resultText);
+    // Only a file that is not the release's goes; one in use, or not checked, stays as it is.
+    if (deletable) DeleteFailedFile(path);
   }
-  if (usable) CloseVerifier(&v);
-  if (CopiesRefused[5]) allPass = 0;
   if (!allPass) LogEvent("signature check: the package is not installed");
   return allPass;
 }
 
-// With a pinned signer: whether the file carries an intact signature by it.
-static int FilePassesPin(const char* path, FileSignature* found) {
-  Verifier v;
-  memset(found, 0, sizeof *found);
-  if (OwnSignature != SIGNATURE_PINNED || !OpenVerifier(&v)) return 0;
-  VerifyFile(&v, INVALID_HANDLE_VALUE, path, found);
-  CloseVerifier(&v);
-  return PassesPin(found);
-}
-
 int ToolPassesSignatureCheck(const char* path) {
   if (OwnSignature == SIGNATURE_UNSIGNED) return 1;
-  FileSignature found;
-  if (FilePassesPin(path, &found)) return 1;
-  LogFileSignature("not as its publisher signed it, not started", path, &found);
+  const char* name = strrchr(path, '\\');
+  name = name ? name + 1 : path;
+  PackageFile file;
+  int opened = OpenPackageFile(path, name, &file);
+  int verdict = opened == PACKAGE_IN_USE ? CHECK_IN_USE : CHECK_NOT_RELEASE;
+  if (opened == PACKAGE_OPEN && OwnSignature == SIGNATURE_PINNED)
+    verdict = JudgePackageFile(&file, path, 1);
+  ClosePackageFile(&file);
+  if (verdict == CHECK_PASSED) return 1;
+  LogEvent("tool \"%s\": not started, %s", path,
+           verdict == CHECK_IN_USE ? "in use, not checked" : "not the release's as it signed it");
+  if (verdict == CHECK_IN_USE) PutMessageArgs(MSG_IN_USE_NOT_CHECKED, name);
   return 0;
 }
 
-int RestartCopyPassesSignatureCheck(const char* copyPath, const char* destPath) {
-  if (OwnSignature == SIGNATURE_UNSIGNED) return 1;
-  FileSignature found;
-  if (FilePassesPin(copyPath, &found)) return 1;
-  LogFileSignature("not as its publisher signed it, not kept for the restart", copyPath, &found);
-  const char* name = strrchr(destPath, '\\');
-  name = name ? name + 1 : destPath;
-  int i = 0;
-  while (i < 5 && CompareTextNoCase(name, MessageTable[PackageFiles[i]], 16) != 0) i++;
-  CopiesRefused[i] = 1;
+int RestartCopyPassesSignatureCheck(const PackageFile* file, const char* copyPath,
+                                    const char* destPath) {
+  if (OwnSignature == SIGNATURE_UNSIGNED || file->verdict == CHECK_PASSED) return 1;
+  LogEvent("copy \"%s\" for \"%s\": not kept for the restart, not the release's", copyPath,
+           destPath);
   return 0;
 }

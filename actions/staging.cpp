@@ -60,9 +60,16 @@ int StageDriverPackage(void) {
   char stagingSource[PATH_BUFFER_SIZE];
   JoinDir(stagingSource, SourceDir, "\\");
   LogEvent("staging the package from \"%s\" into \"%s\"", stagingSource, driverDir);
-  int refusals = RestartRefusals();
-  for (int i = 0; i < 5; i++)
-    CopyDriverFile(stagingSource, driverDir, MessageTable[PackageFiles[i]], Unattended);
+  int refusals = RestartRefusals(), links = PackageFilesRefused;
+  for (int i = 0; i < 5; i++) {
+    const char* name = MessageTable[PackageFiles[i]];
+    CopyPackageFile(stagingSource, driverDir, name, name, Unattended, 1);
+  }
+  // A package file that is a link is no package file: the run does not go on without it.
+  if (PackageFilesRefused != links) {
+    LogEvent("staging: a package file is a link or has another name");
+    return COPY_FAILED;
+  }
   if (RestartRefusals() == refusals) return COPY_OK;
   LogEvent("staging: the restart would undo a staged file");
   return COPY_FAILED;

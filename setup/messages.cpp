@@ -80,9 +80,12 @@ const char* const MessageTable[MESSAGE_COUNT] = {
     /* 110 */ "SETUP.EXE is no longer the file at its own path: it was moved away while it "
         "started. Nothing was changed; run SETUP.EXE again from a folder only administrators "
         "can change.\n",
-    /* 111 */ "",
-    /* 112 */ "",
-    /* 113 */ "",
+    /* 111 */ "%s is in use by another program and was not checked. Close that program, or\n"
+        "restart the machine, and run the installation again.\n",
+    /* 112 */ "%s could not be checked: Windows answered %s. Nothing says it was changed; run\n"
+        "the installation again once signatures can be checked on this machine.\n",
+    /* 113 */ "%s is a link, or a file with more than one name, and is not taken. Copy the\n"
+        "package as plain files and run SETUP.EXE from there.\n",
     /* 114 */ "%s is not this release's file.\n",
 };
 

@@ -50,6 +50,10 @@
 #define MSG_VERIFY_ENTRY_VERSION 109
 #define MSG_NOT_RUNNING_FILE 110
 #define MSG_VERIFY_NOT_RELEASE 114
+// A signed package's files that were not checked, and a package file refused as a link.
+#define MSG_IN_USE_NOT_CHECKED 111
+#define MSG_NOT_CHECKABLE 112
+#define MSG_NOT_TAKEN 113
 
 // The pause lines of the debug traces: the installation decision's and the device scan's.
 #define PAUSE_LINE "Press ENTER to continue\n"

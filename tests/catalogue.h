@@ -52,6 +52,15 @@ inline const std::string kTimedOut =  // 98
 inline const std::string kNotAsSigned =  // 99
     "%s is not as its publisher signed it: the package was changed since it was signed. Get the "
     "package again from its publisher.\n";
+inline const std::string kInUseNotChecked =  // 111
+    "%s is in use by another program and was not checked. Close that program, or\n"
+    "restart the machine, and run the installation again.\n";
+inline const std::string kNotCheckable =  // 112
+    "%s could not be checked: Windows answered %s. Nothing says it was changed; run\n"
+    "the installation again once signatures can be checked on this machine.\n";
+inline const std::string kNotTaken =  // 113
+    "%s is a link, or a file with more than one name, and is not taken. Copy the\n"
+    "package as plain files and run SETUP.EXE from there.\n";
 inline const std::string kNotInstalled =  // 102
     "The KTA TVX II software is not installed: neither its uninstall entry nor its\n"
     "driver directory is there.\n";

@@ -259,6 +259,10 @@ void HoldOpen(const std::string& path, bool lockInsteadOfShare) {
   if (FileEntry* e = Find(path)) e->hold = lockInsteadOfShare ? Hold::Locked : Hold::NoSharing;
 }
 
+void HoldSharingReads(const std::string& path) {
+  if (FileEntry* e = Find(path)) e->hold = Hold::SharesReads;
+}
+
 void ReleaseHold(const std::string& path) {
   if (FileEntry* e = Find(path)) e->hold = Hold::None;
 }
@@ -567,7 +571,7 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     if (dest == source) return Fail(ERROR_SHARING_VIOLATION);
     if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
     if (dest->isDirectory || dest->accessDenied) return Fail(ERROR_ACCESS_DENIED);
-    if (dest->hold == Hold::NoSharing || dest->runningImage)
+    if (dest->hold == Hold::NoSharing || dest->hold == Hold::SharesReads || dest->runningImage)
       return Fail(ERROR_SHARING_VIOLATION);
     if (dest->hold == Hold::Locked) return Fail(ERROR_LOCK_VIOLATION);
     if (dest->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
@@ -736,7 +740,9 @@ HANDLE OpenFilePath(const std::string& asked, DWORD access, DWORD share, DWORD d
     if (e->accessDenied || e->deletePending) return FailHandle(ERROR_ACCESS_DENIED);
     if ((access & WRITE_RIGHTS) && (e->attributes & FILE_ATTRIBUTE_READONLY))
       return FailHandle(ERROR_ACCESS_DENIED);
-    if (e->hold == Hold::NoSharing || ClashesWithOpenHandles(full, access, share) ||
+    bool readerClashes = e->hold == Hold::SharesReads &&
+                         ((access & (WRITE_RIGHTS | DELETE)) || !(share & FILE_SHARE_READ));
+    if (e->hold == Hold::NoSharing || readerClashes || ClashesWithOpenHandles(full, access, share) ||
         (e->runningImage && (access & (WRITE_RIGHTS | DELETE))))
       return FailHandle(ERROR_SHARING_VIOLATION);
     if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->contents.clear();
@@ -1089,16 +1095,34 @@ BOOL SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInfo
                  RenameTarget(lpFileInformation, dwBufferSize, &name);
   bool disposes = FileInformationClass == FileDispositionInfo && lpFileInformation &&
                   dwBufferSize >= sizeof(FILE_DISPOSITION_INFO);
+  const FILE_BASIC_INFO* basic = FileInformationClass == FileBasicInfo && lpFileInformation &&
+                                         dwBufferSize >= sizeof(FILE_BASIC_INFO)
+                                     ? (const FILE_BASIC_INFO*)lpFileInformation
+                                     : nullptr;
   SIM_RECORD("SetFileInformationByHandle",
              {Ptr(hFile), Dec(FileInformationClass),
               renames ? name
-                      : disposes ? Dec(((FILE_DISPOSITION_INFO*)lpFileInformation)->DeleteFile)
-                                 : Ptr(lpFileInformation),
+              : disposes
+                  ? Dec(((FILE_DISPOSITION_INFO*)lpFileInformation)->DeleteFile)
+              : basic ? Hex((uint64_t)basic->LastWriteTime.QuadPart) + " " + Hex(basic->FileAttributes)
+                      : Ptr(lpFileInformation),
               Dec(dwBufferSize)});
   HandleEntry* h = FindHandle(hFile, HandleKind::File);
   if (!h) return Fail(ERROR_INVALID_HANDLE);
   if (Faulted("SetFileInformationByHandle", h->name)) return FALSE;
   if (renames) return RenameOpenFile(h, (const FILE_RENAME_INFO*)lpFileInformation, name);
+  if (basic) {
+    // The times and attributes a copy keeps; 0 leaves each as it is.
+    if (!(h->access & (WRITE_RIGHTS | FILE_WRITE_ATTRIBUTES))) return Fail(ERROR_ACCESS_DENIED);
+    FileEntry* e = Lookup(h->name);
+    if (!e) return Fail(ERROR_INVALID_HANDLE);
+    if (basic->LastWriteTime.QuadPart) e->lastWriteTime = (uint64_t)basic->LastWriteTime.QuadPart;
+    if (basic->FileAttributes) {
+      DWORD kept = basic->FileAttributes & SETTABLE_ATTRIBUTES;
+      e->attributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+    }
+    return TRUE;
+  }
   if (!disposes) return Fail(ERROR_INVALID_PARAMETER);
   if (!(h->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
   FileEntry* e = Lookup(h->name);

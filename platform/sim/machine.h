@@ -165,6 +165,7 @@ void ActBefore(const std::string& op, std::function<void()> act, int skip = 0);
 
 // Inspecting.
 std::vector<CallRecord> CallsTo(const std::string& op);
+const std::vector<CallRecord>& Calls();  // every call, in order
 int CountCalls(const std::string& op);
 int OpenHandles();
 int OpenHandles(HandleKind kind);

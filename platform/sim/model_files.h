@@ -15,8 +15,10 @@
 namespace sim {
 
 // How another program holds a file: not at all, open without sharing (opening it again fails
-// with a sharing violation), or with a byte range locked (writing fails with a lock violation).
-enum class Hold { None, NoSharing, Locked };
+// with a sharing violation), with a byte range locked (writing fails with a lock violation),
+// or open for reading only, sharing reads, as Windows holds a loaded library (it may be read
+// by anyone who lets it be read, not written, replaced or deleted).
+enum class Hold { None, NoSharing, Locked, SharesReads };
 
 struct FileEntry {
   std::string path;        // full path in the spelling it was created with
@@ -107,6 +109,7 @@ void AddFile(const std::string& path, const std::string& contents, uint64_t last
              DWORD attributes = FILE_ATTRIBUTE_NORMAL);
 void RemoveFile(const std::string& path);
 void HoldOpen(const std::string& path, bool lockInsteadOfShare = false);
+void HoldSharingReads(const std::string& path);
 void ReleaseHold(const std::string& path);
 void DenyAccess(const std::string& path, bool denied = true);
 void RefuseDelayedMoves(bool refuse = true);

@@ -17,6 +17,7 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
+typedef int64_t LONGLONG;
 typedef unsigned int UINT;
 typedef char CHAR;
 typedef int16_t SHORT;
@@ -189,6 +190,7 @@ typedef union _LARGE_INTEGER {
 #define FILE_READ_ATTRIBUTES 0x00000080UL
 // Opens a symbolic link or junction itself instead of what it leads to.
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000UL
+#define FILE_WRITE_ATTRIBUTES 0x00000100UL
 // GetFinalPathNameByHandleA: the normalized name with a drive letter (both are 0).
 #define FILE_NAME_NORMALIZED 0x0UL
 #define VOLUME_NAME_DOS 0x0UL
@@ -248,6 +250,23 @@ typedef enum _FILE_INFO_BY_HANDLE_CLASS {
   FileAllocationInfo = 5,
   FileEndOfFileInfo = 6,
 } FILE_INFO_BY_HANDLE_CLASS;
+
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  };
+  LONGLONG QuadPart;
+} LARGE_INTEGER;
+
+// FileBasicInfo: a time of 0 leaves it as it is; attributes of 0 leave them as they are.
+typedef struct _FILE_BASIC_INFO {
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  DWORD FileAttributes;
+} FILE_BASIC_INFO, *PFILE_BASIC_INFO;
 
 // The new name follows the structure, FileNameLength bytes of it, without a terminating NUL.
 typedef struct _FILE_RENAME_INFO {

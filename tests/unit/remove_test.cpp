@@ -176,7 +176,7 @@ TEST_F(RemoveTest, OutcomesOverMachines) {
     EXPECT_EQ(sim::CountCalls("HidD_GetHidGuid"), c.code == EXIT_DEVICE_NOT_FOUND ? 1 : 0)
         << c.name;
     EXPECT_TRUE(sim::KeyExists(SIM_SERVICES_PATH "\\ktawdrsv")) << c.name;
-    EXPECT_EQ(sim::CountCalls("CopyFileA"), 0) << c.name;
+    EXPECT_TRUE(Written().empty()) << c.name;
     // The restart carries the deletions out; the driver directory goes once empty.
     sim::ApplyPendingMoves();
     for (const std::string& path : c.atRestart)
