@@ -251,14 +251,6 @@ typedef enum _FILE_INFO_BY_HANDLE_CLASS {
   FileEndOfFileInfo = 6,
 } FILE_INFO_BY_HANDLE_CLASS;
 
-typedef union _LARGE_INTEGER {
-  struct {
-    DWORD LowPart;
-    LONG HighPart;
-  };
-  LONGLONG QuadPart;
-} LARGE_INTEGER;
-
 // FileBasicInfo: a time of 0 leaves it as it is; attributes of 0 leave them as they are.
 typedef struct _FILE_BASIC_INFO {
   LARGE_INTEGER CreationTime;
