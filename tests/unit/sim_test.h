@@ -34,37 +34,28 @@ class SimTest : public ::testing::Test {
   // Every run of Main writes the default run log, and a run that may change the machine opens
   // its own program file: these leave out those calls, whose first argument is the log, one of
   // the folders above it or the program, so that a test counts the installer's actions alone.
-  static bool IsLogCall(const sim::CallRecord& c) {
-    const std::string log = "c:\\windows\\logs\\tvx2\\setup.log";
-    std::string target = c.args.empty() ? "" : sim::Lower(c.args[0]);
-    return !target.empty() &&
-           (log.compare(0, target.size(), target) == 0 || target == log + ".1" ||
-            target == sim::Lower(sim::kUnarrangedImage));
-  }
   static std::vector<sim::CallRecord> CallsBesideLog(const std::string& op) {
+    const std::string log = "c:\\windows\\logs\\tvx2\\setup.log";
     std::vector<sim::CallRecord> out;
-    for (const sim::CallRecord& c : sim::CallsTo(op))
-      if (!IsLogCall(c)) out.push_back(c);
+    for (const sim::CallRecord& c : sim::CallsTo(op)) {
+      std::string target = c.args.empty() ? "" : sim::Lower(c.args[0]);
+      bool logs = !target.empty() && (log.compare(0, target.size(), target) == 0 ||
+                                      target == log + ".1");
+      if (!logs && target != sim::Lower(sim::kUnarrangedImage)) out.push_back(c);
+    }
     return out;
   }
   static int CountCallsBesideLog(const std::string& op) { return (int)CallsBesideLog(op).size(); }
-  // The files a run wrote whole, in order (a file created and written, named by where it was
-  // moved to at once: an existing destination is replaced by a copy written beside it), and the
-  // files it opened for reading as a package file is read: once, denying writers, without
-  // following a link.
+  // The files a run wrote whole, in order (a copy written beside a destination and moved onto it
+  // at once is named by the destination), and the files it opened for reading as a package file
+  // is read: once, denying writers, without following a link.
   static std::vector<std::string> Written() {
     std::vector<std::string> out;
     for (const sim::CallRecord& c : sim::Calls()) {
-      if (IsLogCall(c)) continue;
-      if (c.op == "CreateFileA" && c.args[1] == "0x40000000" &&
-          (c.args[4] == "1" || c.args[4] == "2"))
+      if (c.op == "CreateFileA" && c.args[1] == "0x40000000" && c.args[4] != "3")
         out.push_back(c.args[0]);
-      if (c.op == "MoveFileExA" && c.args[2] == "0x1")
-        for (size_t i = out.size(); i-- > 0;)
-          if (sim::Lower(out[i]) == sim::Lower(c.args[0])) {
-            out[i] = c.args[1];
-            break;
-          }
+      for (std::string& w : out)
+        if (c.op == "MoveFileExA" && c.args[2] == "0x1" && sim::EqualNoCase(w, c.args[0])) w = c.args[1];
     }
     return out;
   }
