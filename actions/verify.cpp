@@ -1,7 +1,9 @@
 // The verification (-V): whether the installation is whole, as it stands and once the machine
 // restarts. It reads the driver directory's package, the placements in the system directories,
 // the uninstall entry and what is recorded for the restart, and writes nothing: contents are
-// compared, since a file replaced by other bytes may keep its size and time.
+// compared, since a file replaced by other bytes may keep its size and time. When the release's
+// manifest is there, each file is held against its digest too, so that a file replaced alike in
+// the driver directory and in its placement is still found.
 #include <stdio.h>
 #include <string.h>
 
@@ -12,6 +14,7 @@
 #include "../setup/text.h"
 #include "../setup/version.h"
 #include "actions.h"
+#include "release.h"
 
 #define VERIFY_CHUNK 4096
 // No file of the package comes near this; one larger is not read to its end.
@@ -34,6 +37,8 @@ struct Checked {
   char after[PATH_BUFFER_SIZE];  // the file whose bytes the path holds after the restart, or ""
   int reference;                 // a placement's file in the driver directory
   int state;                     // AFTER_RESTART_...
+  int judged;                    // held against the manifest: `release` says whether it is
+  int release;
 };
 
 static Checked Files[CHECKED_COUNT];
@@ -131,6 +136,41 @@ static int CompareContents(const char* a, const char* b, const char** failed, DW
   return result;
 }
 
+// The image digest of a file's bytes, read whole through one handle; 0 and *error when they
+// cannot be read.
+static int DigestOfFile(const char* path, unsigned char* digest, DWORD* error) {
+  *error = 0;
+  HANDLE handle = OpenToRead(path);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return 0;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  unsigned char* bytes = 0;
+  if (!GetFileInformationByHandle(handle, &info)) *error = GetLastError();
+  else if (info.nFileSizeHigh || info.nFileSizeLow > VERIFY_READ_LIMIT) *error = ERROR_FILE_TOO_LARGE;
+  // A byte more than its size: a file that grows while it is read is not taken for the one
+  // measured.
+  else if (!(bytes = (unsigned char*)HeapAlloc(GetProcessHeap(), 0, info.nFileSizeLow + 1)))
+    *error = ERROR_NOT_ENOUGH_MEMORY;
+  unsigned long total = 0, capacity = info.nFileSizeLow + 1;
+  while (bytes && !*error && total < capacity) {
+    DWORD got = 0, want = capacity - total < VERIFY_CHUNK ? capacity - total : VERIFY_CHUNK;
+    if (!ReadFile(handle, bytes + total, want, &got, NULL)) *error = GetLastError();
+    if (got == 0) break;
+    total += got;
+  }
+  if (bytes && !*error) ImageDigest(bytes, total, digest);
+  if (bytes) HeapFree(GetProcessHeap(), 0, bytes);
+  CloseHandle(handle);
+  return bytes && !*error;
+}
+
+// The manifest's digest for what Files[i] should hold, or null (SETUP.EXE, or no manifest).
+static const unsigned char* ReleaseOf(int i) {
+  return ReleaseDigest(PackageFiles[i < FIRST_PLACEMENT ? i : Files[i].reference]);
+}
+
 static void Join(char* out, const char* dir, int name) {
   CopyText(out, PATH_BUFFER_SIZE, dir);
   AppendText(out, PATH_BUFFER_SIZE, MessageTable[name]);
@@ -174,16 +214,41 @@ static int CheckRestartStates(void) {
 }
 
 // The placements against the driver directory's files, as both are after the restart; a copy of
-// ours that waits to be moved onto a driver file is read in its place.
+// ours that waits to be moved onto a driver file is read in its place. With the manifest, every
+// file it names is held against its digest first. Each path is named in one finding at most.
 static void ComparePlacements(void) {
   for (int i = 0; i < 5; i++) {
     DWORD error;
-    if (Files[i].state == AFTER_RESTART_OUR_COPY && !CanOpen(Files[i].after, &error))
+    if (Files[i].state == AFTER_RESTART_OUR_COPY && !CanOpen(Files[i].after, &error)) {
       Unreadable(Files[i].after, error);
+      Files[i].after[0] = '\0';
+    }
+  }
+  for (int i = 0; i < CHECKED_COUNT; i++) {
+    Checked& f = Files[i];
+    const unsigned char* release = ReleaseOf(i);
+    if (!release || !f.after[0]) continue;
+    unsigned char digest[DIGEST_SIZE];
+    DWORD error;
+    if (!DigestOfFile(f.after, digest, &error)) {
+      Unreadable(f.after, error);
+      f.after[0] = '\0';
+      continue;
+    }
+    f.judged = 1;
+    f.release = memcmp(digest, release, DIGEST_SIZE) == 0;
+    if (i < FIRST_PLACEMENT && !f.release) Finding(MSG_VERIFY_NOT_RELEASE, f.path);
   }
   for (int i = FIRST_PLACEMENT; i < CHECKED_COUNT; i++) {
     const Checked& placed = Files[i];
     const Checked& source = Files[placed.reference];
+    if (placed.judged) {
+      // As today's text when the driver directory holds the release's file.
+      if (placed.release) continue;
+      if (source.judged && source.release) Finding(MSG_VERIFY_DIFFERS, placed.path, source.path);
+      else Finding(MSG_VERIFY_NOT_RELEASE, placed.path);
+      continue;
+    }
     if (!placed.after[0] || !source.after[0]) continue;
     const char* failed = "";
     DWORD error = 0;

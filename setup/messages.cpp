@@ -84,6 +84,7 @@ const char* const MessageTable[MESSAGE_COUNT] = {
         "the installation again once signatures can be checked on this machine.\n",
     /* 113 */ "%s is a link, or a file with more than one name, and is not taken. Copy the\n"
         "package as plain files and run SETUP.EXE from there.\n",
+    /* 114 */ "%s is not this release's file.\n",
 };
 
 const char* const* ActiveMessages = 0;

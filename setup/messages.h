@@ -3,7 +3,7 @@
 #ifndef SETUP_MESSAGES_H
 #define SETUP_MESSAGES_H
 
-#define MESSAGE_COUNT 114
+#define MESSAGE_COUNT 115
 
 // Catalogue numbers used by name elsewhere.
 #define MSG_KEYWORD_NO 0
@@ -52,6 +52,7 @@
 #define MSG_IN_USE_NOT_CHECKED 111
 #define MSG_NOT_CHECKABLE 112
 #define MSG_NOT_TAKEN 113
+#define MSG_VERIFY_NOT_RELEASE 114
 
 // The pause lines of the debug traces: the installation decision's and the device scan's.
 #define PAUSE_LINE "Press ENTER to continue\n"

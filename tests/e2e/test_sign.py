@@ -12,6 +12,15 @@ import pe
 from harness import BANNER, DIST, FAILED, PACKAGE, ROOT, Prefix
 
 SIGN = os.path.join(ROOT, "scripts", "sign")
+MARKER = b"TVX2-MANIFEST-1\0"
+
+
+def manifest(setup):
+    """SETUP.EXE's manifest rows: {name: digest in hex}."""
+    data = pathlib.Path(setup).read_bytes()
+    rows = data[data.index(MARKER) + len(MARKER):][:4 * 48]
+    return {rows[i:i + 16].rstrip(b"\0").decode(): rows[i + 16:i + 48].hex().upper()
+            for i in range(0, len(rows), 48)}
 
 
 def digests(folder):
@@ -80,13 +89,20 @@ class SignTest(unittest.TestCase):
     def test_every_file_signed_and_verified(self):
         for name in PACKAGE:
             self.assertNotEqual(self.verify(name)[0], 0, name)  # unsigned: verify fails
+        # The build wrote a row for each of the four other files; signing (and signing again)
+        # keeps the digest that osslsigncode signs equal to the row.
+        rows = manifest(os.path.join(DIST, "SETUP.EXE"))
+        self.assertEqual(sorted(rows), sorted(PACKAGE[1:]))
         for _ in range(2):  # signing again replaces the signature
             proc = self.sign(SIGN_PFX=self.pfx, SIGN_PASSWORD="s3cret")
             self.assertEqual(proc.returncode, 0, proc.stderr)
             self.assertIn("sign: 5 files signed", proc.stdout)
+            self.assertEqual(manifest(os.path.join(self.dist, "SETUP.EXE")), rows)
             for name in PACKAGE:
                 rc, out = self.verify(name)
                 self.assertEqual(rc, 0, name + out)
+                if name != "SETUP.EXE":
+                    self.assertIn("Calculated message digest : " + rows[name] + " \n", out, name)
                 self.assertIn("Signature verification: ok", out, name)
                 self.assertIn("Number of verified signatures: 1\n", out, name)
                 self.assertIn("Subject: /CN=TVX II test signing", out, name)
@@ -125,6 +141,20 @@ class SignTest(unittest.TestCase):
             self.assertEqual(pathlib.Path(prefix.system32, "KTASPSVC.EXE").read_bytes(), placed)
             self.assertNotIn("KTASPSVC.EXE",
                              os.listdir(prefix.unix("C:\\windows\\system32\\drivers\\tvx2")))
+
+        # -V digests the signed files as osslsigncode does: the installation is whole. A file of
+        # the same signer put alike into the driver directory and its placement is found.
+        os.remove(tool)
+        shutil.copy2(os.path.join(self.dist, "KTASPSVC.EXE"), tool)
+        self.assertEqual(prefix.run_setup(["-FU", "-X"])[0], 0)
+        self.assertEqual(prefix.run_setup(["-V"]), (0, BANNER + b"The KTA TVX II software, "
+                                                    b"version 2.1.0.0, is installed and whole.\r\n"))
+        driver = "C:\\windows\\system32\\drivers\\tvx2\\KTASPREM.EXE"
+        for path in (driver, "C:\\windows\\system32\\KTASPREM.EXE"):
+            shutil.copy2(os.path.join(self.dist, "KTASPSVC.EXE"), prefix.unix(path))
+        self.assertEqual(prefix.run_setup(["-V"]), (2, BANNER + (
+            driver + " is not this release's file.\r\nC:\\windows\\system32\\KTASPREM.EXE is not "
+            "this release's file.\r\n").encode() + FAILED))
 
 
 if __name__ == "__main__":

@@ -28,6 +28,7 @@ TEST_F(ConsoleTest, CatalogueTextsAreExact) {
       {107, kRestartUnknown}, {108, "The uninstall entry HKLM\\%s is missing.\n"},
       {109, "The uninstall entry HKLM\\%s gives version %s, not %s.\n"},
       {111, kInUseNotChecked}, {112, kNotCheckable}, {113, kNotTaken},
+      {114, "%s is not this release's file.\n"},
   };
   // Every number: its pinned text, or empty when the catalogue leaves it unused.
   for (int n = 0; n < MESSAGE_COUNT; n++) {

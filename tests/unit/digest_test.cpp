@@ -97,15 +97,17 @@ TEST(DigestTest, ImageDigestAsSigningComputesIt) {
     // Malformed: each is hashed whole, and no cut reads outside the bytes.
     std::vector<unsigned char> signedImage = Signed(Image(plus, 1024), plus, 64);
     size_t entry = 0x98 + (plus ? 144 : 128);
-    auto with = [&](size_t at, unsigned long v) {
+    auto with = [&](size_t at, unsigned long v, size_t at2 = 0, unsigned long v2 = 0) {
       std::vector<unsigned char> b = signedImage;
       for (int i = 0; i < 4; i++) b[at + i] = (unsigned char)(v >> (8 * i));
+      for (int i = 0; at2 && i < 4; i++) b[at2 + i] = (unsigned char)(v2 >> (8 * i));
       return b;
     };
     for (const std::vector<unsigned char>& bad :
          {with(0x3C, 0xFFFFFFF0), with(0x3C, 1020), with(0x80, 0), with(0x98, 0x30b),
           with(0x80 + 20, 100), with(0x98 + (plus ? 108 : 92), 4), with(entry, 1000),
-          with(entry, 0xFFFFFFF8), with(entry + 4, 0xFFFFFFFF), with(entry, 8), with(entry + 4, 0)})
+          with(entry, 0xFFFFFFF8), with(entry + 4, 0xFFFFFFFF), with(entry, 8), with(entry + 4, 0),
+          with(entry, 8, entry + 4, (unsigned long)signedImage.size() - 8)})
       EXPECT_EQ(Digest(bad, true), Digest(bad, false));
     // Every cut of the signed form has lost its table's end: hashed whole. The unsigned form
     // is an image from the certificate entry's end on.

@@ -29,6 +29,8 @@ static void Pending(const std::string& dest, const char* bytes) {
   sim::M().files.pendingMoves.push_back({sim::FullPath(copy), bytes ? sim::FullPath(dest) : "", true});
 }
 
+static HANDLE Writer = INVALID_HANDLE_VALUE;  // another program's, open for writing
+
 TEST_F(VerifyTest, OutcomesChangeNothing) {
   const std::string kWhole = "The KTA TVX II software, version 2.1.0.0, is installed and whole.\n",
                     kEntry = "The uninstall entry HKLM\\" UNINSTALL_KEY, kRestart = " at the restart.\n";
@@ -59,6 +61,29 @@ TEST_F(VerifyTest, OutcomesChangeNothing) {
       {[] { sim::Reset(); }, {"-V"}, 2, kNotInstalled},  // and no event
       {[] { sim::RemoveFile(kDrv + "SETUP.EXE"); }, {"-N", "-V"}, 2, ""},
       {[] {}, {"-U", "-V"}, 0, kWhole},  // -V goes before -U: nothing removed
+      {[] {}, {"-H", "-V"}, 8, kNoDevice + kFailed},  // -H only detects
+      // A difference past the first read, found; a writer that shares reads does not hide a file.
+      {[] { sim::AddFile(kDrv + "KTASPW.DLL", std::string(9000, 'a'), 2000), sim::AddFile(kSys + "KTASPW.DLL", std::string(8999, 'a') + "b", 2000);
+            Writer = CreateFileA((kSys + "KTASPW.DLL").c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL); },
+       {"-V"}, 2, kSys + "KTASPW.DLL differs from " + kDrv + "KTASPW.DLL.\n"},
+      // A copy of ours that is gone, named once.
+      {[] { Pending(kDrv + "KTASPW32.DLL", "package KTASPW32.DLL"), sim::RemoveFile(kDrv + "tvx1A.tmp"); }, {"-V"}, 2,
+       kDrv + "tvx1A.tmp is missing.\n"},
+      {[] { Pending(kDrv + "SETUP.EXE", "package SETUP.EXE"), sim::RemoveFile(kDrv + "tvx1A.tmp"); }, {"-V"}, 2,
+       kDrv + "tvx1A.tmp is missing.\n"},  // one that nothing is compared with
+      {[] { Pending(kDrv.substr(0, kDrv.size() - 1), nullptr); }, {"-V"}, 2,
+       kDrv.substr(0, kDrv.size() - 1) + " is deleted, moved away or replaced by another file" + kRestart},
+      // No driver directory and an entry that cannot be read: findings, not "not installed".
+      {[] { for (const char* name : kPackage) sim::RemoveFile(kDrv + name);
+            RemoveDirectoryA(kDrv.c_str()), sim::InjectFault("RegOpenKeyExA", 5, "HKLM\\" UNINSTALL_KEY); }, {"-V"}, 2,
+       kDrv + "SETUP.EXE is missing.\n" + kDrv + "KTASPW.DLL is missing.\n" + kDrv + "KTASPW32.DLL is missing.\n" + kDrv +
+       "KTASPREM.EXE is missing.\n" + kDrv + "KTASPSVC.EXE is missing.\nHKLM\\" UNINSTALL_KEY " cannot be read (error 5).\n"},
+      // Against the release's manifest: a file replaced alike in both places is found.
+      {[] { proof::SetManifest(kDrv); }, {"-V"}, 0, kWhole},
+      {[] { proof::SetManifest(kDrv), sim::AddFile(kDrv + "KTASPREM.EXE", "other", 2000), sim::AddFile(kSys + "KTASPREM.EXE", "other", 2000),
+            sim::AddFile(kWow, "other", 2000); }, {"-V"}, 2,
+       kDrv + "KTASPREM.EXE is not this release's file.\n" + kSys + "KTASPREM.EXE is not this release's file.\n" + kWow +
+       " differs from " + kDrv + "KTASPW32.DLL.\n"},
   };
   for (const Row& row : rows) {
     FixtureBegin();
@@ -68,11 +93,12 @@ TEST_F(VerifyTest, OutcomesChangeNothing) {
     std::vector<std::string> args = {"D:\\pkg\\setup.exe"};
     args.insert(args.end(), row.args.begin(), row.args.end());
     proof::Outcome outcome = proof::RunInstaller(args);
+    if (Writer != INVALID_HANDLE_VALUE) CloseHandle(Writer), Writer = INVALID_HANDLE_VALUE;
     EXPECT_EQ(outcome.exitCode, row.exitCode) << row.out;
     EXPECT_EQ(Out(), row.out.empty() ? "" : kBanner + row.out + (row.exitCode == 2 ? kFailed : ""));
     proof::RunRules rules{false, !row.out.empty(), 1000, {}, {}, false, {}, {sim::Lower(kLog)}, true};
     EXPECT_EQ(proof::CheckRun(rules, before, outcome), std::vector<std::string>()) << row.out;
-    bool event = row.exitCode && row.out != kNotInstalled;
+    bool event = row.exitCode && row.out != kNotInstalled && row.args[0] != "-H";
     EXPECT_EQ(sim::M().events.reported.size(), event ? 1u : 0u) << row.out;
   }
 }
