@@ -157,7 +157,15 @@ int VerifyInstallation(int* installedFound);
 #define SIGNATURE_UNSIGNED 0
 #define SIGNATURE_PINNED 1
 #define SIGNATURE_BROKEN 2
+// The file at the running program's path is not the program running (it was renamed and
+// another file put at its name, or it is gone): nothing may be changed (message 110).
+#define SIGNATURE_NOT_RUNNING 3
 int ReadOwnSignature(void);
+// The running program's file, open denying write and delete since ReadOwnSignature showed it
+// to be the running image (INVALID_HANDLE_VALUE when none); closed by CloseRunningProgramFile
+// and ForgetOwnSignature.
+HANDLE RunningProgramFile(void);
+void CloseRunningProgramFile(void);
 void ForgetOwnSignature(void);
 // systemDir: the system directory as Main read and checked it.
 int CheckPackageSignatures(const char* systemDir);

@@ -171,6 +171,9 @@ static void FoldStep(int* result, int step) {
 int RemoveDriverSoftware(void) {
   LogEvent("removal: the service tool's remove run, then the files");
   RunServiceTool("ktaspsvc.exe", "-remove");
+  // The running program's own file is let go: run from the driver directory, it moves out of
+  // the way, which its open handle would refuse.
+  CloseRunningProgramFile();
   ReadRestartOperations();
 
   char systemDir[PATH_BUFFER_SIZE];

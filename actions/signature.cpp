@@ -26,8 +26,14 @@ typedef decltype(&WinVerifyTrust) VerifyTrustProc;
 typedef decltype(&WTHelperProvDataFromStateData) ProvDataProc;
 typedef decltype(&WTHelperGetProvSignerFromChain) ProvSignerProc;
 typedef decltype(&CryptHashCertificate) HashCertificateProc;
+// ntdll's, declared by no Windows header: 0 when both addresses lie in views of one file.
+typedef LONG(WINAPI* SameFilesProc)(PVOID, PVOID);
+#define STATUS_NOT_SAME_DEVICE ((LONG)0xC00000D4)
 
 static int OwnSignature = SIGNATURE_UNSIGNED;
+// The running program's file, open for the run denying write and delete, once shown to be
+// the running image.
+static HANDLE OwnFile = INVALID_HANDLE_VALUE;
 static BYTE PinnedThumbprint[THUMBPRINT_SIZE];
 
 // What staging found of each package file, as it was handed over (CHECK_NONE: the driver
@@ -35,7 +41,15 @@ static BYTE PinnedThumbprint[THUMBPRINT_SIZE];
 static int StagedVerdicts[5] = {CHECK_NONE, CHECK_NONE, CHECK_NONE, CHECK_NONE, CHECK_NONE};
 static LONG StagedResults[5];
 
+HANDLE RunningProgramFile(void) { return OwnFile; }
+
+void CloseRunningProgramFile(void) {
+  if (OwnFile != INVALID_HANDLE_VALUE) CloseHandle(OwnFile);
+  OwnFile = INVALID_HANDLE_VALUE;
+}
+
 void ForgetOwnSignature(void) {
+  CloseRunningProgramFile();
   OwnSignature = SIGNATURE_UNSIGNED;
   for (int i = 0; i < 5; i++) StagedVerdicts[i] = CHECK_NONE;
   memset(StagedResults, 0, sizeof StagedResults);
@@ -159,20 +173,74 @@ static void LogFileSignature(const char* what, const char* path, const FileSigna
            (unsigned long)found->status);
 }
 
+// Whether the open file `file` is the running program's image: a view of it mapped as an
+// image is compared with the image the process runs from. Returns 1 when it is, 0 when it is
+// another file, -1 when it cannot be told (logged).
+static int IsRunningImage(HANDLE file, const char* path) {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  SameFilesProc same = ntdll ? (SameFilesProc)FindLibraryProc(ntdll, "NtAreMappedFilesTheSame")
+                             : NULL;
+  HMODULE image = GetModuleHandleA(NULL);
+  if (!same || !image) {
+    LogEvent("running program \"%s\": not compared, ntdll's comparison not found (error %lu)",
+             path, (unsigned long)GetLastError());
+    return -1;
+  }
+  HANDLE mapping = CreateFileMappingA(file, NULL, PAGE_READONLY | SEC_IMAGE, 0, 0, NULL);
+  void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : NULL;
+  DWORD error = GetLastError();
+  LONG status = view ? same((PVOID)image, view) : 0;
+  if (view) UnmapViewOfFile(view);
+  if (mapping) CloseHandle(mapping);
+  if (!view) {
+    // A file that cannot be mapped as an image is not the program running.
+    LogEvent("running program \"%s\": not mapped as an image (error %lu)", path,
+             (unsigned long)error);
+    return error == ERROR_BAD_EXE_FORMAT || error == ERROR_FILE_INVALID ? 0 : -1;
+  }
+  if (status == 0) return 1;
+  LogEvent("running program \"%s\": %s (status 0x%08lx)", path,
+           status == STATUS_NOT_SAME_DEVICE ? "another file is at its path"
+                                            : "not compared",
+           (unsigned long)(DWORD)status);
+  return status == STATUS_NOT_SAME_DEVICE ? 0 : -1;
+}
+
+// Opens the running program's file denying write and delete, and keeps it when it is the
+// running image: what its path names may have been swapped since the program started.
+static int OpenOwnFile(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    LogEvent("running program \"%s\": not opened (error %lu)", path, (unsigned long)error);
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
+  }
+  int running = IsRunningImage(file, path);
+  if (running == 1)
+    OwnFile = file;
+  else
+    CloseHandle(file);
+  return running;
+}
+
 int ReadOwnSignature(void) {
   ForgetOwnSignature();
   char path[PATH_BUFFER_SIZE];
   DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
   Verifier v;
+  int running = 0;
   if (length == 0 || length >= sizeof path) {
     LogEvent("signature check: the running program's path not read (error %lu)",
              (unsigned long)GetLastError());
     OwnSignature = SIGNATURE_BROKEN;
+  } else if ((running = OpenOwnFile(path)) != 1) {
+    OwnSignature = running == 0 ? SIGNATURE_NOT_RUNNING : SIGNATURE_BROKEN;
   } else if (!OpenVerifier(&v)) {
     OwnSignature = SIGNATURE_BROKEN;
   } else {
     FileSignature found;
-    VerifyFile(&v, INVALID_HANDLE_VALUE, path, &found);
+    VerifyFile(&v, OwnFile, path, &found);
     CloseVerifier(&v);
     // An unsigned file is told apart from one whose check failed by the last error, as
     // Windows documents it: no signature, a form no signature is defined for, or no provider.

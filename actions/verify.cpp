@@ -146,6 +146,7 @@ static int DigestOfFile(const char* path, unsigned char* digest, DWORD* error) {
     return 0;
   }
   BY_HANDLE_FILE_INFORMATION info;
+  memset(&info, 0, sizeof info);
   unsigned char* bytes = 0;
   if (!GetFileInformationByHandle(handle, &info)) *error = GetLastError();
   else if (info.nFileSizeHigh || info.nFileSizeLow > VERIFY_READ_LIMIT) *error = ERROR_FILE_TOO_LARGE;
@@ -243,7 +244,7 @@ static void ComparePlacements(void) {
     const Checked& placed = Files[i];
     const Checked& source = Files[placed.reference];
     if (placed.judged) {
-      // As today's text when the driver directory holds the release's file.
+      // Where the driver directory holds the release's file, the placement differs from it.
       if (placed.release) continue;
       if (source.judged && source.release) Finding(MSG_VERIFY_DIFFERS, placed.path, source.path);
       else Finding(MSG_VERIFY_NOT_RELEASE, placed.path);

@@ -225,6 +225,10 @@ int Main(int argc, char** argv) {
   } else if (!lockFree) {
     PutMessage(MSG_LOCK_TIMEOUT);
     result = EXIT_INSTALL_IN_PROGRESS;
+  } else if (signature == SIGNATURE_NOT_RUNNING) {
+    PutMessage(MSG_NOT_RUNNING_FILE);
+    PutMessage(MSG_FAILED);
+    result = EXIT_FAILED;
   } else if (signature == SIGNATURE_BROKEN) {
     PutMessageArgs(MSG_NOT_AS_SIGNED, MessageTable[MSG_FILE_SETUP]);
     PutMessage(MSG_FAILED);
@@ -251,6 +255,7 @@ int Main(int argc, char** argv) {
                    meaning, commandLine, !readable || !logNamed ? 0 : logNameFits ? logPath : LOG_NONE);
   // Before the closing pause, which may wait for a key as long as nobody comes.
   ReleaseSetupLock();
+  CloseRunningProgramFile();
   LogClose();
 
   if (Unattended == 0) {

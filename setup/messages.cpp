@@ -77,7 +77,9 @@ const char* const MessageTable[MESSAGE_COUNT] = {
     /* 107 */ "What is recorded for the restart cannot be read whole: it may change any file.\n",
     /* 108 */ "The uninstall entry HKLM\\%s is missing.\n",
     /* 109 */ "The uninstall entry HKLM\\%s gives version %s, not %s.\n",
-    /* 110 */ "",
+    /* 110 */ "SETUP.EXE is no longer the file at its own path: it was moved away while it "
+        "started. Nothing was changed; run SETUP.EXE again from a folder only administrators "
+        "can change.\n",
     /* 111 */ "%s is in use by another program and was not checked. Close that program, or\n"
         "restart the machine, and run the installation again.\n",
     /* 112 */ "%s could not be checked: Windows answered %s. Nothing says it was changed; run\n"

@@ -48,6 +48,7 @@
 #define MSG_VERIFY_RESTART_UNKNOWN 107
 #define MSG_VERIFY_NO_ENTRY 108
 #define MSG_VERIFY_ENTRY_VERSION 109
+#define MSG_NOT_RUNNING_FILE 110
 // A signed package's files that were not checked, and a package file refused as a link.
 #define MSG_IN_USE_NOT_CHECKED 111
 #define MSG_NOT_CHECKABLE 112

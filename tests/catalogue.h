@@ -66,6 +66,9 @@ inline const std::string kNotInstalled =  // 102
     "driver directory is there.\n";
 inline const std::string kRestartUnknown =  // 107
     "What is recorded for the restart cannot be read whole: it may change any file.\n";
+inline const std::string kNotRunningFile =  // 110
+    "SETUP.EXE is no longer the file at its own path: it was moved away while it started. "
+    "Nothing was changed; run SETUP.EXE again from a folder only administrators can change.\n";
 
 // Printed by Main itself, beside the catalogue.
 inline const std::string kForcing = "Skipping hardware detection - forcing Vorrin.\n";

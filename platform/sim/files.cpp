@@ -544,6 +544,10 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
   return TRUE;
 }
 
+namespace {
+bool ClashesWithOpenHandles(const std::string& full, DWORD access, DWORD share);
+}
+
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
   SIM_RECORD("CopyFileA", {Str(lpExistingFileName), Str(lpNewFileName), Dec(bFailIfExists)});
   if (Faulted("CopyFileA", lpNewFileName ? lpNewFileName : "")) return FALSE;
@@ -632,7 +636,10 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
   FileEntry* source = Lookup(sourceFull);
   if (!source) return Fail(MissingError(sourceFull));
   if (source->accessDenied) return Fail(ERROR_ACCESS_DENIED);
-  if (source->hold != Hold::None) return Fail(ERROR_SHARING_VIOLATION);
+  if (source->hold != Hold::None ||
+      ClashesWithOpenHandles(source->path, DELETE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+    return Fail(ERROR_SHARING_VIOLATION);
   std::string destFull = FullPath(lpNewFileName);
   if (destFull.empty()) return Fail(ERROR_PATH_NOT_FOUND);
   if (DWORD error = CreateError(destFull)) return Fail(error);
@@ -690,6 +697,10 @@ bool ClashesWithOpenHandles(const std::string& full, DWORD access, DWORD share) 
   return false;
 }
 
+bool UnarrangedImage(const std::string& full) {
+  return M().modulePath.empty() && EqualNoCase(full, kUnarrangedImage);
+}
+
 HANDLE FailHandle(DWORD error) {
   M().lastError = error;
   return INVALID_HANDLE_VALUE;
@@ -706,6 +717,13 @@ HANDLE OpenFilePath(const std::string& asked, DWORD access, DWORD share, DWORD d
     return FailHandle(ERROR_CANT_RESOLVE_FILENAME);
   FileEntry* e = Lookup(full);
   if (e && e->isDirectory) return FailHandle(ERROR_ACCESS_DENIED);
+  if (!e && UnarrangedImage(full) && disposition == OPEN_EXISTING &&
+      !(access & (WRITE_RIGHTS | DELETE))) {
+    // The running program a test did not arrange has no bytes here, yet it can be opened.
+    HANDLE h = NewHandle(HandleKind::File, 0, kUnarrangedImage, access);
+    FindHandle(h, HandleKind::File)->share = share;
+    return h;
+  }
   if (!e) {
     if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
       return FailHandle(MissingError(full));
@@ -886,9 +904,11 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
   std::string full = FullPath(lpFileName);
   FileEntry* e = Lookup(full);
   if (!e) return Fail(full.empty() ? ERROR_PATH_NOT_FOUND : MissingError(full));
-  if (e->isDirectory || e->accessDenied || e->runningImage ||
-      (e->attributes & FILE_ATTRIBUTE_READONLY))
-    return Fail(ERROR_ACCESS_DENIED);
+  if (e->isDirectory || e->accessDenied) return Fail(ERROR_ACCESS_DENIED);
+  // Opening it for deletion meets the sharing of the handles open on it first.
+  if (ClashesWithOpenHandles(full, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+    return Fail(ERROR_SHARING_VIOLATION);
+  if (e->runningImage || (e->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
   if (e->deletePending) return Fail(ERROR_ACCESS_DENIED);
   if (e->hold != Hold::None || ClashesWithOpenHandles(full, DELETE, 0))
     return Fail(ERROR_SHARING_VIOLATION);
@@ -1110,4 +1130,143 @@ BOOL SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInfo
   if (e->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
   e->deletePending = ((FILE_DISPOSITION_INFO*)lpFileInformation)->DeleteFile != 0;
   return TRUE;
+}
+
+namespace {
+
+const uintptr_t kViewBase = 0x7E0000000000ULL, kViewStride = 0x10000;
+
+std::nullptr_t FailMapping(DWORD error) {
+  M().lastError = error;
+  return nullptr;
+}
+
+MappedView* ViewAt(const void* address) {
+  uintptr_t a = (uintptr_t)address;
+  std::vector<MappedView>& views = M().files.views;
+  if (a < kViewBase || (a - kViewBase) % kViewStride) return nullptr;
+  size_t i = (a - kViewBase) / kViewStride;
+  return i < views.size() && views[i].mapped ? &views[i] : nullptr;
+}
+
+// What an address given to NtAreMappedFilesTheSame is in: the running image (`running`), or
+// a view of the file at `path`. False when it is in neither.
+bool MappedFileAt(const void* address, bool* running, std::string* path) {
+  if (address == (const void*)kImageModule) {
+    *running = true;
+    return true;
+  }
+  MappedView* v = ViewAt(address);
+  if (!v) return false;
+  *running = v->runningImage;
+  *path = v->path;
+  return true;
+}
+
+}  // namespace
+
+namespace sim {
+
+const HMODULE kImageModule = (HMODULE)(uintptr_t)0x140000000ULL;
+const HMODULE kNtdllModule = (HMODULE)(uintptr_t)0x7FFB0000;
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  std::string fromFull = FullPath(from), toFull = FullPath(to);
+  if (!Lookup(fromFull) || toFull.empty() || Lookup(toFull) ||
+      ClashesWithOpenHandles(fromFull, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+    return false;
+  std::string spelled = Lookup(fromFull)->path;
+  MoveEntry(spelled, toFull);
+  for (HandleEntry& h : M().handles)  // a handle follows its file
+    if (h.kind == HandleKind::File && EqualNoCase(h.name, spelled)) h.name = toFull;
+  return true;
+}
+
+LONG NtAreMappedFilesTheSame(PVOID file1MappedAsAnImage, PVOID file2MappedAsFile) {
+  SIM_RECORD("NtAreMappedFilesTheSame", {Ptr(file1MappedAsAnImage), Ptr(file2MappedAsFile)});
+  DWORD error = 0;
+  if (FaultCode("NtAreMappedFilesTheSame", "", &error)) return (LONG)error;  // a status
+  bool running1 = false, running2 = false;
+  std::string path1, path2;
+  if (!MappedFileAt(file1MappedAsAnImage, &running1, &path1) ||
+      !MappedFileAt(file2MappedAsFile, &running2, &path2))
+    return (LONG)0xC0000141;  // STATUS_INVALID_ADDRESS
+  bool same = running1 || running2 ? running1 == running2 : EqualNoCase(path1, path2);
+  return same ? 0 : (LONG)0xC00000D4;  // STATUS_NOT_SAME_DEVICE
+}
+
+}  // namespace sim
+
+// Moves the file pointer of an open file, as ReadFile and WriteFile use it.
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                      PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod) {
+  SIM_RECORD("SetFilePointerEx",
+             {Ptr(hFile), Dec(liDistanceToMove.QuadPart), Ptr(lpNewFilePointer), Dec(dwMoveMethod)});
+  HandleEntry* h = FindHandle(hFile, HandleKind::File);
+  if (!h) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted("SetFilePointerEx", h->name)) return FALSE;
+  FileEntry* e = Lookup(h->name);
+  int64_t from = dwMoveMethod == FILE_BEGIN     ? 0
+                 : dwMoveMethod == FILE_CURRENT ? (int64_t)h->position
+                 : dwMoveMethod == FILE_END     ? (int64_t)(e ? e->contents.size() : 0)
+                                                : -1;
+  if (from < 0) return Fail(ERROR_INVALID_PARAMETER);
+  int64_t to = from + liDistanceToMove.QuadPart;
+  if (to < 0) return Fail(ERROR_NEGATIVE_SEEK);
+  h->position = (uint64_t)to;
+  if (lpNewFilePointer) lpNewFilePointer->QuadPart = to;
+  return TRUE;
+}
+
+// A read-only mapping of an open file; SEC_IMAGE maps it as a program image. The mapping
+// handle's id is its section.
+HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes,
+                          DWORD flProtect, DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow,
+                          LPCSTR lpName) {
+  SIM_RECORD("CreateFileMappingA", {Ptr(hFile), Ptr(lpFileMappingAttributes), Hex(flProtect),
+                                    Dec(dwMaximumSizeHigh), Dec(dwMaximumSizeLow), Str(lpName)});
+  HandleEntry* h = FindHandle(hFile, HandleKind::File);
+  if (!h) return FailMapping(ERROR_INVALID_HANDLE);
+  if (Faulted("CreateFileMappingA", h->name)) return NULL;
+  if ((flProtect & ~SEC_IMAGE) != PAGE_READONLY || dwMaximumSizeHigh || dwMaximumSizeLow || lpName)
+    return FailMapping(ERROR_INVALID_PARAMETER);
+  if (!(h->access & READ_RIGHTS)) return FailMapping(ERROR_ACCESS_DENIED);
+  Section section;
+  section.path = h->name;
+  section.image = (flProtect & SEC_IMAGE) != 0;
+  if (FileEntry* e = Lookup(h->name)) {
+    // Nothing to map; the running image maps whatever bytes a test gave it.
+    if (e->contents.empty() && !e->runningImage) return FailMapping(ERROR_FILE_INVALID);
+    // With no running program arranged, the file at the program's path is the one running.
+    section.runningImage = e->runningImage || UnarrangedImage(e->path);
+  } else if (UnarrangedImage(h->name)) {
+    section.runningImage = true;
+  } else {
+    return FailMapping(ERROR_INVALID_HANDLE);
+  }
+  M().files.sections.push_back(section);
+  return NewHandle(HandleKind::Mapping, (int64_t)M().files.sections.size() - 1, h->name);
+}
+
+LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
+                     DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap) {
+  SIM_RECORD("MapViewOfFile", {Ptr(hFileMappingObject), Hex(dwDesiredAccess),
+                               Dec(dwFileOffsetHigh), Dec(dwFileOffsetLow),
+                               Dec((int64_t)dwNumberOfBytesToMap)});
+  HandleEntry* h = FindHandle(hFileMappingObject, HandleKind::Mapping);
+  if (!h) return FailMapping(ERROR_INVALID_HANDLE);
+  if (Faulted("MapViewOfFile", h->name)) return NULL;
+  if (dwDesiredAccess != FILE_MAP_READ) return FailMapping(ERROR_ACCESS_DENIED);
+  const Section& section = M().files.sections[(size_t)h->id];
+  M().files.views.push_back(MappedView{section.path, section.runningImage, true});
+  return (LPVOID)(kViewBase + (M().files.views.size() - 1) * kViewStride);
+}
+
+BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
+  SIM_RECORD("UnmapViewOfFile", {Ptr(lpBaseAddress)});
+  MappedView* v = ViewAt(lpBaseAddress);
+  if (!v) return Fail(ERROR_INVALID_ADDRESS);
+  v->mapped = false;
+  // As with every release call: a reported failure still leaves the view unmapped.
+  return !Faulted("UnmapViewOfFile");
 }

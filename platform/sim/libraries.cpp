@@ -28,6 +28,7 @@ BOOL SimSetDefaultDllDirectories(DWORD DirectoryFlags) {
 FARPROC Proc(void (*f)(LPGUID)) { return reinterpret_cast<FARPROC>(f); }
 FARPROC Proc(BOOL (*f)(HANDLE, PHIDD_ATTRIBUTES)) { return reinterpret_cast<FARPROC>(f); }
 FARPROC Proc(BOOL (*f)(DWORD)) { return reinterpret_cast<FARPROC>(f); }
+FARPROC Proc(LONG (*f)(PVOID, PVOID)) { return reinterpret_cast<FARPROC>(f); }
 
 std::string Join(const std::string& dir, const std::string& name) {
   return dir.empty() || dir.back() == '\\' ? dir + name : dir + "\\" + name;
@@ -43,6 +44,8 @@ const std::map<std::string, FARPROC>* SystemLibrary(const std::string& path) {
 
 std::string ModuleName(HMODULE module) {
   if (module == kKernel32Module) return "kernel32.dll";
+  if (module == kNtdllModule) return "ntdll.dll";
+  if (module == kImageModule) return "the program";
   HandleEntry* e = FindHandle((HANDLE)module, HandleKind::Module);
   return e ? e->name : Ptr((const void*)module);
 }
@@ -58,6 +61,7 @@ void InitLibraries() {
   l.system["kernel32.dll"]["SetDefaultDllDirectories"] = Proc(SimSetDefaultDllDirectories);
   l.system["hid.dll"]["HidD_GetHidGuid"] = Proc(HidD_GetHidGuid);
   l.system["hid.dll"]["HidD_GetAttributes"] = Proc(HidD_GetAttributes);
+  l.system["ntdll.dll"]["NtAreMappedFilesTheSame"] = Proc(NtAreMappedFilesTheSame);
 }
 
 void WithoutLoaderUpdate() {
@@ -108,8 +112,11 @@ HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   SIM_RECORD("GetProcAddress", {ModuleName(hModule), Str(lpProcName)});
   const std::map<std::string, FARPROC>* procs = nullptr;
-  if (hModule == kKernel32Module) {
-    procs = &M().libraries.system["kernel32.dll"];
+  if (hModule == kKernel32Module || hModule == kNtdllModule) {
+    procs = &M().libraries.system[hModule == kNtdllModule ? "ntdll.dll" : "kernel32.dll"];
+  } else if (hModule == kImageModule) {
+    static const std::map<std::string, FARPROC> none;  // the program exports nothing
+    procs = &none;
   } else if (HandleEntry* e = FindHandle((HANDLE)hModule, HandleKind::Module)) {
     static const std::map<std::string, FARPROC> none;  // a library not of the system's
     procs = SystemLibrary(e->name);
@@ -129,7 +136,8 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 
 BOOL FreeLibrary(HMODULE hLibModule) {
   SIM_RECORD("FreeLibrary", {ModuleName(hLibModule)});
-  if (hLibModule == kKernel32Module) return TRUE;  // loaded for the life of the process
+  // Loaded for the life of the process.
+  if (hLibModule == kKernel32Module || hLibModule == kNtdllModule) return TRUE;
   if (!FindHandle((HANDLE)hLibModule, HandleKind::Module)) {
     M().lastError = ERROR_INVALID_HANDLE;
     return FALSE;
@@ -145,6 +153,9 @@ HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
   if (lpModuleName && (EqualNoCase(lpModuleName, "kernel32.dll") ||
                        EqualNoCase(lpModuleName, "kernel32")))
     return kKernel32Module;
+  if (lpModuleName && (EqualNoCase(lpModuleName, "ntdll.dll") || EqualNoCase(lpModuleName, "ntdll")))
+    return kNtdllModule;
+  if (!lpModuleName) return kImageModule;  // the running program's image base
   M().lastError = ERROR_MOD_NOT_FOUND;
   return nullptr;
 }

@@ -23,6 +23,11 @@ void Reset() {
   InitSignatures();
 }
 
+void ActBefore(const std::string& op, std::function<void()> act) {
+  M().actBeforeOp = op;
+  M().act = std::move(act);
+}
+
 void InjectFault(const std::string& op, DWORD error, const std::string& target, int times,
                  int skip) {
   M().faults.push_back(Fault{op, target, error, skip, times});
@@ -90,6 +95,11 @@ bool CountCall(const char* op) {
     if (!insideCopy) throw PowerCut();
   }
   m.faultCallArmed = m.faultCall > 0 && m.callCount == m.faultCall;
+  if (!m.actBeforeOp.empty() && m.actBeforeOp == op) {
+    std::function<void()> act = std::move(m.act);
+    m.actBeforeOp.clear();
+    act();
+  }
   if (m.recording == Recording::All) return true;
   return m.recording == Recording::Paths && NamesSomething(op);
 }
@@ -144,6 +154,7 @@ static const char* KindName(HandleKind kind) {
     case HandleKind::Mutex: return "mutex";
     case HandleKind::EventSource: return "event source";
     case HandleKind::TrustState: return "verification";
+    case HandleKind::Mapping: return "file mapping";
   }
   return "?";
 }
@@ -160,6 +171,9 @@ std::string Unreleased() {
   count(m.devices.localBlocks.size(), "local block(s)");
   count(m.registry.heapBlocks.size(), "heap block(s)");
   count(m.registry.sids.size(), "SID(s)");
+  size_t views = 0;
+  for (const MappedView& v : m.files.views) views += v.mapped;
+  count(views, "mapped view(s)");
   // Ownership outlives the handle: a run that closed it unreleased still blocks the others.
   for (size_t i = 0; i < m.process.mutexes.size(); i++) {
     const MutexObject& x = m.process.mutexes[i];

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,7 @@ struct Fault {
 };
 
 enum class HandleKind { Console, Find, HidDevice, DeviceSet, Process, Thread, Key, Heap, File,
-                        Module, Mutex, EventSource, TrustState };
+                        Module, Mutex, EventSource, TrustState, Mapping };
 
 // A byte range locked through one handle of a file; a closed handle holds none.
 struct FileLock {
@@ -110,6 +111,10 @@ struct Machine {
   std::string modulePath;
 
   std::vector<Fault> faults;
+  // Another program's act at a chosen moment: run once, just before the installer's next
+  // call of `actBeforeOp` does its work.
+  std::string actBeforeOp;
+  std::function<void()> act;
   std::vector<CallRecord> calls;
   Recording recording = Recording::All;
   int64_t callCount = 0;        // every call to the seam, recorded as text or not
@@ -153,6 +158,8 @@ void PressKey(char ch);                 // a key that yields a character
 void PressExtendedKey(WORD virtualKey); // a cursor or function key: no character
 void PressModifier(WORD virtualKey);    // Shift, Ctrl or Alt alone
 void AddNonKeyEvent();                  // a focus event, which key waits skip
+// Another program does `act` just before the installer's next call of `op` (a race won).
+void ActBefore(const std::string& op, std::function<void()> act);
 
 // Inspecting.
 std::vector<CallRecord> CallsTo(const std::string& op);

@@ -56,6 +56,19 @@ struct PendingMove {
   bool replace;
 };
 
+// A file mapping made of an open file (the mapping handle's id is its index), and a view of
+// one: what it shows, and whether that is the running program's image.
+struct Section {
+  std::string path;
+  bool image = false;
+  bool runningImage = false;
+};
+struct MappedView {
+  std::string path;
+  bool runningImage = false;
+  bool mapped = true;
+};
+
 struct FilesModel {
   std::map<std::string, FileEntry> entries;  // key: the full path in lower case
   std::string currentDir = "C:\\";           // what relative paths start from
@@ -73,7 +86,17 @@ struct FilesModel {
   bool refuseDelayedMoves = false;           // MoveFileExA cannot record a delayed move (5)
   int64_t nextFindId = 1;
   uint64_t lastIndex = 0;  // the last file index given out
+  std::vector<Section> sections;
+  std::vector<MappedView> views;  // at kViewBase + index * kViewStride
 };
+
+// The running program's image base (GetModuleHandleA(NULL)), and ntdll's handle.
+extern const HMODULE kImageModule;
+extern const HMODULE kNtdllModule;
+// ntdll's NtAreMappedFilesTheSame, as GetProcAddress hands it out: 0 when both addresses are
+// in views of the same image file, STATUS_NOT_SAME_DEVICE when not, STATUS_INVALID_ADDRESS
+// when one is in no view.
+LONG NtAreMappedFilesTheSame(PVOID file1MappedAsAnImage, PVOID file2MappedAsFile);
 
 // The full path that Windows would make of `path`: relative paths start from the current
 // directory, "/" reads as "\", doubled separators, "." and ".." are resolved. Empty when the
@@ -103,6 +126,9 @@ std::string LongPath(const std::string& path);
 // nothing happens when no file is there. The run's end, or a restart, ends it.
 void SetRunningImage(const std::string& path);
 void EndRunningImages();
+// Another program renames a file (a running image keeps running from its new name); false
+// when the installer holds it open without sharing deletion, or a name is wrong or taken.
+bool RenameFile(const std::string& from, const std::string& to);
 // The restart: holds and running images end, and the recorded moves are carried out in order,
 // the second list's after the first's.
 void ApplyPendingMoves();

@@ -66,7 +66,9 @@ LONG Verify(const std::string& path, HANDLE file, TrustState* state) {
     if (!(h->access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)))
       return Answer(ERROR_ACCESS_DENIED);
     auto it = M().files.entries.find(Lower(h->name));
-    if (it == M().files.entries.end()) return Answer(ERROR_INVALID_HANDLE);
+    if (it == M().files.entries.end())
+      return Answer(M().modulePath.empty() && EqualNoCase(h->name, kUnarrangedImage)
+                        ? TRUST_E_NOSIGNATURE : ERROR_INVALID_HANDLE);
     entry = &it->second;
   } else {
     std::string full = FullPath(path);

@@ -77,6 +77,22 @@ typedef intptr_t (WINAPI* FARPROC)();
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define MAX_PATH 260
 
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  };
+  int64_t QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+// File mappings and the file pointer.
+#define PAGE_READONLY 0x02
+#define SEC_IMAGE 0x1000000
+#define FILE_MAP_READ 0x0004
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
 // Error codes.
 #define ERROR_SUCCESS 0L
 #define NO_ERROR 0L
@@ -103,6 +119,9 @@ typedef intptr_t (WINAPI* FARPROC)();
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_INVALID_ADDRESS 487L
+#define ERROR_FILE_INVALID 1006L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_ALREADY_EXISTS 183L

@@ -57,6 +57,15 @@ DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFileP
                                 DWORD dwFlags);
 BOOL SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                 LPVOID lpFileInformation, DWORD dwBufferSize);
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                      PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod);
+// (ntdll's NtAreMappedFilesTheSame is not declared: it is found through GetProcAddress)
+HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes,
+                          DWORD flProtect, DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow,
+                          LPCSTR lpName);
+LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
+                     DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
+BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
 
 // devices.cpp
 void HidD_GetHidGuid(LPGUID HidGuid);

@@ -26,7 +26,7 @@ TEST_F(ConsoleTest, CatalogueTextsAreExact) {
       {105, "%s cannot be read (error %s).\n"},
       {106, "%s is deleted, moved away or replaced by another file at the restart.\n"},
       {107, kRestartUnknown}, {108, "The uninstall entry HKLM\\%s is missing.\n"},
-      {109, "The uninstall entry HKLM\\%s gives version %s, not %s.\n"},
+      {109, "The uninstall entry HKLM\\%s gives version %s, not %s.\n"}, {110, kNotRunningFile},
       {111, kInUseNotChecked}, {112, kNotCheckable}, {113, kNotTaken},
       {114, "%s is not this release's file.\n"},
   };

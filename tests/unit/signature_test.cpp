@@ -110,6 +110,31 @@ TEST_F(SimTest, SignedPackageOutcomes) {
        [] { Installed(sim::Signed("t", "KTA")); }, kRemove, 0, {}, false, 0},
       {"signed removal, its installed tool unsigned", [] { Installed("own program"); },
        kRemove, 0, {}, false, 0},
+      {"SETUP.EXE renamed while it starts, an unsigned one at its name",
+       [] {
+         Lay(kPkg, "KTA");
+         sim::ActBefore("GetModuleFileNameA", [] {
+           sim::RenameFile(kPkg + "SETUP.EXE", kPkg + "old.exe");
+           sim::AddFile(kPkg + "SETUP.EXE", "unsigned build", 2000);
+         });
+       },
+       kInstall, 2, {}, false, 0, kNotRunningFile},
+      {"... and nothing at its name",
+       [] {
+         Lay(kPkg, "KTA");
+         sim::ActBefore("GetModuleFileNameA",
+                        [] { sim::RenameFile(kPkg + "SETUP.EXE", kPkg + "old.exe"); });
+       },
+       kInstall, 2, {}, false, 0, kNotRunningFile},
+      {"a swap once SETUP.EXE is open is refused, its pin holds",
+       [] {
+         Lay(kPkg, "KTA"), Replace(kPkg + "KTASPSVC.EXE", "own program");
+         sim::ActBefore("WinVerifyTrust", [] {
+           if (sim::RenameFile(kPkg + "SETUP.EXE", kPkg + "old.exe"))
+             sim::AddFile(kPkg + "SETUP.EXE", "unsigned build", 2000);
+         });
+       },
+       kInstall, 2, {"KTASPSVC.EXE"}, false, 0},
       {"from the driver directory, its tool by another signer",
        [] {
          Lay(kDriver, "KTA");
@@ -145,6 +170,9 @@ TEST_F(SimTest, SignedPackageOutcomes) {
     for (const sim::CallRecord& call : sim::CallsTo("WinVerifyTrust"))
       EXPECT_EQ(std::vector<std::string>(call.args.begin() + 3, call.args.begin() + 6),
                 (std::vector<std::string>{"0x2", "0x0", "0x1000"})) << c.name;
+    // SETUP.EXE itself is read through the handle it holds.
+    std::vector<sim::CallRecord> checks = sim::CallsTo("WinVerifyTrust");
+    if (!checks.empty()) EXPECT_NE(checks[0].args[6], "NULL") << c.name;
     EXPECT_EQ(sim::Unreleased(), "") << c.name;
   }
   // The last run's log names the file that is not the release's.
