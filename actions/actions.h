@@ -34,7 +34,9 @@ int CopyPackageFile(const char* sourceDir, const char* destDir, const char* sour
 // deletion, without following a reparse point, and reads it whole: refused when it is a link
 // of either kind or its final path does not end in the name asked for. The handle stays open
 // (for the signature check through it) until ClosePackageFile. WritePackageCopy makes a copy
-// from the bytes read, with the source's last-write time and attributes: 0, or the error.
+// from the bytes read, with the source's last-write time and attributes: 0, or the error; a
+// file that is there is replaced whole or left as it was. WriteNewPackageCopy fills a file this
+// run has just named (a restart copy) directly.
 #define PACKAGE_OPEN 0
 #define PACKAGE_MISSING 1     // no such file (or folder)
 #define PACKAGE_IN_USE 2      // another program holds it: it cannot be read now
@@ -57,6 +59,7 @@ extern int PackageFilesRefused;
 int OpenPackageFile(const char* path, const char* name, PackageFile* file);
 void ClosePackageFile(PackageFile* file);
 DWORD WritePackageCopy(const PackageFile* file, const char* destPath);
+DWORD WriteNewPackageCopy(const PackageFile* file, const char* copyPath);
 
 // Package staging and tool refresh (staging.cpp). The Build functions write into buffers
 // of PATH_BUFFER_SIZE bytes, from the system directory as GetSystemDirectoryA gives it.

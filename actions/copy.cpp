@@ -78,7 +78,7 @@ int ReplaceAtRestart(const PackageFile* file, const char* sourcePath, const char
     DeleteFileA(copyPath);
     return COPY_FAILED;
   }
-  DWORD error = WritePackageCopy(file, copyPath);
+  DWORD error = WriteNewPackageCopy(file, copyPath);
   if (!error &&
       MoveFileExA(copyPath, destPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
     return COPY_PENDING_REBOOT;

@@ -102,27 +102,78 @@ void ClosePackageFile(PackageFile* file) {
   file->handle = INVALID_HANDLE_VALUE;
 }
 
-DWORD WritePackageCopy(const PackageFile* file, const char* destPath) {
-  HANDLE out = CreateFileA(destPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           NULL);
+// Writes the bytes read, then the source's last-write time and attributes, into an open file.
+static DWORD WriteBytesAndInfo(const PackageFile* file, HANDLE out) {
+  DWORD written = 0;
+  if (!WriteFile(out, file->bytes, file->size, &written, NULL)) return GetLastError();
+  if (written != file->size) return ERROR_DISK_FULL;
+  // The next run's date check compares the last-write time: the copy keeps the source's.
+  FILE_BASIC_INFO basic;
+  memset(&basic, 0, sizeof basic);
+  basic.LastWriteTime.LowPart = file->lastWrite.dwLowDateTime;
+  basic.LastWriteTime.HighPart = (LONG)file->lastWrite.dwHighDateTime;
+  basic.FileAttributes = file->attributes ? file->attributes : FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileInformationByHandle(out, FileBasicInfo, &basic, sizeof basic))
+    return GetLastError();
+  return 0;
+}
+
+// A copy cut short is no copy of the file: it goes (read-only as the source may have made it).
+static void DropUnfinished(const char* path) {
+  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(path);
+}
+
+// Writes a file that nothing else holds: one this run named (a restart copy) or one that is
+// not there. `disposition` is CREATE_ALWAYS or CREATE_NEW.
+static DWORD WriteFresh(const PackageFile* file, const char* path, DWORD disposition) {
+  HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
   if (out == INVALID_HANDLE_VALUE || out == NULL) return GetLastError();
-  DWORD error = 0, written = 0;
-  if (!WriteFile(out, file->bytes, file->size, &written, NULL))
-    error = GetLastError();
-  else if (written != file->size)
-    error = ERROR_DISK_FULL;
-  if (!error) {
-    // The next run's date check compares the last-write time: the copy keeps the source's.
-    FILE_BASIC_INFO basic;
-    memset(&basic, 0, sizeof basic);
-    basic.LastWriteTime.LowPart = file->lastWrite.dwLowDateTime;
-    basic.LastWriteTime.HighPart = (LONG)file->lastWrite.dwHighDateTime;
-    basic.FileAttributes = file->attributes ? file->attributes : FILE_ATTRIBUTE_NORMAL;
-    if (!SetFileInformationByHandle(out, FileBasicInfo, &basic, sizeof basic))
-      error = GetLastError();
-  }
+  DWORD error = WriteBytesAndInfo(file, out);
   CloseHandle(out);
-  // A copy cut short is no copy of the file: it goes.
-  if (error) DeleteFileA(destPath);
+  if (error) DropUnfinished(path);
+  return error;
+}
+
+DWORD WriteNewPackageCopy(const PackageFile* file, const char* copyPath) {
+  return WriteFresh(file, copyPath, CREATE_ALWAYS);
+}
+
+// A file that is there is never emptied before its replacement is whole: the copy is written
+// beside it and moved onto it, so a copy that fails leaves it as it was.
+DWORD WritePackageCopy(const PackageFile* file, const char* destPath) {
+  // Opened as a copy would open it, to learn whether it is there and whether another program
+  // holds it (32, 33: the caller's restart path), and closed at once.
+  HANDLE probe = CreateFileA(destPath, GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (probe == INVALID_HANDLE_VALUE || probe == NULL) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return WriteFresh(file, destPath, CREATE_NEW);
+    return error;
+  }
+  CloseHandle(probe);
+
+  char dir[PATH_BUFFER_SIZE];
+  if (!CopyText(dir, sizeof dir, destPath)) return ERROR_FILENAME_EXCED_RANGE;
+  char* cut = strrchr(dir, '\\');
+  if (cut) cut[1] = '\0';
+  else CopyText(dir, sizeof dir, ".");
+  char tempPath[MAX_PATH];
+  if (GetTempFileNameA(dir, "tvx", 0, tempPath) == 0) return GetLastError();
+  // A name whose earlier move is still recorded: that move would carry the name elsewhere.
+  if (CopyNameRecorded(tempPath, destPath)) {
+    DeleteFileA(tempPath);
+    LogEvent("copy to \"%s\": the name \"%s\" is recorded for the restart", destPath, tempPath);
+    return ERROR_FILE_EXISTS;
+  }
+  DWORD error = WriteFresh(file, tempPath, CREATE_ALWAYS);
+  if (error) {
+    DropUnfinished(tempPath);  // also when it could not be opened: GetTempFileNameA made it
+    return error;
+  }
+  if (MoveFileExA(tempPath, destPath, MOVEFILE_REPLACE_EXISTING)) return 0;
+  error = GetLastError();
+  DropUnfinished(tempPath);
   return error;
 }

@@ -192,6 +192,8 @@ std::vector<CallRecord> CallsTo(const std::string& op) {
   return out;
 }
 
+const std::vector<CallRecord>& Calls() { return M().calls; }
+
 int CountCalls(const std::string& op) { return (int)CallsTo(op).size(); }
 
 std::string Hex(uint64_t value) {

@@ -163,6 +163,7 @@ void ActBefore(const std::string& op, std::function<void()> act);
 
 // Inspecting.
 std::vector<CallRecord> CallsTo(const std::string& op);
+const std::vector<CallRecord>& Calls();  // every call, in order
 int CountCalls(const std::string& op);
 int OpenHandles();
 int OpenHandles(HandleKind kind);

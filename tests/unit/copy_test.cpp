@@ -150,8 +150,8 @@ TEST_F(CopyTest, DestinationInUseIsReplacedAtRestartByACopyBesideIt) {
   ASSERT_EQ(temp.size(), 1u);
   EXPECT_EQ(temp[0].args[0], "C:\\dest\\");
   auto copies = Written();
-  ASSERT_EQ(copies.size(), 2u);  // the destination, refused; the copy beside it
-  const std::string copy = copies[1];
+  ASSERT_EQ(copies.size(), 1u);  // the copy beside it: the destination held is not written
+  const std::string copy = copies[0];
   EXPECT_EQ(ReadOnce(), std::vector<std::string>{"C:\\pkg\\A.DLL"});
   EXPECT_EQ(copy.rfind("C:\\dest\\", 0), 0u);
   EXPECT_EQ(sim::FileTime(copy), T_OLD);
@@ -174,8 +174,9 @@ TEST_F(CopyTest, LockedDestinationIsAlsoReplacedAtRestart) {
   sim::HoldOpen("C:\\dest\\A.DLL", true);
   DebugTrace = 1;
   EXPECT_EQ(Copy(), COPY_PENDING_REBOOT);
+  // The holder's lock stops no open; the replacement of the file it holds is refused (32).
   EXPECT_EQ(Out(), std::string(TRACES) +
-                       "CopyFile error on source file = >C:\\pkg\\A.DLL<, err = 21, 20, 21\n");
+                       "CopyFile error on source file = >C:\\pkg\\A.DLL<, err = 20, 20, 21\n");
   EXPECT_EQ(sim::PendingMoves().size(), 1u);
 }
 
@@ -229,6 +230,19 @@ TEST_F(CopyTest, OtherCopyErrorsFailWithoutMove) {
   EXPECT_EQ(CopyDriverFile("C:\\pkg\\", "C:\\nowhere\\", "A.DLL", 0), COPY_FAILED);
   EXPECT_EQ(sim::CountCalls("MoveFileExA"), 0);
   EXPECT_NE(Out().find("err = 3, 20, 21\n"), std::string::npos);
+  // A copy that fails over a file that is there leaves that file whole, and no copy beside it.
+  for (const char* op : {"WriteFile", "SetFileInformationByHandle", "MoveFileExA"}) {
+    SCOPED_TRACE(op);
+    sim::Reset();
+    sim::AddDirectory("C:\\dest");
+    Arrange(T_NEW, T_OLD);
+    sim::InjectFault(op, ERROR_DISK_FULL);
+    EXPECT_EQ(Copy(), COPY_FAILED);
+    EXPECT_EQ(Dest(), "old");
+    EXPECT_EQ(sim::FileTime("C:\\dest\\A.DLL"), T_OLD);
+    for (const auto& entry : sim::M().files.entries)
+      EXPECT_EQ(entry.first.rfind("c:\\dest\\tvx", 0), std::string::npos) << entry.first;
+  }
 }
 
 TEST_F(CopyTest, CopyAsPlacesTheFileUnderItsNewName) {
