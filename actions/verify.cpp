@@ -95,8 +95,27 @@ static long ReadChunk(HANDLE handle, char* buffer) {
   return (long)total;
 }
 
-// Compares two files byte for byte. On COMPARE_UNREADABLE, *failed and *error say which file
-// could not be read and why.
+// Compares two open files byte for byte from where each stands. On COMPARE_UNREADABLE, *failed
+// and *error say which could not be read and why.
+static int CompareHandles(HANDLE first, HANDLE second, const char* a, const char* b,
+                          const char** failed, DWORD* error) {
+  *failed = a;
+  *error = ERROR_FILE_TOO_LARGE;
+  for (unsigned long read = 0; read <= VERIFY_READ_LIMIT; read += VERIFY_CHUNK) {
+    long gotA = ReadChunk(first, ChunkA);
+    long gotB = gotA < 0 ? 0 : ReadChunk(second, ChunkB);
+    if (gotA < 0 || gotB < 0) {
+      *failed = gotA < 0 ? a : b;
+      *error = GetLastError();
+      return COMPARE_UNREADABLE;
+    }
+    if (gotA != gotB || memcmp(ChunkA, ChunkB, (size_t)gotA) != 0) return COMPARE_DIFFERENT;
+    if (gotA < VERIFY_CHUNK) return COMPARE_SAME;
+  }
+  return COMPARE_UNREADABLE;
+}
+
+// Compares two files byte for byte, as CompareHandles.
 static int CompareContents(const char* a, const char* b, const char** failed, DWORD* error) {
   HANDLE first = OpenToRead(a);
   if (first == INVALID_HANDLE_VALUE) {
@@ -111,29 +130,40 @@ static int CompareContents(const char* a, const char* b, const char** failed, DW
     CloseHandle(first);
     return COMPARE_UNREADABLE;
   }
-  int result = COMPARE_UNREADABLE;
-  *failed = a;
-  *error = ERROR_FILE_TOO_LARGE;
-  for (unsigned long read = 0; read <= VERIFY_READ_LIMIT; read += VERIFY_CHUNK) {
-    long gotA = ReadChunk(first, ChunkA);
-    long gotB = gotA < 0 ? 0 : ReadChunk(second, ChunkB);
-    if (gotA < 0 || gotB < 0) {
-      *failed = gotA < 0 ? a : b;
-      *error = GetLastError();
-      break;
-    }
-    if (gotA != gotB || memcmp(ChunkA, ChunkB, (size_t)gotA) != 0) {
-      result = COMPARE_DIFFERENT;
-      break;
-    }
-    if (gotA < VERIFY_CHUNK) {
-      result = COMPARE_SAME;
-      break;
-    }
-  }
+  int result = CompareHandles(first, second, a, b, failed, error);
   CloseHandle(second);
   CloseHandle(first);
   return result;
+}
+
+// With the manifest, the release's SETUP.EXE is the program running: the driver directory's, as
+// it stands after the restart, is compared with it byte for byte, read from its start through
+// the handle kept open since it was shown to be the running image. (Run from the driver
+// directory, it is the same file.)
+static void CompareWithRunningProgram(void) {
+  Checked& f = Files[0];
+  HANDLE running = RunningProgramFile();
+  if (!ReleaseDigest(MSG_FILE_LIBRARY) || running == INVALID_HANDLE_VALUE || !f.after[0]) return;
+  char self[PATH_BUFFER_SIZE];
+  DWORD length = GetModuleFileNameA(NULL, self, sizeof self);
+  if (length == 0 || length >= sizeof self) CopyText(self, sizeof self, MessageTable[MSG_FILE_SETUP]);
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (!SetFilePointerEx(running, start, NULL, FILE_BEGIN)) {
+    Unreadable(self, GetLastError());
+    return;
+  }
+  HANDLE copy = OpenToRead(f.after);
+  if (copy == INVALID_HANDLE_VALUE) {
+    Unreadable(f.after, GetLastError());
+    return;
+  }
+  const char* failed = "";
+  DWORD error = 0;
+  int compared = CompareHandles(copy, running, f.after, self, &failed, &error);
+  CloseHandle(copy);
+  if (compared == COMPARE_DIFFERENT) Finding(MSG_VERIFY_NOT_RELEASE, f.path);
+  if (compared == COMPARE_UNREADABLE) Unreadable(failed, error);
 }
 
 // The image digest of a file's bytes, read whole through one handle; 0 and *error when they
@@ -321,6 +351,7 @@ int VerifyInstallation(int* installedFound) {
     Finding(MSG_VERIFY_CHANGED_AT_RESTART, driverDir);
   int unknown = CheckRestartStates();
   ComparePlacements();
+  CompareWithRunningProgram();
   if (!entry && IsMissing(entryError))
     Finding(MSG_VERIFY_NO_ENTRY, UNINSTALL_KEY);
   else if (!entry || entryError)

@@ -29,7 +29,10 @@ static void Pending(const std::string& dest, const char* bytes) {
   sim::M().files.pendingMoves.push_back({sim::FullPath(copy), bytes ? sim::FullPath(dest) : "", true});
 }
 
-static HANDLE Writer = INVALID_HANDLE_VALUE;  // another program's, open for writing
+static HANDLE Writer = INVALID_HANDLE_VALUE;
+static void Release() {  // the manifest written, and the running SETUP.EXE the package's
+  proof::SetManifest(kDrv), sim::AddFile("D:\\pkg\\setup.exe", "package SETUP.EXE", 2000);
+}  // another program's, open for writing
 
 TEST_F(VerifyTest, OutcomesChangeNothing) {
   const std::string kWhole = "The KTA TVX II software, version 2.1.0.0, is installed and whole.\n",
@@ -79,8 +82,12 @@ TEST_F(VerifyTest, OutcomesChangeNothing) {
        kDrv + "SETUP.EXE is missing.\n" + kDrv + "KTASPW.DLL is missing.\n" + kDrv + "KTASPW32.DLL is missing.\n" + kDrv +
        "KTASPREM.EXE is missing.\n" + kDrv + "KTASPSVC.EXE is missing.\nHKLM\\" UNINSTALL_KEY " cannot be read (error 5).\n"},
       // Against the release's manifest: a file replaced alike in both places is found.
-      {[] { proof::SetManifest(kDrv); }, {"-V"}, 0, kWhole},
-      {[] { proof::SetManifest(kDrv), sim::AddFile(kDrv + "KTASPREM.EXE", "other", 2000), sim::AddFile(kSys + "KTASPREM.EXE", "other", 2000),
+      // The release's SETUP.EXE is the one running, read from its start.
+      {[] { Release(); }, {"-V"}, 0, kWhole},
+      {[] { Release(), sim::AddFile("D:\\pkg\\setup.exe", "package SETUP.EXF", 2000); }, {"-V"}, 2,
+       kDrv + "SETUP.EXE is not this release's file.\n"},
+      {[] { Release(), sim::InjectFault("SetFilePointerEx", 5); }, {"-V"}, 2, "D:\\pkg\\setup.exe cannot be read (error 5).\n"},
+      {[] { Release(), sim::AddFile(kDrv + "KTASPREM.EXE", "other", 2000), sim::AddFile(kSys + "KTASPREM.EXE", "other", 2000),
             sim::AddFile(kWow, "other", 2000); }, {"-V"}, 2,
        kDrv + "KTASPREM.EXE is not this release's file.\n" + kSys + "KTASPREM.EXE is not this release's file.\n" + kWow +
        " differs from " + kDrv + "KTASPW32.DLL.\n"},
