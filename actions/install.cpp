@@ -49,6 +49,8 @@ int InstallDriverSoftware(void) {
 
   // How the install run goes does not change the result.
   RunServiceTool("ktaspsvc.exe", "-install -TVX2");
+  // An installation whose install run a signed package refused is not installed.
+  if (ServiceToolRefused()) result = INSTALL_FAILED;
   // A staged or refreshed file placed again through the restart needs it as much.
   if (RestartReplacementsRecorded() && result == INSTALL_OK) result = INSTALL_REBOOT;
   return result;

@@ -171,6 +171,7 @@ static void FoldStep(int* result, int step) {
 int RemoveDriverSoftware(void) {
   LogEvent("removal: the service tool's remove run, then the files");
   RunServiceTool("ktaspsvc.exe", "-remove");
+  int toolRefused = ServiceToolRefused();
   // The running program's own file is let go: run from the driver directory, it moves out of
   // the way, which its open handle would refuse.
   CloseRunningProgramFile();
@@ -204,6 +205,8 @@ int RemoveDriverSoftware(void) {
     FoldStep(&result, step);
   }
   FoldStep(&result, RemoveDriverDirectory(driverDirName, leftForRestart));
+  // A removal whose remove run a signed package refused fails; its entry stays for another.
+  if (toolRefused) FoldStep(&result, REMOVE_FAILED);
   // Last, so that a removal that failed still shows the software and its uninstall command.
   if (result != REMOVE_FAILED && !DeleteUninstallEntry()) result = REMOVE_FAILED;
   LogEvent("removal result %d", result);

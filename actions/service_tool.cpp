@@ -44,7 +44,12 @@ static void LogToolEnd(const char* commandLine, HANDLE process, int ended, DWORD
   }
 }
 
+static int ToolRefused = 0;
+
+int ServiceToolRefused(void) { return ToolRefused; }
+
 int RunServiceTool(const char* programName, const char* arguments) {
+  ToolRefused = 0;
   STARTUPINFOA startup;
   GetStartupInfoA(&startup);
   startup.lpReserved = NULL;
@@ -79,13 +84,24 @@ int RunServiceTool(const char* programName, const char* arguments) {
   size_t nameLength = strlen(programName);
   if (nameLength == strlen(MessageTable[MSG_FILE_SERVICE_TOOL]) &&
       CompareTextNoCase(programName, MessageTable[MSG_FILE_SERVICE_TOOL], nameLength) == 0 &&
-      !ToolPassesSignatureCheck(programPath))
+      !ToolPassesSignatureCheck(programPath)) {
+    ToolRefused = 1;
     return 0;
+  }
 
+  // The tool starts in the driver directory, which holds the same package and only
+  // administrators can write: Windows searches a program's current directory for libraries.
+  // Without one (a removal left it half gone) the system directory serves alike.
+  char driverDir[PATH_BUFFER_SIZE];
+  BuildDriverDirCompare(driverDir, systemDir);
   PROCESS_INFORMATION process;
   memset(&process, 0, sizeof process);
-  if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NEW_CONSOLE, NULL, NULL,
-                      &startup, &process)) {
+  int started = CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NEW_CONSOLE, NULL,
+                               driverDir, &startup, &process);
+  if (!started && GetLastError() == ERROR_DIRECTORY)
+    started = CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NEW_CONSOLE, NULL,
+                             systemDir, &startup, &process);
+  if (!started) {
     LogEvent("tool %s: not started (error %lu)", commandLine, (unsigned long)GetLastError());
     return 0;
   }

@@ -197,6 +197,10 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
     M().lastError = ERROR_FILE_NOT_FOUND;
     return FALSE;
   }
+  if (lpCurrentDirectory && !DirectoryExists(lpCurrentDirectory)) {
+    M().lastError = ERROR_DIRECTORY;  // a current directory that is not one
+    return FALSE;
+  }
 
   ProcessEntry p;
   p.program = program->path;

@@ -38,13 +38,15 @@ TEST_F(ServiceToolTest, StartsWithTheExactArgumentsAndStartupRecord) {
   own.lpReserved2 = extra;
   own.hStdOutput = (HANDLE)0x44;
   sim::AddProgram(kTool, 0);
+  sim::AddDirectory("C:\\WINDOWS\\system32\\drivers\\tvx2");
 
   EXPECT_EQ(RunServiceTool("ktaspsvc.exe", "-install -TVX2"), 1);
   std::vector<sim::CallRecord> calls = sim::CallsTo("CreateProcessA");
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].args,
             (std::vector<std::string>{"NULL", "\"C:\\WINDOWS\\system32\\ktaspsvc.exe\" -install -TVX2",
-                                      "NULL", "NULL", "0", "0x10", "NULL", "NULL", "ptr", "ptr"}));
+                                      "NULL", "NULL", "0", "0x10", "NULL",
+                                      "C:\\WINDOWS\\system32\\drivers\\tvx2", "ptr", "ptr"}));
   ASSERT_EQ(sim::M().process.processes.size(), 1u);
   const STARTUPINFOA& given = sim::M().process.processes[0].startup;
   EXPECT_EQ(given.lpReserved, nullptr);
@@ -60,6 +62,10 @@ TEST_F(ServiceToolTest, StartsWithTheExactArgumentsAndStartupRecord) {
   EXPECT_EQ(given.dwFillAttribute, 7u);
   EXPECT_EQ(given.hStdOutput, (HANDLE)0x44);
   ExpectHandlesClosed();
+  // Without a driver directory, the system directory.
+  sim::RemoveFile("C:\\WINDOWS\\system32\\drivers\\tvx2");
+  EXPECT_EQ(RunServiceTool("ktaspsvc.exe", "-remove"), 1);
+  EXPECT_EQ(sim::CallsTo("CreateProcessA").back().args[7], "C:\\WINDOWS\\system32");
 }
 
 TEST_F(ServiceToolTest, DotsFollowTheToolsRunTime) {

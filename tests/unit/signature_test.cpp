@@ -106,10 +106,17 @@ TEST_F(SimTest, SignedPackageOutcomes) {
        kInstall, 2, {"KTASPW.DLL"}, false, 0},
       {"signed removal", [] { Installed(sim::Signed("package KTASPSVC.EXE", "KTA")); }, kRemove,
        0, {}, false, 1},
+      // A removal whose remove run was refused fails, and keeps its entry for another try.
       {"signed removal, its installed tool another program of the signer",
-       [] { Installed(sim::Signed("t", "KTA")); }, kRemove, 0, {}, false, 0},
+       [] { Installed(sim::Signed("t", "KTA")); }, kRemove, 2, {}, false, 0},
       {"signed removal, its installed tool unsigned", [] { Installed("own program"); },
-       kRemove, 0, {}, false, 0},
+       kRemove, 2, {}, false, 0},
+      {"signed installation, its tool placed at the restart, the one now there unsigned",
+       [] {
+         Lay(kPkg, "KTA"), Replace(kSys + "KTASPSVC.EXE", "own program");
+         sim::HoldOpen(kSys + "KTASPSVC.EXE", true);
+       },
+       kInstall, 2, {}, true, 0},
       {"SETUP.EXE renamed while it starts, an unsigned one at its name",
        [] {
          Lay(kPkg, "KTA");
