@@ -5,6 +5,7 @@
 #include "../setup/messages.h"
 #include "../setup/setup.h"
 #include "../setup/text.h"
+#include "../setup/security.h"
 #include "actions.h"
 
 const int PackageFiles[5] = {MSG_FILE_SETUP, MSG_FILE_LIBRARY, MSG_FILE_LIBRARY32,
@@ -50,8 +51,11 @@ int StageDriverPackage(void) {
   ReadRestartOperations();
   char driverDir[PATH_BUFFER_SIZE];
   BuildDriverDir(driverDir, systemDir);
-  // Already there on a repeated installation; any other failure shows as failed copies.
-  CreateDirectoryA(driverDir, NULL);
+  // Already there on a repeated installation; any other failure shows as failed copies. Made
+  // here, it takes nothing from a parent others may have loosened.
+  AdminsOnly security;
+  if (MakeAdminsFolder(&security)) CreateDirectoryA(driverDir, &security.attributes);
+  FreeAdminsOnly(&security);
 
   char stagingSource[PATH_BUFFER_SIZE];
   JoinDir(stagingSource, SourceDir, "\\");

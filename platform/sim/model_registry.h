@@ -82,7 +82,9 @@ void DenyKeyAccess(const std::string& path, DWORD rights);
 struct Grants {
   DWORD system = 0;
   DWORD admins = 0;
+  DWORD users = 0;           // BUILTIN\Users
   bool others = false;
+  bool inheritable = false;  // an entry that what the object holds inherits
   bool isProtected = false;  // SE_DACL_PROTECTED: the parent's entries are not inherited
 };
 bool ReadGrants(const SECURITY_ATTRIBUTES* attributes, Grants* grants);

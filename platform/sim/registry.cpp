@@ -213,6 +213,7 @@ bool ReadGrants(const SECURITY_ATTRIBUTES* attributes, Grants* grants) {
   const BYTE* acl = (const BYTE*)sd->Dacl;
   const std::vector<BYTE> system = MakeSid(kNtAuthority, {18});
   const std::vector<BYTE> admins = MakeSid(kNtAuthority, {32, 544});
+  const std::vector<BYTE> users = MakeSid(kNtAuthority, {32, 545});
   size_t at = 8;
   for (WORD i = 0; i < sd->Dacl->AceCount; i++) {
     WORD size;
@@ -223,7 +224,11 @@ bool ReadGrants(const SECURITY_ATTRIBUTES* attributes, Grants* grants) {
     if (acl[at] == ACCESS_ALLOWED_ACE_TYPE) {
       if (memcmp(sid, system.data(), system.size()) == 0) grants->system |= mask;
       else if (memcmp(sid, admins.data(), admins.size()) == 0) grants->admins |= mask;
+      else if (memcmp(sid, users.data(), users.size()) == 0) grants->users |= mask;
       else grants->others = true;
+      if ((acl[at + 1] & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
+          (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE))
+        grants->inheritable = true;
     }
     at += size;
   }
@@ -233,9 +238,12 @@ bool ReadGrants(const SECURITY_ATTRIBUTES* attributes, Grants* grants) {
 std::string DescribeGrants(const SECURITY_ATTRIBUTES* attributes) {
   Grants g;
   if (!ReadGrants(attributes, &g)) return "";
-  char text[96];
-  snprintf(text, sizeof text, "SYSTEM 0x%lx, Administrators 0x%lx%s%s", (unsigned long)g.system,
-           (unsigned long)g.admins, g.others ? ", others" : "", g.isProtected ? ", protected" : "");
+  char users[32] = "";
+  if (g.users) snprintf(users, sizeof users, ", Users 0x%lx", (unsigned long)g.users);
+  char text[160];
+  snprintf(text, sizeof text, "SYSTEM 0x%lx, Administrators 0x%lx%s%s%s%s", (unsigned long)g.system,
+           (unsigned long)g.admins, users, g.others ? ", others" : "",
+           g.inheritable ? ", inherited by its contents" : "", g.isProtected ? ", protected" : "");
   return text;
 }
 
@@ -680,9 +688,8 @@ BOOL InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision) {
   return TRUE;
 }
 
-BOOL AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid) {
-  SIM_RECORD("AddAccessAllowedAce", {Ptr(pAcl), Dec(dwAceRevision), Hex(AccessMask), Ptr(pSid)});
-  if (Faulted("AddAccessAllowedAce")) return FALSE;
+static BOOL AddAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD AccessMask,
+                          PSID pSid) {
   BYTE* acl = (BYTE*)pAcl;
   if (!acl || !ValidAcl(acl)) {
     M().lastError = ERROR_INVALID_ACL;
@@ -709,13 +716,31 @@ BOOL AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID 
     return FALSE;
   }
   acl[at] = ACCESS_ALLOWED_ACE_TYPE;
-  acl[at + 1] = 0;
+  acl[at + 1] = (BYTE)AceFlags;
   memcpy(acl + at + 2, &aceSize, 2);
   memcpy(acl + at + 4, &AccessMask, 4);
   memcpy(acl + at + 8, pSid, sidLength);
   pAcl->AceCount++;
   if (dwAceRevision > pAcl->AclRevision) pAcl->AclRevision = (BYTE)dwAceRevision;
   return TRUE;
+}
+
+BOOL AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid) {
+  SIM_RECORD("AddAccessAllowedAce", {Ptr(pAcl), Dec(dwAceRevision), Hex(AccessMask), Ptr(pSid)});
+  if (Faulted("AddAccessAllowedAce")) return FALSE;
+  return AddAllowedAce(pAcl, dwAceRevision, 0, AccessMask, pSid);
+}
+
+BOOL AddAccessAllowedAceEx(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD AccessMask,
+                           PSID pSid) {
+  SIM_RECORD("AddAccessAllowedAceEx",
+             {Ptr(pAcl), Dec(dwAceRevision), Hex(AceFlags), Hex(AccessMask), Ptr(pSid)});
+  if (Faulted("AddAccessAllowedAceEx")) return FALSE;
+  if (AceFlags & ~(DWORD)(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE | 0x04)) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  return AddAllowedAce(pAcl, dwAceRevision, AceFlags, AccessMask, pSid);
 }
 
 BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision) {

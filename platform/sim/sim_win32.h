@@ -121,6 +121,8 @@ DWORD GetLengthSid(PSID pSid);
 PVOID FreeSid(PSID pSid);
 BOOL InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision);
 BOOL AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid);
+BOOL AddAccessAllowedAceEx(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD AccessMask,
+                           PSID pSid);
 BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision);
 BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent,
                                PACL pDacl, BOOL bDaclDefaulted);

@@ -43,7 +43,11 @@ TEST_F(StagingTest, FreshStagingCreatesTheDirectoryAndCopiesAllFiveInOrder) {
   StageDriverPackage();
   auto mkdir = sim::CallsTo("CreateDirectoryA");
   ASSERT_EQ(mkdir.size(), 1u);
-  EXPECT_EQ(mkdir[0].args, (std::vector<std::string>{DRIVER_DIR, "NULL"}));
+  EXPECT_EQ(mkdir[0].args, (std::vector<std::string>{DRIVER_DIR, "ptr"}));
+  // Made with a descriptor of its own: nothing from a parent others may have loosened.
+  EXPECT_EQ(sim::M().files.entries[sim::Lower(std::string(DRIVER_DIR).substr(0, strlen(DRIVER_DIR) - 1))].security,
+            "SYSTEM 0x1f01ff, Administrators 0x1f01ff, Users 0x1200a9, inherited by its contents, "
+            "protected");
   auto copies = Written();
   auto reads = ReadOnce();
   ASSERT_EQ(copies.size(), 5u);
