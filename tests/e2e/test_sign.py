@@ -9,10 +9,13 @@ import tempfile
 import unittest
 
 import pe
-from harness import BANNER, DIST, FAILED, PACKAGE, ROOT, Prefix
+from harness import BANNER, DIST, FAILED, PACKAGE, ROOT, WINE, Prefix
+from test_install import BUILD, COMPLETE, FORCING
 
 SIGN = os.path.join(ROOT, "scripts", "sign")
 MARKER = b"TVX2-MANIFEST-1\0"
+LOG = "C:\\windows\\Logs\\TVX2\\setup.log"
+DRIVER_DIR = "C:\\windows\\system32\\drivers\\tvx2"
 
 
 def manifest(setup):
@@ -111,36 +114,108 @@ class SignTest(unittest.TestCase):
                                  pe.version_info(os.path.join(DIST, name))["FileVersion"])
         self.assertEqual(digests(DIST), self.original)  # the build's own dist/ is untouched
 
-    def test_a_signed_package_refuses_a_service_tool_its_signer_did_not_sign(self):
+    def run_logged(self, prefix, win_dir="C:\\pkg"):
+        """A run's exit code, its output and the events it added to the run log."""
+        log = prefix.unix(LOG)
+        before = os.path.getsize(log) if os.path.exists(log) else 0
+        rc, out = prefix.run_setup(["-FU", "-X"], win_dir=win_dir)
+        with open(log, "rb") as f:
+            f.seek(before)
+            return rc, out, f.read().decode("utf-8")
+
+    def hold(self, prefix, win_path):
+        """Leaves a process behind that holds the file open without sharing until the prefix's
+        wineserver ends."""
+        holder = prefix.unix("C:\\holder.exe")
+        shutil.copy(os.path.join(BUILD, "tests", "tool_double.exe"), holder)
+        with open(holder + ".plan", "w") as f:
+            f.write("hold %s 600000\nexit 0\n" % win_path)
+        self.assertEqual(subprocess.run([WINE, "C:\\holder.exe"], env=prefix.env, cwd=prefix.work,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        timeout=60).returncode, 0)
+
+    def test_a_signed_package_takes_only_the_release_files(self):
         self.assertEqual(self.sign(SIGN_PFX=self.pfx, SIGN_PASSWORD="s3cret").returncode, 0)
         prefix = Prefix()
         self.addCleanup(prefix.close)
-        shutil.copytree(self.dist, prefix.unix("C:\\pkg"))
+        pkg, drivers = prefix.unix("C:\\pkg"), prefix.unix(DRIVER_DIR)
+        shutil.copytree(self.dist, pkg)
         state = "HKLM\\SOFTWARE\\KTA"
-        self.assertEqual(prefix.run_setup(["-FU", "-X"])[0], 0)
+
+        def ours(folder):
+            return sorted(n for n in os.listdir(folder) if n.upper() in PACKAGE)
+
+        # Package files that lead outside the folder, with the release's bytes: a symbolic link
+        # (Windows sees a plain file with the target's name) and a hard link (a second name).
+        guarded = prefix.unix("C:\\guarded")
+        os.makedirs(guarded)
+        for name, link, target in (("KTASPW.DLL", os.symlink, "secret.dll"),
+                                   ("KTASPREM.EXE", os.link, "other.exe")):
+            shutil.copy2(os.path.join(self.dist, name), os.path.join(guarded, target))
+            os.remove(os.path.join(pkg, name))
+            link(os.path.join(guarded, target), os.path.join(pkg, name))
+        rc, out, events = self.run_logged(prefix)
+        self.assertEqual((rc, out), (2, FORCING + BANNER + b"".join(
+            b"C:\\pkg\\\\" + name + b" is a link, or a file with more than one name, and is not "
+            b"taken. Copy the\r\npackage as plain files and run SETUP.EXE from there.\r\n"
+            for name in (b"KTASPW.DLL", b"KTASPREM.EXE")) + FAILED))
+        self.assertIn('open "C:\\pkg\\\\KTASPW.DLL": refused, it leads to another name', events)
+        self.assertIn('open "C:\\pkg\\\\KTASPREM.EXE": refused, the file has more than one name',
+                      events)
+        self.assertEqual(ours(drivers), ["KTASPSVC.EXE", "KTASPW32.DLL", "SETUP.EXE"])
+        self.assertEqual(ours(prefix.system32), [])
+        for name in ("KTASPW.DLL", "KTASPREM.EXE"):
+            os.remove(os.path.join(pkg, name))
+            shutil.copy2(os.path.join(self.dist, name), pkg)
+
+        # A reader holds a package file without sharing, in the package folder and then in the
+        # driver directory that a repair starts from: not checked, not deleted, nothing recorded
+        # for the restart; once the holder is gone (the prefix stopped), a run installs.
+        for held, win_dir in (("C:\\pkg\\KTASPW.DLL", "C:\\pkg"),
+                              (DRIVER_DIR + "\\KTASPW.DLL", DRIVER_DIR)):
+            self.hold(prefix, held)
+            rc, out, events = self.run_logged(prefix, win_dir)
+            self.assertEqual((rc, out), (2, FORCING + BANNER + b"KTASPW.DLL is in use by another "
+                                         b"program and was not checked. Close that program, or"
+                                         b"\r\nrestart the machine, and run the installation "
+                                         b"again.\r\n" + FAILED), held)
+            self.assertIn('open "%s": not read (error 32)' % held.replace("pkg\\", "pkg\\\\"),
+                          events)
+            self.assertNotIn("delete", events)
+            self.assertEqual(pathlib.Path(prefix.unix(held)).read_bytes(),
+                             pathlib.Path(self.dist, "KTASPW.DLL").read_bytes())
+            self.assertEqual(prefix.pending_renames(), [])  # the prefix stopped: the holder too
+            rc, out, _ = self.run_logged(prefix, win_dir)
+            self.assertEqual(rc, 0, out)
+            self.assertTrue(out.endswith(COMPLETE), out)
         self.assertIsNotNone(prefix.reg_query(state + "\\TVX2", "ServiceInstalled"))
         placed = pathlib.Path(prefix.system32, "KTASPSVC.EXE").read_bytes()
+
+        # KTASPSVC.EXE unsigned (the release's bytes), signed by another signer, and another
+        # program signed by the package's own signer: none is staged, placed or started.
         _, other = self.certificate("other", "Someone else")
         tool = prefix.unix("C:\\pkg\\KTASPSVC.EXE")
-        unsigned = os.path.join(DIST, "KTASPSVC.EXE")
-        for sign_with in (None, other):  # the service tool unsigned, then by another signer
+        unsigned, by_other = os.path.join(DIST, "KTASPSVC.EXE"), prefix.unix("C:\\other.exe")
+        subprocess.run(["osslsigncode", "sign", "-pkcs12", other, "-pass", "s3cret", "-h",
+                        "sha256", "-in", unsigned, "-out", by_other], check=True,
+                       capture_output=True)
+        refused = 'signature of "C:\\pkg\\\\KTASPSVC.EXE": not as its publisher signed it'
+        for source, logged in ((unsigned, refused), (by_other, refused),
+                               (os.path.join(self.dist, "KTASPREM.EXE"),
+                                'digest of "C:\\pkg\\\\KTASPSVC.EXE": not the release\'s')):
             os.remove(tool)
-            subprocess.run(["osslsigncode", "sign", "-pkcs12", sign_with, "-pass", "s3cret",
-                            "-h", "sha256", "-in", unsigned, "-out", tool] if sign_with else
-                           ["cp", unsigned, tool], check=True, capture_output=True)
-            os.utime(tool)  # as new as the staged copy: no date question
+            shutil.copy(source, tool)  # as new as the staged copy: no date question
             prefix.run("reg", ["delete", state, "/f"])
-            rc, out = prefix.run_setup(["-FU", "-X"])
-            self.assertEqual((rc, out), (2, b"Skipping hardware detection - forcing Vorrin.\r\n"
-                                         + BANNER + b"KTASPSVC.EXE is not as its publisher "
-                                         b"signed it: the package was changed since it was "
-                                         b"signed. Get the package again from its publisher."
-                                         b"\r\n" + FAILED), sign_with)
-            # Nothing started (the tool records its runs), nothing placed, the file not staged.
-            self.assertIsNone(prefix.reg_query(state), sign_with)
-            self.assertEqual(pathlib.Path(prefix.system32, "KTASPSVC.EXE").read_bytes(), placed)
-            self.assertNotIn("KTASPSVC.EXE",
-                             os.listdir(prefix.unix("C:\\windows\\system32\\drivers\\tvx2")))
+            rc, out, events = self.run_logged(prefix)
+            self.assertEqual((rc, out), (2, FORCING + BANNER + b"KTASPSVC.EXE is not as its "
+                                         b"publisher signed it: the package was changed since "
+                                         b"it was signed. Get the package again from its "
+                                         b"publisher.\r\n" + FAILED), source)
+            self.assertIn(logged, events, source)
+            # Nothing started (the tool records its runs), nothing placed, nor staged.
+            self.assertIsNone(prefix.reg_query(state), source)
+            for folder in (prefix.system32, drivers):
+                self.assertEqual(pathlib.Path(folder, "KTASPSVC.EXE").read_bytes(), placed)
 
         # -V digests the signed files as osslsigncode does: the installation is whole. A file of
         # the same signer put alike into the driver directory and its placement is found.
