@@ -374,10 +374,11 @@ static int JudgeDriverDirFile(const char* path, int i, LONG* result, int* deleta
     opened = OpenPackageFile(copy, copyName ? copyName + 1 : copy, &file);
     path = copy;
   }
+  // Lists that cannot be read whole: the file is judged as it is now, and nothing is recorded
+  // for the restart after them (see DeleteFailedFile).
+  if (after == AFTER_RESTART_UNKNOWN) after = AFTER_RESTART_AS_NOW;
   int verdict = CHECK_NOT_RELEASE;
-  if (after == AFTER_RESTART_UNKNOWN) {
-    verdict = CHECK_UNCHECKABLE;
-  } else if (after == AFTER_RESTART_NOTHING || after == AFTER_RESTART_OTHER) {
+  if (after == AFTER_RESTART_NOTHING || after == AFTER_RESTART_OTHER) {
     LogEvent("signature check: \"%s\" is gone or another file after the restart", path);
   } else if (opened == PACKAGE_IN_USE) {
     verdict = CHECK_IN_USE;

@@ -109,9 +109,15 @@ TEST_F(SimTest, SignedPackageOutcomes) {
       {"a crypt32.dll beside SETUP.EXE, no loader update",
        [] { Lay(kPkg, "KTA"), sim::AddFile(kPkg + "crypt32.dll", "planted", 2000), sim::WithoutLoaderUpdate(); },
        kInstall, 0, {}, true, 1},
-      {"a library by another signer, undeletable, the restart lists unknown", [] { Lay(kPkg, "KTA");
-         Replace(kPkg + "KTASPW.DLL", sim::Signed("package KTASPW.DLL", "Other")), sim::InjectFault("DeleteFileA", 5, kDriver + "KTASPW.DLL");
-         sim::InjectFault("RegOpenKeyExA", 5, SIM_SESSION_MANAGER_PATH); }, kInstall, 2, {"KTASPW.DLL"}, false, 0},
+      {"from the driver directory, a library by another signer, undeletable, the restart "
+       "lists unknown",
+       [] {
+         Lay(kDriver, "KTA");
+         Replace(kDriver + "KTASPW.DLL", sim::Signed("package KTASPW.DLL", "Other"));
+         sim::InjectFault("DeleteFileA", 5, kDriver + "KTASPW.DLL");
+         sim::InjectFault("RegOpenKeyExA", 5, SIM_SESSION_MANAGER_PATH);
+       },
+       {kDriver + "SETUP.EXE", "-FU", "-X"}, 2, {"KTASPW.DLL"}, false, 0},
       {"signed removal", [] { Installed(sim::Signed("package KTASPSVC.EXE", "KTA")); }, kRemove,
        0, {}, false, 1},
       {"signed removal, its installed tool another program of the signer",
