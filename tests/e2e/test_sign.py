@@ -231,6 +231,34 @@ class SignTest(unittest.TestCase):
             driver + " is not this release's file.\r\nC:\\windows\\system32\\KTASPREM.EXE is not "
             "this release's file.\r\n").encode() + FAILED))
 
+    def test_a_signed_setup_swapped_while_it_starts_changes_nothing(self):
+        """The signed SETUP.EXE started suspended, moved away and the unsigned build put at its
+        name: the running program's path no longer names it, so no unsigned run follows."""
+        self.assertEqual(self.sign(SIGN_PFX=self.pfx, SIGN_PASSWORD="s3cret").returncode, 0)
+        prefix = Prefix()
+        self.addCleanup(prefix.close)
+        shutil.copytree(self.dist, prefix.unix("C:\\pkg"))
+        shutil.copy2(os.path.join(DIST, "KTASPSVC.EXE"), prefix.unix("C:\\pkg\\KTASPSVC.EXE"))
+        swap = os.path.join(os.environ.get("SETUP_BUILD", os.path.join(ROOT, "build", "windows")),
+                            "tests", "swap_start.exe")
+        rc, out = prefix.run("Z:" + swap, ["C:\\pkg\\SETUP.EXE", "C:\\pkg\\SETUP.OLD",
+                                           "Z:" + os.path.join(DIST, "SETUP.EXE"), "-FU", "-X"],
+                             cwd=prefix.unix("C:\\pkg"))
+        self.assertEqual((rc, out), (2, b"Skipping hardware detection - forcing Vorrin.\r\n"
+                                     + BANNER + b"SETUP.EXE is no longer the file at its own "
+                                     b"path: it was moved away while it started. Nothing was "
+                                     b"changed; run SETUP.EXE again from a folder only "
+                                     b"administrators can change.\r\n" + FAILED), prefix.stderr)
+        with open(prefix.unix("C:\\windows\\Logs\\TVX2\\setup.log"), "rb") as f:
+            log = f.read()
+        self.assertIn(b"running program \"C:\\pkg\\SETUP.EXE\": another file is at its path", log)
+        self.assertNotIn(b"the package's files are not checked", log)
+        # Nothing placed, no driver directory, no tool started (the tool records its runs).
+        self.assertEqual([n for n in PACKAGE[1:] if os.path.exists(os.path.join(prefix.system32, n))],
+                         [])
+        self.assertFalse(os.path.exists(prefix.unix("C:\\windows\\system32\\drivers\\tvx2")))
+        self.assertIsNone(prefix.reg_query("HKLM\\SOFTWARE\\KTA"))
+
 
 if __name__ == "__main__":
     unittest.main()
