@@ -112,6 +112,7 @@ void KillInstaller() {
   m.registry.sids.clear();
   m.devices.localBlocks.clear();
   m.devices.sets.clear();
+  for (MappedView& v : m.files.views) v.mapped = false;  // the process's views end with it
   m.liveAllocations = 0;
   // The loader state was the stopped process's own.
   m.libraries.defaultDirs = 0;
