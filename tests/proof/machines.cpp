@@ -175,6 +175,7 @@ void UpgradeBesideASecondListDeletion() { Upgrade(); SecondListDeletion(); }
 void SignPackage(const char* signer) {
   for (const char* name : kPackage)
     sim::AddFile(kPkg + name, sim::Signed(Bytes(name), signer), kPackageTime);
+  proof::SetManifest(kPkg);  // the release is what was signed
 }
 void SignedUpgrade() { Upgrade(), SignPackage("KTA"); }
 void SignedPackageWithAnotherTool() {

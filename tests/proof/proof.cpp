@@ -550,8 +550,14 @@ bool OutputIsKnownText(const std::string& out, std::string* rest) {
                    : std::string(strchr(".^$|()[]{}*+?\\", *f) ? "\\" : "") + *f;
       formats.emplace_back(pattern);
     }
-    for (const std::regex& format : formats)
-      if (lineLen > taken && std::regex_match(line, format)) taken = lineLen;
+    // Each from here on: a text of more than one line is matched whole.
+    for (const std::regex& format : formats) {
+      std::smatch found;
+      if (std::regex_search(out.cbegin() + (long)pos, out.cend(), found, format,
+                            std::regex_constants::match_continuous) &&
+          (size_t)found.length(0) > taken)
+        taken = (size_t)found.length(0);
+    }
     for (const char* prefix : kTracePrefixes)
       if (line.compare(0, strlen(prefix), prefix) == 0 && lineLen > taken) taken = lineLen;
     if (taken == 0) {

@@ -143,6 +143,7 @@ const std::vector<DWORD>& ErrorsFor(const sim::CallRecord& call) {
 // A fresh machine arranged as the row says, its calls counted (and recorded when asked).
 void Prepare(const MachineCase& machine, bool record) {
   sim::Reset();
+  proof::SetManifest("");  // a global of the installer's, which no reset of the machine clears
   machine.arrange();
   sim::M().recording = record ? sim::Recording::All : sim::Recording::None;
 }
