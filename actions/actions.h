@@ -91,6 +91,8 @@ int GrantAdminsFullControl(HKEY parent, const char* name);
 #define TOOL_POLL_LIMIT 60
 #define TOOL_POLL_MS 5000
 int RunServiceTool(const char* programName, const char* arguments);
+// The same, started in the system directory instead of the driver directory when inDriverDir is 0.
+int RunServiceToolFrom(const char* programName, const char* arguments, int inDriverDir);
 // Whether the latest RunServiceTool did not start the service tool because a signed package
 // refused it: the run then fails.
 int ServiceToolRefused(void);

@@ -170,7 +170,7 @@ static void FoldStep(int* result, int step) {
 
 int RemoveDriverSoftware(void) {
   LogEvent("removal: the service tool's remove run, then the files");
-  RunServiceTool("ktaspsvc.exe", "-remove");
+  RunServiceToolFrom("ktaspsvc.exe", "-remove", 0);
   int toolRefused = ServiceToolRefused();
   // The running program's own file is let go: run from the driver directory, it moves out of
   // the way, which its open handle would refuse.

@@ -49,6 +49,10 @@ static int ToolRefused = 0;
 int ServiceToolRefused(void) { return ToolRefused; }
 
 int RunServiceTool(const char* programName, const char* arguments) {
+  return RunServiceToolFrom(programName, arguments, 1);
+}
+
+int RunServiceToolFrom(const char* programName, const char* arguments, int inDriverDir) {
   ToolRefused = 0;
   STARTUPINFOA startup;
   GetStartupInfoA(&startup);
@@ -91,9 +95,12 @@ int RunServiceTool(const char* programName, const char* arguments) {
 
   // The tool starts in the driver directory, which holds the same package and only
   // administrators can write: Windows searches a program's current directory for libraries.
-  // Without one (a removal left it half gone) the system directory serves alike.
+  // Without one (a removal left it half gone) the system directory serves alike; so it does for
+  // the removal, which deletes the driver directory next and cannot while a process (under
+  // Wine, the tool's console host too) has it as its current directory.
   char driverDir[PATH_BUFFER_SIZE];
-  BuildDriverDirCompare(driverDir, systemDir);
+  if (inDriverDir) BuildDriverDirCompare(driverDir, systemDir);
+  else CopyText(driverDir, sizeof driverDir, systemDir);
   PROCESS_INFORMATION process;
   memset(&process, 0, sizeof process);
   int started = CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, CREATE_NEW_CONSOLE, NULL,

@@ -196,6 +196,8 @@ TEST_F(RemoveTest, TheServiceToolRemovesItselfBeforeAnyFileIsDeleted) {
     if (calls[i].op == "DeleteFileA") firstDelete = i;
   }
   EXPECT_LT(started, firstDelete);
+  // Started in the system directory: the driver directory it would hold goes next.
+  EXPECT_EQ(calls[started].args[7], kSys);
   // The files in their order: the system directory, WOW64, the driver directory, then the folder.
   std::vector<std::string> deleted;
   for (const sim::CallRecord& c : sim::CallsTo("DeleteFileA")) deleted.push_back(c.args[0]);
