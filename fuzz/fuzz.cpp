@@ -101,6 +101,9 @@ void RequirePathsWhole() {
     }
     // A rename through a handle is the log's rotation, to its older generation alone; a file
     // marked for deletion through a handle is a log just made and then refused.
+    // A copy's last-write time and attributes, set on the file it writes (named by its open).
+    if (c.op == "SetFileInformationByHandle" && c.args[1] == std::to_string(FileBasicInfo))
+      continue;
     if (c.op == "SetFileInformationByHandle") {
       Require(!log.empty(), "a file's information changed without a log:", c.args[2]);
       if (c.args[1] == std::to_string(FileRenameInfo))
@@ -161,6 +164,12 @@ void RequirePathsWhole() {
     // The verification looks the driver directory up, and reads what the installation placed.
     if (c.op == "FindFirstFileA" && c.args[0] + "\\" == dirs[1]) continue;
     if (c.op == "CreateFileA" && c.args[1] == sim::Hex(GENERIC_READ)) paths = {c.args[0]};
+    // The running installer opens its own file, to know it is the program that runs.
+    const sim::Machine& m = sim::M();
+    const std::string self = !m.modulePath.empty()     ? m.modulePath
+                             : !m.lastModulePath.empty() ? m.lastModulePath
+                                                         : sim::kUnarrangedImage;
+    if (c.op == "CreateFileA" && sim::EqualNoCase(c.args[0], self)) continue;
     // The removal's deletions, and the copies of ours that a recorded move names: those name
     // the WOW64 directory as Windows records it, without the step up.
     if (c.op == "DeleteFileA") paths = {c.args[0]};

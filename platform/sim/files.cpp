@@ -288,6 +288,7 @@ void SetRunningImage(const std::string& path) {
 }
 
 void EndRunningImages() {
+  if (!M().modulePath.empty()) M().lastModulePath = M().modulePath;
   M().modulePath.clear();
   for (auto& entry : M().files.entries) entry.second.runningImage = false;
 }

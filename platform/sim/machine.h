@@ -109,6 +109,7 @@ struct Machine {
   // The running program's file, as GetModuleFileNameA gives it: set by SetRunningImage, kept
   // when the file is renamed (empty: kUnarrangedImage).
   std::string modulePath;
+  std::string lastModulePath;  // the program the last run that ended was started as
 
   std::vector<Fault> faults;
   // Another program's act at a chosen moment: run once, just before the installer's call of
