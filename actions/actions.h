@@ -4,6 +4,7 @@
 #define ACTIONS_ACTIONS_H
 
 #include "../platform/win32.h"
+#include "package.h"
 
 // Copy results.
 #define COPY_OK 0
@@ -63,7 +64,6 @@ DWORD WriteNewPackageCopy(const PackageFile* file, const char* copyPath);
 
 // Package staging and tool refresh (staging.cpp). The Build functions write into buffers
 // of PATH_BUFFER_SIZE bytes, from the system directory as GetSystemDirectoryA gives it.
-extern const int PackageFiles[5];
 // The package's files that the installation places into the system directory, in order.
 extern const int SystemDirFiles[3];
 // Reads the system directory into a buffer of PATH_BUFFER_SIZE bytes. Main has checked it at

@@ -18,10 +18,10 @@
 
 static int PackageNameOf(const char* name) {
   size_t length = strlen(name);
-  for (int i = 0; i < 5; i++) {
-    const char* known = MessageTable[PackageFiles[i]];
+  for (int i = 0; i < PackageFileCount; i++) {
+    const char* known = MessageTable[PackageFiles[i].name];
     if (length == strlen(known) && CompareTextNoCase(name, known, length) == 0)
-      return PackageFiles[i];
+      return PackageFiles[i].name;
   }
   return 0;
 }

@@ -198,9 +198,9 @@ int RemoveDriverSoftware(void) {
   FoldStep(&result, DeleteInstalledFile(wow64Dir, MessageTable[MSG_FILE_LIBRARY], 0));
 
   int leftForRestart = 0;
-  for (int i = 0; i < 5; i++) {
-    int step = DeleteInstalledFile(driverDir, MessageTable[PackageFiles[i]],
-                                   PackageFiles[i] == MSG_FILE_SETUP);
+  for (int i = 0; i < PackageFileCount; i++) {
+    int step = DeleteInstalledFile(driverDir, MessageTable[PackageFiles[i].name],
+                                   PackageFiles[i].name == MSG_FILE_SETUP);
     if (step == REMOVE_REBOOT) leftForRestart = 1;
     FoldStep(&result, step);
   }

@@ -319,9 +319,9 @@ static void BuildTargets(const char* systemDir) {
   AppendText(Targets[TARGET_WOW64], PATH_BUFFER_SIZE, MessageTable[MSG_FILE_LIBRARY]);
   DropParentSteps(Targets[TARGET_WOW64]);
   BuildDriverDir(dir, systemDir);
-  for (int i = 0; i < 5; i++) {
+  for (int i = 0; i < PackageFileCount; i++) {
     CopyText(Targets[TARGET_STAGED + i], PATH_BUFFER_SIZE, dir);
-    AppendText(Targets[TARGET_STAGED + i], PATH_BUFFER_SIZE, MessageTable[PackageFiles[i]]);
+    AppendText(Targets[TARGET_STAGED + i], PATH_BUFFER_SIZE, MessageTable[PackageFiles[i].name]);
   }
   BuildDriverDirCompare(Targets[TARGET_DRIVER_DIR], systemDir);
 }

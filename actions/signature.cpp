@@ -51,7 +51,7 @@ void CloseRunningProgramFile(void) {
 void ForgetOwnSignature(void) {
   CloseRunningProgramFile();
   OwnSignature = SIGNATURE_UNSIGNED;
-  for (int i = 0; i < 5; i++) StagedVerdicts[i] = CHECK_NONE;
+  for (int i = 0; i < PackageFileCount; i++) StagedVerdicts[i] = CHECK_NONE;
   memset(StagedResults, 0, sizeof StagedResults);
   memset(PinnedThumbprint, 0, sizeof PinnedThumbprint);
 }
@@ -277,8 +277,8 @@ static void DeleteFailedFile(const char* path) {
 }
 
 static int PackageIndex(int name) {
-  for (int i = 0; i < 5; i++)
-    if (PackageFiles[i] == name) return i;
+  for (int i = 0; i < PackageFileCount; i++)
+    if (PackageFiles[i].name == name) return i;
   return -1;
 }
 
@@ -361,7 +361,7 @@ void NoteStagedOpenFailure(int name, int opened, DWORD error) {
 // What the driver directory's file will be after the restart, judged as staging judges the
 // package: its own bytes, or those of the copy of ours that the restart moves onto it.
 static int JudgeDriverDirFile(const char* path, int i, LONG* result, int* deletable) {
-  const char* name = MessageTable[PackageFiles[i]];
+  const char* name = MessageTable[PackageFiles[i].name];
   PackageFile file;
   int opened = OpenPackageFile(path, name, &file);
   char copy[PATH_BUFFER_SIZE];
@@ -389,7 +389,7 @@ static int JudgeDriverDirFile(const char* path, int i, LONG* result, int* deleta
     verdict = CHECK_UNCHECKABLE;
     *result = (LONG)file.error;
   } else if (opened == PACKAGE_OPEN) {
-    file.name = PackageFiles[i];
+    file.name = PackageFiles[i].name;
     verdict = JudgePackageFile(&file, path, 1);
     *result = file.checkResult;
     *deletable = verdict == CHECK_NOT_RELEASE && after == AFTER_RESTART_AS_NOW;
@@ -408,8 +408,8 @@ int CheckPackageSignatures(const char* systemDir) {
   BuildDriverDir(driverDir, systemDir);
   ReadRestartOperations();
   int allPass = 1;
-  for (int i = 0; i < 5; i++) {
-    const char* name = MessageTable[PackageFiles[i]];
+  for (int i = 0; i < PackageFileCount; i++) {
+    const char* name = MessageTable[PackageFiles[i].name];
     char path[PATH_BUFFER_SIZE];
     int verdict = StagedVerdicts[i], deletable = 0;
     LONG result = StagedResults[i];

@@ -8,8 +8,6 @@
 #include "../setup/security.h"
 #include "actions.h"
 
-const int PackageFiles[5] = {MSG_FILE_SETUP, MSG_FILE_LIBRARY, MSG_FILE_LIBRARY32,
-                             MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
 const int SystemDirFiles[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
 
 static void JoinDir(char* out, const char* first, const char* second) {
@@ -61,8 +59,8 @@ int StageDriverPackage(void) {
   JoinDir(stagingSource, SourceDir, "\\");
   LogEvent("staging the package from \"%s\" into \"%s\"", stagingSource, driverDir);
   int refusals = RestartRefusals(), links = PackageFilesRefused;
-  for (int i = 0; i < 5; i++) {
-    const char* name = MessageTable[PackageFiles[i]];
+  for (int i = 0; i < PackageFileCount; i++) {
+    const char* name = MessageTable[PackageFiles[i].name];
     CopyPackageFile(stagingSource, driverDir, name, name, Unattended, 1);
   }
   // A package file that is a link is no package file: the run does not go on without it.

@@ -35,7 +35,7 @@ static DWORD PlacedKilobytes(const char* systemDir) {
   BuildSystemDirWithSeparator(dirs[1], systemDir);
   BuildWow64Dir(dirs[2], systemDir);
   unsigned long long bytes = 0;
-  for (int i = 0; i < 5; i++) bytes += FileBytes(dirs[0], PackageFiles[i]);
+  for (int i = 0; i < PackageFileCount; i++) bytes += FileBytes(dirs[0], PackageFiles[i].name);
   for (int i = 0; i < 3; i++) bytes += FileBytes(dirs[1], SystemDirFiles[i]);
   bytes += FileBytes(dirs[2], MSG_FILE_LIBRARY);
   unsigned long long kilobytes = (bytes + 1023) / 1024;

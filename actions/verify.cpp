@@ -199,7 +199,7 @@ static int DigestOfFile(const char* path, unsigned char* digest, DWORD* error) {
 
 // The manifest's digest for what Files[i] should hold, or null (SETUP.EXE, or no manifest).
 static const unsigned char* ReleaseOf(int i) {
-  return ReleaseDigest(PackageFiles[i < FIRST_PLACEMENT ? i : Files[i].reference]);
+  return ReleaseDigest(PackageFiles[i < FIRST_PLACEMENT ? i : Files[i].reference].name);
 }
 
 static void Join(char* out, const char* dir, int name) {
@@ -213,13 +213,13 @@ static void BuildChecked(const char* systemDir) {
   BuildSystemDirWithSeparator(systemDirSep, systemDir);
   BuildWow64Dir(wow64Dir, systemDir);
   memset(Files, 0, sizeof Files);
-  for (int i = 0; i < 5; i++) Join(Files[i].path, driverDir, PackageFiles[i]);
+  for (int i = 0; i < PackageFileCount; i++) Join(Files[i].path, driverDir, PackageFiles[i].name);
   for (int i = 0; i < 4; i++) {
     int name = i < 3 ? SystemDirFiles[i] : MSG_FILE_LIBRARY;
     int source = i < 3 ? name : MSG_FILE_LIBRARY32;
     Join(Files[FIRST_PLACEMENT + i].path, i < 3 ? systemDirSep : wow64Dir, name);
     for (int k = 0; k < 5; k++)
-      if (PackageFiles[k] == source) Files[FIRST_PLACEMENT + i].reference = k;
+      if (PackageFiles[k].name == source) Files[FIRST_PLACEMENT + i].reference = k;
   }
 }
 
@@ -248,7 +248,7 @@ static int CheckRestartStates(void) {
 // ours that waits to be moved onto a driver file is read in its place. With the manifest, every
 // file it names is held against its digest first. Each path is named in one finding at most.
 static void ComparePlacements(void) {
-  for (int i = 0; i < 5; i++) {
+  for (int i = 0; i < PackageFileCount; i++) {
     DWORD error;
     if (Files[i].state == AFTER_RESTART_OUR_COPY && !CanOpen(Files[i].after, &error)) {
       Unreadable(Files[i].after, error);

@@ -192,8 +192,8 @@ static int IsPackageFileName(const char* path) {
   const char* name = path;
   for (const char* p = path; *p; p++)
     if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  for (int i = 0; i < 5; i++) {
-    const char* packageName = MessageTable[PackageFiles[i]];
+  for (int i = 0; i < PackageFileCount; i++) {
+    const char* packageName = MessageTable[PackageFiles[i].name];
     size_t length = strlen(packageName);
     if (strlen(name) == length && CompareTextNoCase(name, packageName, length) == 0) return 1;
   }

@@ -30,7 +30,7 @@ TEST_F(StagingTest, DirectoryStringsAreBuiltFromTheSystemDirectory) {
   EXPECT_STREQ(out, "C:\\WINDOWS\\system32\\");
   BuildWow64Dir(out, "C:\\WINDOWS\\system32");
   EXPECT_STREQ(out, "C:\\WINDOWS\\system32\\..\\sysWOW64\\");
-  for (int i = 0; i < 5; i++) EXPECT_STREQ(MessageTable[PackageFiles[i]], kPackage[i]);
+  for (int i = 0; i < 5; i++) EXPECT_STREQ(MessageTable[PackageFiles[i].name], kPackage[i]);
   // The longest system directory accepted still fits with room to spare.
   std::string longest(259, 's');
   BuildDriverDir(out, longest.c_str());
