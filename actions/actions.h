@@ -62,23 +62,18 @@ void ClosePackageFile(PackageFile* file);
 DWORD WritePackageCopy(const PackageFile* file, const char* destPath);
 DWORD WriteNewPackageCopy(const PackageFile* file, const char* copyPath);
 
-// Package staging and tool refresh (staging.cpp). The Build functions write into buffers
-// of PATH_BUFFER_SIZE bytes, from the system directory as GetSystemDirectoryA gives it.
-// The package's files that the installation places into the system directory, in order.
-extern const int SystemDirFiles[3];
+// Package staging and tool refresh (staging.cpp); the package's directories are built by
+// package.h's functions.
 // Reads the system directory into a buffer of PATH_BUFFER_SIZE bytes. Main has checked it at
 // start-up; should it be unusable later, every path built from it would start at the root of
 // the current drive, so callers then copy and start nothing. Returns 1 when usable.
 int ReadSystemDir(char* systemDir);
 // The same for the Windows directory (the system's, not a user's).
 int ReadWindowsDir(char* windowsDir);
-void BuildDriverDir(char* out, const char* systemDir);
-void BuildDriverDirCompare(char* out, const char* systemDir);
-void BuildSystemDirWithSeparator(char* out, const char* systemDir);
-void BuildWow64Dir(char* out, const char* systemDir);
 // Returns COPY_FAILED when the restart would undo a staged file (see RestartRefusals), else
 // COPY_OK: its other failures show as failed copies later.
 int StageDriverPackage(void);
+// Places again, from the driver directory, the package's files marked `refreshed`.
 void RefreshServiceTools(void);
 
 // Legacy service removal (legacy.cpp).
@@ -158,8 +153,8 @@ int VerifyInstallation(int* installedFound);
 // The package's signatures (signature.cpp). ReadOwnSignature checks the running program once a
 // run, before anything is changed: unsigned, signed (its signer is pinned), or signed with a
 // signature that does not hold or cannot be checked (message 99 is printed then, and nothing
-// may be changed). With a pinned signer, CheckPackageSignatures checks the five files in the
-// driver directory, prints message 99 for each that fails and deletes it, and returns 1 when
+// may be changed). With a pinned signer, CheckPackageSignatures checks the package's files in
+// the driver directory, prints message 99 for each that fails and deletes it, and returns 1 when
 // all pass; ToolPassesSignatureCheck says whether a package program may be started. Both
 // check nothing and return 1 for an unsigned SETUP.EXE.
 #define SIGNATURE_UNSIGNED 0

@@ -28,24 +28,22 @@ int InstallDriverSoftware(void) {
 
   char systemDir[PATH_BUFFER_SIZE];
   char driverDir[PATH_BUFFER_SIZE];
-  char systemDirSep[PATH_BUFFER_SIZE];
-  char wow64Dir[PATH_BUFFER_SIZE];
+  char placeDir[PATH_BUFFER_SIZE];
   if (!ReadSystemDir(systemDir)) {
     // Nothing can be placed; the install run could not start either.
     return INSTALL_FAILED;
   }
   BuildDriverDir(driverDir, systemDir);
-  BuildSystemDirWithSeparator(systemDirSep, systemDir);
-  TraceDirectories(driverDir, systemDirSep);
-  for (int i = 0; i < 3; i++)
-    result = FoldCopyResult(
-        result, CopyDriverFile(driverDir, systemDirSep, MessageTable[SystemDirFiles[i]], Unattended));
-
-  BuildWow64Dir(wow64Dir, systemDir);
-  TraceDirectories(driverDir, wow64Dir);
-  result = FoldCopyResult(result, CopyDriverFileAs(driverDir, wow64Dir,
-                                                   MessageTable[MSG_FILE_LIBRARY32],
-                                                   MessageTable[MSG_FILE_LIBRARY], Unattended));
+  int tracedPlace = PLACE_NOWHERE;
+  for (int k = 0; k < PlacementCount(); k++) {
+    const PackageEntry& file = PackageFiles[PlacedFile(k)];
+    PlaceDir(file.place, systemDir, placeDir);
+    // Traced once for each directory, as its placements begin.
+    if (file.place != tracedPlace) TraceDirectories(driverDir, placeDir);
+    tracedPlace = file.place;
+    result = FoldCopyResult(result, CopyDriverFileAs(driverDir, placeDir, MessageTable[file.name],
+                                                     MessageTable[file.placedName], Unattended));
+  }
 
   // How the install run goes does not change the result.
   RunServiceTool("ktaspsvc.exe", "-install -TVX2");

@@ -1,8 +1,9 @@
-// The release's manifest: the digests of the four package files besides SETUP.EXE, written
+// The release's manifest: the digests of the package's files besides SETUP.EXE, written
 // into the built program by scripts/manifest (the rows stay empty until then).
 #include <string.h>
 
 #include "../setup/messages.h"
+#include "package.h"
 #include "release.h"
 
 // Not const: the build rewrites these bytes in the file, so no reading of them may be folded
@@ -19,7 +20,8 @@ static int SameName(const char* a, const char* b) {
 }
 
 const unsigned char* ReleaseDigest(int name) {
-  if (name < MSG_FILE_LIBRARY || name > MSG_FILE_SERVICE_TOOL) return 0;
+  int i = PackageIndexOf(name);
+  if (i < 0 || PackageFiles[i].kind == FILE_INSTALLER) return 0;
   for (const ManifestRow& row : ReleaseManifest.rows) {
     // A name that fills its field has no terminator: not one of ours.
     if (!row.name[0] || memchr(row.name, '\0', sizeof row.name) == 0) continue;

@@ -34,5 +34,19 @@ int PlacementCount(void);
 int PlacedFile(int k);
 // The table index of the file with catalogue number `name`, or -1.
 int PackageIndexOf(int name);
+// The table index of the first file of that kind (FILE_...), or -1.
+int PackageFileOfKind(int kind);
+// The name of the file at table index i, as the package and the driver directory hold it.
+const char* PackageFileName(int i);
+
+// The package's directories, built from the system directory as GetSystemDirectoryA gives it,
+// into buffers of PATH_BUFFER_SIZE bytes: the driver directory with its separator and without
+// it, the system directory with its separator, and the 32-bit system directory.
+void BuildDriverDir(char* out, const char* systemDir);
+void BuildDriverDirCompare(char* out, const char* systemDir);
+void BuildSystemDirWithSeparator(char* out, const char* systemDir);
+void BuildWow64Dir(char* out, const char* systemDir);
+// The directory of a place (PLACE_NOWHERE: the driver directory), with its separator.
+void PlaceDir(int place, const char* systemDir, char* out);
 
 #endif

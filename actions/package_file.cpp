@@ -19,7 +19,7 @@
 static int PackageNameOf(const char* name) {
   size_t length = strlen(name);
   for (int i = 0; i < PackageFileCount; i++) {
-    const char* known = MessageTable[PackageFiles[i].name];
+    const char* known = PackageFileName(i);
     if (length == strlen(known) && CompareTextNoCase(name, known, length) == 0)
       return PackageFiles[i].name;
   }

@@ -1,5 +1,5 @@
 // What identifies this release's package: the SHA-256 Authenticode digest of each file and the
-// manifest that SETUP.EXE carries of the other four files' digests.
+// manifest that SETUP.EXE carries of the other files' digests.
 #ifndef ACTIONS_RELEASE_H
 #define ACTIONS_RELEASE_H
 
@@ -11,16 +11,17 @@
 // other file (not a well-formed image) hashed whole.
 void ImageDigest(const unsigned char* bytes, unsigned long size, unsigned char* digest);
 
-// The digest the release's manifest gives the package file with catalogue number `name`
-// (MSG_FILE_LIBRARY ... MSG_FILE_SERVICE_TOOL), or null: SETUP.EXE itself, a name the
-// manifest does not hold, or a build into which no manifest was written.
+// The digest the release's manifest gives the package file with catalogue number `name`, or
+// null: SETUP.EXE itself, a name outside the package or that the manifest does not hold, or a
+// build into which no manifest was written.
 const unsigned char* ReleaseDigest(int name);
 
 // Plain SHA-256 of a buffer.
 void Sha256(const unsigned char* bytes, unsigned long size, unsigned char* digest);
 
-// The manifest as it lies in SETUP.EXE's data: the marker, then four rows of a file name (NUL
-// padded) and its digest. The build (scripts/manifest) finds the marker in the built program
+// The manifest as it lies in SETUP.EXE's data: the marker, then a row of a file name (NUL
+// padded) and its digest for each package file besides SETUP.EXE (package.cpp checks that the
+// rows are enough). The build (scripts/manifest) finds the marker in the built program
 // and writes the rows; a row whose name is empty holds nothing. Tests fill it directly.
 #define MANIFEST_MARKER "TVX2-MANIFEST-1"  // with its NUL, MANIFEST_MARKER_SIZE bytes
 #define MANIFEST_MARKER_SIZE 16

@@ -182,25 +182,23 @@ int RemoveDriverSoftware(void) {
     LogEvent("removal: system directory unusable, nothing deleted");
     return REMOVE_FAILED;
   }
-  char systemDirSep[PATH_BUFFER_SIZE];
-  char wow64Dir[PATH_BUFFER_SIZE];
+  char placeDir[PATH_BUFFER_SIZE];
   char driverDir[PATH_BUFFER_SIZE];
   char driverDirName[PATH_BUFFER_SIZE];
-  BuildSystemDirWithSeparator(systemDirSep, systemDir);
-  BuildWow64Dir(wow64Dir, systemDir);
   BuildDriverDir(driverDir, systemDir);
   BuildDriverDirCompare(driverDirName, systemDir);
 
   int result = REMOVE_OK;
-  for (int i = 0; i < 3; i++) {
-    FoldStep(&result, DeleteInstalledFile(systemDirSep, MessageTable[SystemDirFiles[i]], 0));
+  for (int k = 0; k < PlacementCount(); k++) {
+    const PackageEntry& file = PackageFiles[PlacedFile(k)];
+    PlaceDir(file.place, systemDir, placeDir);
+    FoldStep(&result, DeleteInstalledFile(placeDir, MessageTable[file.placedName], 0));
   }
-  FoldStep(&result, DeleteInstalledFile(wow64Dir, MessageTable[MSG_FILE_LIBRARY], 0));
 
   int leftForRestart = 0;
   for (int i = 0; i < PackageFileCount; i++) {
-    int step = DeleteInstalledFile(driverDir, MessageTable[PackageFiles[i].name],
-                                   PackageFiles[i].name == MSG_FILE_SETUP);
+    int step = DeleteInstalledFile(driverDir, PackageFileName(i),
+                                   PackageFiles[i].kind == FILE_INSTALLER);
     if (step == REMOVE_REBOOT) leftForRestart = 1;
     FoldStep(&result, step);
   }

@@ -12,12 +12,11 @@
 #include "../setup/text.h"
 #include "actions.h"
 
-// The software's paths: the three placements in the system directory, the WOW64 library, the
-// five staged files, and the driver directory itself.
-#define TARGET_COUNT 10
-#define TARGET_WOW64 3
-#define TARGET_STAGED 4
-#define TARGET_DRIVER_DIR 9
+// The software's paths: the package's placements in the installation's order, its staged files
+// in table order, and the driver directory itself. Slots the package does not fill stay empty.
+#define TARGET_STAGED PACKAGE_FILES_LIMIT
+#define TARGET_DRIVER_DIR (2 * PACKAGE_FILES_LIMIT)
+#define TARGET_COUNT (TARGET_DRIVER_DIR + 1)
 // More entries for the software's paths than this make the list count as unreadable.
 #define RESTART_OPS_MAX 32
 // A value larger than this is not read (and counts as unreadable); Windows keeps the two lists
@@ -310,18 +309,17 @@ static int ReadList(HKEY key, const char* name, int secondList) {
 
 static void BuildTargets(const char* systemDir) {
   char dir[PATH_BUFFER_SIZE];
-  BuildSystemDirWithSeparator(dir, systemDir);
-  for (int i = 0; i < 3; i++) {
-    CopyText(Targets[i], PATH_BUFFER_SIZE, dir);
-    AppendText(Targets[i], PATH_BUFFER_SIZE, MessageTable[SystemDirFiles[i]]);
+  for (int k = 0; k < PlacementCount(); k++) {
+    const PackageEntry& file = PackageFiles[PlacedFile(k)];
+    PlaceDir(file.place, systemDir, dir);
+    CopyText(Targets[k], PATH_BUFFER_SIZE, dir);
+    AppendText(Targets[k], PATH_BUFFER_SIZE, MessageTable[file.placedName]);
+    DropParentSteps(Targets[k]);
   }
-  BuildWow64Dir(Targets[TARGET_WOW64], systemDir);
-  AppendText(Targets[TARGET_WOW64], PATH_BUFFER_SIZE, MessageTable[MSG_FILE_LIBRARY]);
-  DropParentSteps(Targets[TARGET_WOW64]);
   BuildDriverDir(dir, systemDir);
   for (int i = 0; i < PackageFileCount; i++) {
     CopyText(Targets[TARGET_STAGED + i], PATH_BUFFER_SIZE, dir);
-    AppendText(Targets[TARGET_STAGED + i], PATH_BUFFER_SIZE, MessageTable[PackageFiles[i].name]);
+    AppendText(Targets[TARGET_STAGED + i], PATH_BUFFER_SIZE, PackageFileName(i));
   }
   BuildDriverDirCompare(Targets[TARGET_DRIVER_DIR], systemDir);
 }

@@ -46,6 +46,19 @@ static void LogToolEnd(const char* commandLine, HANDLE process, int ended, DWORD
 
 static int ToolRefused = 0;
 
+// Whether the program started from the system directory is the package's service tool, under
+// the name it is placed as there.
+static int IsPackageServiceTool(const char* programName) {
+  size_t length = strlen(programName);
+  for (int i = 0; i < PackageFileCount; i++) {
+    const char* placed = MessageTable[PackageFiles[i].placedName];
+    if (PackageFiles[i].kind == FILE_SERVICE_TOOL && length == strlen(placed) &&
+        CompareTextNoCase(programName, placed, length) == 0)
+      return 1;
+  }
+  return 0;
+}
+
 int ServiceToolRefused(void) { return ToolRefused; }
 
 int RunServiceTool(const char* programName, const char* arguments) {
@@ -85,10 +98,7 @@ int RunServiceToolFrom(const char* programName, const char* arguments, int inDri
   CopyText(programPath, sizeof programPath, systemDir);
   AppendText(programPath, sizeof programPath, "\\");
   AppendText(programPath, sizeof programPath, programName);
-  size_t nameLength = strlen(programName);
-  if (nameLength == strlen(MessageTable[MSG_FILE_SERVICE_TOOL]) &&
-      CompareTextNoCase(programName, MessageTable[MSG_FILE_SERVICE_TOOL], nameLength) == 0 &&
-      !ToolPassesSignatureCheck(programPath)) {
+  if (IsPackageServiceTool(programName) && !ToolPassesSignatureCheck(programPath)) {
     ToolRefused = 1;
     return 0;
   }

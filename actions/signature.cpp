@@ -37,9 +37,10 @@ static HANDLE OwnFile = INVALID_HANDLE_VALUE;
 static BYTE PinnedThumbprint[THUMBPRINT_SIZE];
 
 // What staging found of each package file, as it was handed over (CHECK_NONE: the driver
-// directory's file is judged instead), and Windows' result of a check that could not be made.
-static int StagedVerdicts[5] = {CHECK_NONE, CHECK_NONE, CHECK_NONE, CHECK_NONE, CHECK_NONE};
-static LONG StagedResults[5];
+// directory's file is judged instead), and Windows' result of a check that could not be made;
+// by table index. ReadOwnSignature, which every signed run begins with, sets them to CHECK_NONE.
+static int StagedVerdicts[PACKAGE_FILES_LIMIT];
+static LONG StagedResults[PACKAGE_FILES_LIMIT];
 
 HANDLE RunningProgramFile(void) { return OwnFile; }
 
@@ -51,7 +52,7 @@ void CloseRunningProgramFile(void) {
 void ForgetOwnSignature(void) {
   CloseRunningProgramFile();
   OwnSignature = SIGNATURE_UNSIGNED;
-  for (int i = 0; i < PackageFileCount; i++) StagedVerdicts[i] = CHECK_NONE;
+  for (int& verdict : StagedVerdicts) verdict = CHECK_NONE;
   memset(StagedResults, 0, sizeof StagedResults);
   memset(PinnedThumbprint, 0, sizeof PinnedThumbprint);
 }
@@ -276,10 +277,9 @@ static void DeleteFailedFile(const char* path) {
              (unsigned long)GetLastError());
 }
 
-static int PackageIndex(int name) {
-  for (int i = 0; i < PackageFileCount; i++)
-    if (PackageFiles[i].name == name) return i;
-  return -1;
+static int IsInstaller(int name) {
+  int i = PackageIndexOf(name);
+  return i >= 0 && PackageFiles[i].kind == FILE_INSTALLER;
 }
 
 // Whether the bytes read are this release's: their digest is the one the manifest gives (SETUP.EXE
@@ -289,7 +289,7 @@ static int PackageIndex(int name) {
 static int JudgePackageFile(PackageFile* file, const char* path, int withSigner) {
   file->checkResult = 0;
   if (file->name == 0) return CHECK_NOT_RELEASE;
-  if (file->name != MSG_FILE_SETUP) {
+  if (!IsInstaller(file->name)) {
     const unsigned char* release = ReleaseDigest(file->name);
     unsigned char digest[DIGEST_SIZE];
     ImageDigest(file->bytes, file->size, digest);
@@ -332,8 +332,8 @@ int PackageFilePasses(PackageFile* file, const char* path, int staging) {
   if (OwnSignature == SIGNATURE_UNSIGNED) return 1;
   // A broken signature of SETUP.EXE itself changes nothing: Main ends the run before any copy.
   if (OwnSignature != SIGNATURE_PINNED) file->verdict = CHECK_UNCHECKABLE;
-  else file->verdict = JudgePackageFile(file, path, staging || file->name == MSG_FILE_SETUP);
-  int i = PackageIndex(file->name);
+  else file->verdict = JudgePackageFile(file, path, staging || IsInstaller(file->name));
+  int i = PackageIndexOf(file->name);
   if (staging && i >= 0) {
     StagedVerdicts[i] = file->verdict;
     StagedResults[i] = file->checkResult;
@@ -345,12 +345,12 @@ int PackageFilePasses(PackageFile* file, const char* path, int staging) {
 }
 
 void NoteStagedFile(const PackageFile* file) {
-  int i = PackageIndex(file->name);
+  int i = PackageIndexOf(file->name);
   if (i >= 0 && file->verdict == CHECK_PASSED) StagedVerdicts[i] = CHECK_PASSED;
 }
 
 void NoteStagedOpenFailure(int name, int opened, DWORD error) {
-  int i = PackageIndex(name);
+  int i = PackageIndexOf(name);
   if (i < 0 || OwnSignature == SIGNATURE_UNSIGNED) return;
   StagedVerdicts[i] = opened == PACKAGE_IN_USE    ? CHECK_IN_USE
                       : opened == PACKAGE_REFUSED ? CHECK_REFUSED
@@ -361,7 +361,7 @@ void NoteStagedOpenFailure(int name, int opened, DWORD error) {
 // What the driver directory's file will be after the restart, judged as staging judges the
 // package: its own bytes, or those of the copy of ours that the restart moves onto it.
 static int JudgeDriverDirFile(const char* path, int i, LONG* result, int* deletable) {
-  const char* name = MessageTable[PackageFiles[i].name];
+  const char* name = PackageFileName(i);
   PackageFile file;
   int opened = OpenPackageFile(path, name, &file);
   char copy[PATH_BUFFER_SIZE];
@@ -401,7 +401,7 @@ static int JudgeDriverDirFile(const char* path, int i, LONG* result, int* deleta
 int CheckPackageSignatures(const char* systemDir) {
   if (OwnSignature == SIGNATURE_UNSIGNED) return 1;
   if (OwnSignature != SIGNATURE_PINNED) {
-    PutMessageArgs(MSG_NOT_AS_SIGNED, MessageTable[MSG_FILE_SETUP]);
+    PutMessageArgs(MSG_NOT_AS_SIGNED, PackageFileName(PackageFileOfKind(FILE_INSTALLER)));
     return 0;
   }
   char driverDir[PATH_BUFFER_SIZE];
@@ -409,7 +409,7 @@ int CheckPackageSignatures(const char* systemDir) {
   ReadRestartOperations();
   int allPass = 1;
   for (int i = 0; i < PackageFileCount; i++) {
-    const char* name = MessageTable[PackageFiles[i].name];
+    const char* name = PackageFileName(i);
     char path[PATH_BUFFER_SIZE];
     int verdict = StagedVerdicts[i], deletable = 0;
     LONG result = StagedResults[i];

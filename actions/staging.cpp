@@ -1,5 +1,5 @@
-// The package file set, the directory strings built from the system directory, staging of
-// the package into the driver directory and the refresh of the two service tools.
+// Reading the system's directories, staging of the package into the driver directory and the
+// refresh of the tools that an old tool's remove run takes away.
 #include "../platform/win32.h"
 #include "../setup/log.h"
 #include "../setup/messages.h"
@@ -7,29 +7,6 @@
 #include "../setup/text.h"
 #include "../setup/security.h"
 #include "actions.h"
-
-const int SystemDirFiles[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
-
-static void JoinDir(char* out, const char* first, const char* second) {
-  CopyText(out, PATH_BUFFER_SIZE, first);
-  AppendText(out, PATH_BUFFER_SIZE, second);
-}
-
-void BuildDriverDir(char* out, const char* systemDir) {
-  JoinDir(out, systemDir, MessageTable[MSG_DRIVER_DIR]);
-}
-
-void BuildDriverDirCompare(char* out, const char* systemDir) {
-  JoinDir(out, systemDir, MessageTable[MSG_DRIVER_DIR_NAME]);
-}
-
-void BuildSystemDirWithSeparator(char* out, const char* systemDir) {
-  JoinDir(out, systemDir, "\\");
-}
-
-void BuildWow64Dir(char* out, const char* systemDir) {
-  JoinDir(out, systemDir, MessageTable[MSG_WOW64_DIR]);
-}
 
 int ReadSystemDir(char* systemDir) {
   systemDir[0] = '\0';
@@ -56,11 +33,12 @@ int StageDriverPackage(void) {
   FreeAdminsOnly(&security);
 
   char stagingSource[PATH_BUFFER_SIZE];
-  JoinDir(stagingSource, SourceDir, "\\");
+  CopyText(stagingSource, sizeof stagingSource, SourceDir);
+  AppendText(stagingSource, sizeof stagingSource, "\\");
   LogEvent("staging the package from \"%s\" into \"%s\"", stagingSource, driverDir);
   int refusals = RestartRefusals(), links = PackageFilesRefused;
   for (int i = 0; i < PackageFileCount; i++) {
-    const char* name = MessageTable[PackageFiles[i].name];
+    const char* name = PackageFileName(i);
     CopyPackageFile(stagingSource, driverDir, name, name, Unattended, 1);
   }
   // A package file that is a link is no package file: the run does not go on without it.
@@ -77,10 +55,14 @@ void RefreshServiceTools(void) {
   char systemDir[PATH_BUFFER_SIZE];
   if (!ReadSystemDir(systemDir)) return;
   char driverDir[PATH_BUFFER_SIZE];
-  char systemDirSep[PATH_BUFFER_SIZE];
   BuildDriverDir(driverDir, systemDir);
-  BuildSystemDirWithSeparator(systemDirSep, systemDir);
   LogEvent("refreshing the service tools from the driver directory");
-  CopyDriverFile(driverDir, systemDirSep, MessageTable[MSG_FILE_REMOTE_TOOL], Unattended);
-  CopyDriverFile(driverDir, systemDirSep, MessageTable[MSG_FILE_SERVICE_TOOL], Unattended);
+  for (int i = 0; i < PackageFileCount; i++) {
+    const PackageEntry& file = PackageFiles[i];
+    if (!file.refreshed) continue;
+    char placeDir[PATH_BUFFER_SIZE];
+    PlaceDir(file.place, systemDir, placeDir);
+    CopyDriverFileAs(driverDir, placeDir, MessageTable[file.name], MessageTable[file.placedName],
+                     Unattended);
+  }
 }

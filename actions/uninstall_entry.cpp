@@ -30,14 +30,15 @@ static unsigned long long FileBytes(const char* dir, int name) {
 // What the installation placed, in kilobytes rounded up: the package in the driver directory
 // and the copies in the system directories, as they are now.
 static DWORD PlacedKilobytes(const char* systemDir) {
-  char dirs[3][PATH_BUFFER_SIZE];
-  BuildDriverDir(dirs[0], systemDir);
-  BuildSystemDirWithSeparator(dirs[1], systemDir);
-  BuildWow64Dir(dirs[2], systemDir);
+  char dir[PATH_BUFFER_SIZE];
+  BuildDriverDir(dir, systemDir);
   unsigned long long bytes = 0;
-  for (int i = 0; i < PackageFileCount; i++) bytes += FileBytes(dirs[0], PackageFiles[i].name);
-  for (int i = 0; i < 3; i++) bytes += FileBytes(dirs[1], SystemDirFiles[i]);
-  bytes += FileBytes(dirs[2], MSG_FILE_LIBRARY);
+  for (int i = 0; i < PackageFileCount; i++) bytes += FileBytes(dir, PackageFiles[i].name);
+  for (int k = 0; k < PlacementCount(); k++) {
+    const PackageEntry& file = PackageFiles[PlacedFile(k)];
+    PlaceDir(file.place, systemDir, dir);
+    bytes += FileBytes(dir, file.placedName);
+  }
   unsigned long long kilobytes = (bytes + 1023) / 1024;
   return kilobytes > 0xFFFFFFFFULL ? 0xFFFFFFFFUL : (DWORD)kilobytes;
 }
@@ -63,10 +64,11 @@ int WriteUninstallEntry(void) {
   BuildDriverDirCompare(location, systemDir);
   char uninstall[PATH_BUFFER_SIZE];
   char quiet[PATH_BUFFER_SIZE];
+  const char* installer = PackageFileName(PackageFileOfKind(FILE_INSTALLER));
   int fits = CopyText(uninstall, sizeof uninstall, "\"") &&
              AppendText(uninstall, sizeof uninstall, location) &&
              AppendText(uninstall, sizeof uninstall, "\\") &&
-             AppendText(uninstall, sizeof uninstall, MessageTable[MSG_FILE_SETUP]) &&
+             AppendText(uninstall, sizeof uninstall, installer) &&
              AppendText(uninstall, sizeof uninstall, "\" -U") &&
              CopyText(quiet, sizeof quiet, uninstall) && AppendText(quiet, sizeof quiet, " -N");
   if (!fits) {

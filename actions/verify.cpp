@@ -20,10 +20,9 @@
 // No file of the package comes near this; one larger is not read to its end.
 #define VERIFY_READ_LIMIT (64UL * 1024UL * 1024UL)
 #define VERSION_BUFFER_SIZE 64
-// The five files of the driver directory, then the three placements in the system directory and
-// the one in the WOW64 directory.
-#define CHECKED_COUNT 9
-#define FIRST_PLACEMENT 5
+// The package's files in the driver directory in table order (Files[i] is row i), then its
+// placements in the order the installation makes them.
+#define CHECKED_LIMIT (2 * PACKAGE_FILES_LIMIT)
 
 #define COMPARE_SAME 0
 #define COMPARE_DIFFERENT 1
@@ -41,7 +40,8 @@ struct Checked {
   int release;
 };
 
-static Checked Files[CHECKED_COUNT];
+static Checked Files[CHECKED_LIMIT];
+static int CheckedCount = 0;
 static int Findings = 0;
 
 // Shared with other writers: the software may be in use while it is verified.
@@ -136,17 +136,25 @@ static int CompareContents(const char* a, const char* b, const char** failed, DW
   return result;
 }
 
+// Whether the build wrote the release's manifest (it holds the digests of all files or none).
+static int ManifestThere(void) {
+  for (int i = 0; i < PackageFileCount; i++)
+    if (ReleaseDigest(PackageFiles[i].name)) return 1;
+  return 0;
+}
+
 // With the manifest, the release's SETUP.EXE is the program running: the driver directory's, as
 // it stands after the restart, is compared with it byte for byte, read from its start through
 // the handle kept open since it was shown to be the running image. (Run from the driver
 // directory, it is the same file.)
 static void CompareWithRunningProgram(void) {
-  Checked& f = Files[0];
+  int installer = PackageFileOfKind(FILE_INSTALLER);
+  Checked& f = Files[installer];
   HANDLE running = RunningProgramFile();
-  if (!ReleaseDigest(MSG_FILE_LIBRARY) || running == INVALID_HANDLE_VALUE || !f.after[0]) return;
+  if (!ManifestThere() || running == INVALID_HANDLE_VALUE || !f.after[0]) return;
   char self[PATH_BUFFER_SIZE];
   DWORD length = GetModuleFileNameA(NULL, self, sizeof self);
-  if (length == 0 || length >= sizeof self) CopyText(self, sizeof self, MessageTable[MSG_FILE_SETUP]);
+  if (length == 0 || length >= sizeof self) CopyText(self, sizeof self, PackageFileName(installer));
   LARGE_INTEGER start;
   start.QuadPart = 0;
   if (!SetFilePointerEx(running, start, NULL, FILE_BEGIN)) {
@@ -199,7 +207,7 @@ static int DigestOfFile(const char* path, unsigned char* digest, DWORD* error) {
 
 // The manifest's digest for what Files[i] should hold, or null (SETUP.EXE, or no manifest).
 static const unsigned char* ReleaseOf(int i) {
-  return ReleaseDigest(PackageFiles[i < FIRST_PLACEMENT ? i : Files[i].reference].name);
+  return ReleaseDigest(PackageFiles[i < PackageFileCount ? i : Files[i].reference].name);
 }
 
 static void Join(char* out, const char* dir, int name) {
@@ -208,18 +216,16 @@ static void Join(char* out, const char* dir, int name) {
 }
 
 static void BuildChecked(const char* systemDir) {
-  char driverDir[PATH_BUFFER_SIZE], systemDirSep[PATH_BUFFER_SIZE], wow64Dir[PATH_BUFFER_SIZE];
-  BuildDriverDir(driverDir, systemDir);
-  BuildSystemDirWithSeparator(systemDirSep, systemDir);
-  BuildWow64Dir(wow64Dir, systemDir);
+  char dir[PATH_BUFFER_SIZE];
+  BuildDriverDir(dir, systemDir);
   memset(Files, 0, sizeof Files);
-  for (int i = 0; i < PackageFileCount; i++) Join(Files[i].path, driverDir, PackageFiles[i].name);
-  for (int i = 0; i < 4; i++) {
-    int name = i < 3 ? SystemDirFiles[i] : MSG_FILE_LIBRARY;
-    int source = i < 3 ? name : MSG_FILE_LIBRARY32;
-    Join(Files[FIRST_PLACEMENT + i].path, i < 3 ? systemDirSep : wow64Dir, name);
-    for (int k = 0; k < 5; k++)
-      if (PackageFiles[k].name == source) Files[FIRST_PLACEMENT + i].reference = k;
+  for (int i = 0; i < PackageFileCount; i++) Join(Files[i].path, dir, PackageFiles[i].name);
+  CheckedCount = PackageFileCount;
+  for (int k = 0; k < PlacementCount(); k++) {
+    Checked& placed = Files[CheckedCount++];
+    placed.reference = PlacedFile(k);
+    PlaceDir(PackageFiles[placed.reference].place, systemDir, dir);
+    Join(placed.path, dir, PackageFiles[placed.reference].placedName);
   }
 }
 
@@ -227,7 +233,8 @@ static void BuildChecked(const char* systemDir) {
 // finding. Returns 1 when the lists could not be read whole.
 static int CheckRestartStates(void) {
   int unknown = 0;
-  for (Checked& f : Files) {
+  for (int i = 0; i < CheckedCount; i++) {
+    Checked& f = Files[i];
     DWORD error;
     int exists = CanOpen(f.path, &error);
     char copy[PATH_BUFFER_SIZE];
@@ -255,7 +262,7 @@ static void ComparePlacements(void) {
       Files[i].after[0] = '\0';
     }
   }
-  for (int i = 0; i < CHECKED_COUNT; i++) {
+  for (int i = 0; i < CheckedCount; i++) {
     Checked& f = Files[i];
     const unsigned char* release = ReleaseOf(i);
     if (!release || !f.after[0]) continue;
@@ -268,9 +275,9 @@ static void ComparePlacements(void) {
     }
     f.judged = 1;
     f.release = memcmp(digest, release, DIGEST_SIZE) == 0;
-    if (i < FIRST_PLACEMENT && !f.release) Finding(MSG_VERIFY_NOT_RELEASE, f.path);
+    if (i < PackageFileCount && !f.release) Finding(MSG_VERIFY_NOT_RELEASE, f.path);
   }
-  for (int i = FIRST_PLACEMENT; i < CHECKED_COUNT; i++) {
+  for (int i = PackageFileCount; i < CheckedCount; i++) {
     const Checked& placed = Files[i];
     const Checked& source = Files[placed.reference];
     if (placed.judged) {
@@ -362,7 +369,7 @@ int VerifyInstallation(int* installedFound) {
   if (unknown) Finding(MSG_VERIFY_RESTART_UNKNOWN, "");
 
   int pending = 0;
-  for (const Checked& f : Files) pending |= f.state != AFTER_RESTART_AS_NOW;
+  for (int i = 0; i < CheckedCount; i++) pending |= Files[i].state != AFTER_RESTART_AS_NOW;
   LogEvent("verification: %d finding(s)%s", Findings,
            Findings || !pending ? "" : ", whole once the machine restarts");
   if (Findings) {

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "actions/package.h"
 #include "setup/events.h"
 #include "setup/lock.h"
 #include "setup/messages.h"
@@ -37,9 +38,8 @@ void RequireReleased(const proof::Outcome& outcome) {
 }
 
 static bool EndsWithPackageName(const std::string& path, std::string* dir) {
-  for (int n : {MSG_FILE_SETUP, MSG_FILE_LIBRARY, MSG_FILE_LIBRARY32, MSG_FILE_REMOTE_TOOL,
-                MSG_FILE_SERVICE_TOOL}) {
-    std::string name = MessageTable[n];
+  for (int i = 0; i < PackageFileCount; i++) {
+    std::string name = PackageFileName(i);
     if (path.size() >= name.size() &&
         sim::EqualNoCase(path.substr(path.size() - name.size()), name)) {
       *dir = path.substr(0, path.size() - name.size());

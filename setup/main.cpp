@@ -241,7 +241,7 @@ int Main(int argc, char** argv) {
     PutMessage(MSG_FAILED);
     result = EXIT_FAILED;
   } else if (signature == SIGNATURE_BROKEN) {
-    PutMessageArgs(MSG_NOT_AS_SIGNED, MessageTable[MSG_FILE_SETUP]);
+    PutMessageArgs(MSG_NOT_AS_SIGNED, PackageFileName(PackageFileOfKind(FILE_INSTALLER)));
     PutMessage(MSG_FAILED);
     result = EXIT_FAILED;
   } else if (Verify) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <regex>
 
+#include "actions/package.h"
 #include "actions/release.h"
 #include "setup/events.h"
 #include "setup/libraries.h"
@@ -443,11 +444,13 @@ void SetManifest(const std::string& dir) {
   memset(ReleaseManifest.rows, 0, sizeof ReleaseManifest.rows);
   if (dir.empty()) return;
   int row = 0;
-  for (int name = MSG_FILE_LIBRARY; name <= MSG_FILE_SERVICE_TOOL; name++, row++) {
+  for (int i = 0; i < PackageFileCount; i++) {
+    int name = PackageFiles[i].name;
+    if (PackageFiles[i].kind == FILE_INSTALLER) continue;
     std::string bytes = sim::FileContents(dir + MessageTable[name]);
     snprintf(ReleaseManifest.rows[row].name, MANIFEST_NAME_SIZE, "%s", MessageTable[name]);
     ImageDigest((const unsigned char*)bytes.data(), (unsigned long)bytes.size(),
-                ReleaseManifest.rows[row].digest);
+                ReleaseManifest.rows[row++].digest);
   }
 }
 
@@ -524,9 +527,9 @@ bool OutputIsKnownText(const std::string& out, std::string* rest) {
     if (printed && MessageTable[n][0] && !strchr(MessageTable[n], '%')) texts.push_back(MessageTable[n]);
   }
   // The signature refusal, for each file of the package.
-  for (int n = MSG_FILE_SETUP; n <= MSG_FILE_SERVICE_TOOL; n++) {
+  for (int i = 0; i < PackageFileCount; i++) {
     char text[512];
-    snprintf(text, sizeof text, MessageTable[MSG_NOT_AS_SIGNED], MessageTable[n]);
+    snprintf(text, sizeof text, MessageTable[MSG_NOT_AS_SIGNED], PackageFileName(i));
     texts.push_back(text);
   }
   size_t pos = 0;

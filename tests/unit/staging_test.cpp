@@ -30,7 +30,18 @@ TEST_F(StagingTest, DirectoryStringsAreBuiltFromTheSystemDirectory) {
   EXPECT_STREQ(out, "C:\\WINDOWS\\system32\\");
   BuildWow64Dir(out, "C:\\WINDOWS\\system32");
   EXPECT_STREQ(out, "C:\\WINDOWS\\system32\\..\\sysWOW64\\");
-  for (int i = 0; i < 5; i++) EXPECT_STREQ(MessageTable[PackageFiles[i].name], kPackage[i]);
+  // The table: the package in the catalogue's order, and its placements, in the installation's
+  // order, reach the system directory and the 32-bit one.
+  ASSERT_EQ(PackageFileCount, 5);
+  for (int i = 0; i < PackageFileCount; i++) EXPECT_STREQ(PackageFileName(i), kPackage[i]);
+  std::vector<std::string> placed;
+  for (int k = 0; k < PlacementCount(); k++) {
+    PlaceDir(PackageFiles[PlacedFile(k)].place, "C:\\W", out);
+    placed.push_back(out + std::string(MessageTable[PackageFiles[PlacedFile(k)].placedName]));
+  }
+  EXPECT_EQ(placed, (std::vector<std::string>{"C:\\W\\KTASPW.DLL", "C:\\W\\KTASPREM.EXE",
+                                              "C:\\W\\KTASPSVC.EXE",
+                                              "C:\\W\\..\\sysWOW64\\KTASPW.DLL"}));
   // The longest system directory accepted still fits with room to spare.
   std::string longest(259, 's');
   BuildDriverDir(out, longest.c_str());
