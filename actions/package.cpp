@@ -19,7 +19,7 @@ const int PackageFileCount = (int)(sizeof PackageFiles / sizeof PackageFiles[0])
 static_assert(sizeof PackageFiles / sizeof PackageFiles[0] <= PACKAGE_FILES_LIMIT,
               "the package outgrows its fixed tables");
 
-// The release's manifest holds a digest for every file but SETUP.EXE.
+// The release's manifest has a row for every file but SETUP.EXE.
 static constexpr int FilesBesidesInstaller(void) {
   int count = 0;
   for (const PackageEntry& file : PackageFiles) count += file.kind != FILE_INSTALLER;

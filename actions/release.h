@@ -3,6 +3,8 @@
 #ifndef ACTIONS_RELEASE_H
 #define ACTIONS_RELEASE_H
 
+#include "package.h"
+
 #define DIGEST_SIZE 32
 
 // The SHA-256 Authenticode digest of a file's bytes: for a well-formed PE32/PE32+ image, as
@@ -20,12 +22,13 @@ const unsigned char* ReleaseDigest(int name);
 void Sha256(const unsigned char* bytes, unsigned long size, unsigned char* digest);
 
 // The manifest as it lies in SETUP.EXE's data: the marker, then a row of a file name (NUL
-// padded) and its digest for each package file besides SETUP.EXE (package.cpp checks that the
-// rows are enough). The build (scripts/manifest) finds the marker in the built program
-// and writes the rows; a row whose name is empty holds nothing. Tests fill it directly.
+// padded) and its digest for each package file besides SETUP.EXE. The build (scripts/manifest)
+// finds the marker in the built program and writes the rows; a row whose name is empty holds
+// nothing. Tests fill it directly.
 #define MANIFEST_MARKER "TVX2-MANIFEST-1"  // with its NUL, MANIFEST_MARKER_SIZE bytes
 #define MANIFEST_MARKER_SIZE 16
-#define MANIFEST_ROWS 4
+// Room for every file of the package but SETUP.EXE; rows the package does not fill stay empty.
+#define MANIFEST_ROWS (PACKAGE_FILES_LIMIT - 1)
 #define MANIFEST_NAME_SIZE 16
 struct ManifestRow {
   char name[MANIFEST_NAME_SIZE];
