@@ -7,6 +7,7 @@
 #include "../setup/text.h"
 #include "../setup/security.h"
 #include "actions.h"
+#include "restart.h"
 
 const int SystemDirFiles[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
 
