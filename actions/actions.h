@@ -22,10 +22,6 @@ int CopyDriverFileAs(const char* sourceDir, const char* destDir, const char* sou
 int CopyDriverFile(const char* sourceDir, const char* destDir, const char* name,
                    int autoAnswer);
 int CompareFileDates(const char* sourcePath, const char* destPath);
-// For a destination in use: a copy of the source's checked bytes beside it, moved onto it at
-// the restart.
-struct PackageFile;
-int ReplaceAtRestart(const PackageFile* file, const char* sourcePath, const char* destPath);
 // CopyDriverFileAs, with `staging` set for the package as it was handed over: in a signed run
 // its checks decide the package (see CheckPackageSignatures).
 int CopyPackageFile(const char* sourceDir, const char* destDir, const char* sourceName,
@@ -102,37 +98,6 @@ int InstallDriverSoftware(void);
 // the libraries and tools, the package files and the driver directory, each deleted now or,
 // when in use, at the next restart.
 int RemoveDriverSoftware(void);
-
-// What is recorded for the next restart (restart_ops.cpp). ReadRestartOperations reads it once
-// a run (the installation's staging or sequence, or the removal, whichever comes first), for
-// the software's own paths. KeepPlacedAcrossRestart, after a copy placed the package's file,
-// makes sure the restart leaves it there (a copy result); KeepRemovedAcrossRestart, before a
-// removal deletes a file, makes sure the restart does not put one back (a removal result).
-// Only lists read whole, in the form Windows writes, count as read; MayRecordForRestart (1 when
-// so) comes before anything is recorded for the restart. PlaceInUseAtRestart is the copy's path
-// for a destination in use; CopyNameRecorded says whether a copy's name is recorded as the source
-// of another path's move.
-void ReadRestartOperations(void);
-void ForgetRestartOperations(void);
-int MayRecordForRestart(void);
-int KeepPlacedAcrossRestart(const PackageFile* file, const char* sourcePath,
-                            const char* destPath);
-int PlaceInUseAtRestart(const PackageFile* file, const char* sourcePath, const char* destPath);
-int CopyNameRecorded(const char* copyPath, const char* destPath);
-int KeepRemovedAcrossRestart(const char* path);
-// How many files this run placed again through the restart after what was recorded for them.
-int RestartReplacementsRecorded(void);
-// What one of the software's paths holds once the restart is over, by what is recorded for it
-// (after ReadRestartOperations), given whether it is there now. For AFTER_RESTART_OUR_COPY the
-// copy's path goes to `copy` (PATH_BUFFER_SIZE bytes).
-#define AFTER_RESTART_AS_NOW 0    // what it holds now: nothing recorded changes it
-#define AFTER_RESTART_NOTHING 1   // deleted, or moved away
-#define AFTER_RESTART_OTHER 2     // another program's file is moved onto it
-#define AFTER_RESTART_OUR_COPY 3  // a copy of ours is moved onto it
-#define AFTER_RESTART_UNKNOWN 4   // what is recorded could not be read whole
-int PathAfterRestart(const char* path, int existsNow, char* copy);
-// How many files the restart would undo (or could not be kept from undoing) in this run.
-int RestartRefusals(void);
 
 // The uninstall entry (uninstall_entry.cpp), in the 64-bit view of HKLM. Writing it returns 1
 // when the whole entry is there; a key this run created and could not complete is deleted

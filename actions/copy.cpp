@@ -11,6 +11,7 @@
 #include "../setup/setup.h"
 #include "../setup/text.h"
 #include "actions.h"
+#include "restart.h"
 
 #define PROMPT_BUFFER_SIZE 256
 
@@ -50,13 +51,14 @@ int CompareFileDates(const char* sourcePath, const char* destPath) {
 // destination and has Windows move that copy onto the destination at the next restart. The
 // source stays where it is, so the driver directory is still whole after the restart; when
 // the copy or the scheduling fails, the copy is deleted again.
-int ReplaceAtRestart(const PackageFile* file, const char* sourcePath, const char* destPath) {
+static int ReplaceAtRestart(const PackageFile* file, const char* sourcePath,
+                            const char* destPath) {
   char destDir[PATH_BUFFER_SIZE];
   CopyText(destDir, sizeof destDir, destPath);
   char* cut = strrchr(destDir, '\\');
   if (cut) cut[1] = '\0';
   else CopyText(destDir, sizeof destDir, ".");
-  // Nothing is recorded after lists that cannot be followed (see restart_ops.cpp).
+  // Nothing is recorded after lists that cannot be followed (see restart.h).
   if (!MayRecordForRestart()) {
     LogCopy(sourcePath, destPath, "in use, and nothing can be recorded for the restart", 0);
     return COPY_FAILED;
@@ -79,13 +81,54 @@ int ReplaceAtRestart(const PackageFile* file, const char* sourcePath, const char
     return COPY_FAILED;
   }
   DWORD error = WriteNewPackageCopy(file, copyPath);
-  if (!error &&
-      MoveFileExA(copyPath, destPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
-    return COPY_PENDING_REBOOT;
+  if (!error && RecordRestartMove(copyPath, destPath)) return COPY_PENDING_REBOOT;
   LogCopy(sourcePath, destPath, "in use, and not scheduled for the restart",
           error ? error : GetLastError());
   DeleteFileA(copyPath);
   return COPY_FAILED;
+}
+
+// The copies of ours that earlier runs left waiting to be moved onto the destination at the
+// restart are filled with what this run placed, from the bytes it checked, never from a path
+// again, so that the move carries that.
+static void FillWaitingCopies(const PackageFile* file, int target) {
+  char copyPath[PATH_BUFFER_SIZE];
+  for (int entry = RestartCopyWaiting(target, 0, copyPath); entry >= 0;
+       entry = RestartCopyWaiting(target, entry + 1, copyPath))
+    NoteRestartCopyFilled(entry, WritePackageCopy(file, copyPath));
+}
+
+// After a copy placed the package's file: what an earlier run or another program recorded for
+// the restart may undo it, and the file is then placed again through the restart, after that.
+static int KeepPlacedAcrossRestart(const PackageFile* file, const char* sourcePath,
+                                   const char* destPath) {
+  int target = RestartFileTarget(destPath);
+  int read = RestartListsRead();
+  if (read && (target < 0 || RestartSettled(target))) return COPY_OK;
+  if (read && target >= 0) {
+    FillWaitingCopies(file, target);
+    if (RestartLeavesPlaced(target)) return COPY_OK;
+  }
+  if (!MayReplaceAtRestart(target, sourcePath, destPath)) return COPY_FAILED;
+  int result = ReplaceAtRestart(file, sourcePath, destPath);
+  if (result == COPY_PENDING_REBOOT && target >= 0) {
+    NoteReplacedAtRestart(target, 1);
+    LogEvent("copy \"%s\" to \"%s\": placed again through the restart, after what it has "
+             "recorded", sourcePath, destPath);
+  } else {
+    NoteRestartRefusal();  // its replacement could not be recorded: the restart undoes the copy
+  }
+  return result;
+}
+
+// For a destination in use.
+static int PlaceInUseAtRestart(const PackageFile* file, const char* sourcePath,
+                               const char* destPath) {
+  int target = RestartFileTarget(destPath);
+  if (!MayReplaceAtRestart(target, sourcePath, destPath)) return COPY_FAILED;
+  int result = ReplaceAtRestart(file, sourcePath, destPath);
+  if (result == COPY_PENDING_REBOOT) NoteReplacedAtRestart(target, 0);
+  return result;
 }
 
 // The copy of a source that is open and read (see CopyDriverFileAs).

@@ -5,6 +5,7 @@
 #include "../setup/messages.h"
 #include "../setup/setup.h"
 #include "actions.h"
+#include "restart.h"
 
 static int FoldCopyResult(int result, int copyResult) {
   if (copyResult == COPY_FAILED) return INSTALL_FAILED;

@@ -11,6 +11,7 @@
 #include "../setup/setup.h"
 #include "../setup/text.h"
 #include "actions.h"
+#include "restart.h"
 
 // The attributes a copy keeps, as CopyFileA keeps them.
 #define KEPT_ATTRIBUTES \

@@ -10,6 +10,7 @@
 #include "../setup/setup.h"
 #include "../setup/text.h"
 #include "actions.h"
+#include "restart.h"
 
 static int IsMissing(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -29,7 +30,7 @@ static int DeleteAtRestart(const char* path, DWORD error) {
              (unsigned long)error);
     return REMOVE_FAILED;
   }
-  if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+  if (RecordRestartMove(path, NULL)) {
     LogEvent("delete \"%s\": error %lu, deleted at the restart", path, (unsigned long)error);
     return REMOVE_REBOOT;
   }
@@ -86,7 +87,7 @@ static int MoveOutOfTheWay(const char* path) {
              (unsigned long)GetLastError());
     return 0;
   }
-  if (!MoveFileExA(copy, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+  if (!RecordRestartMove(copy, NULL)) {
     DWORD error = GetLastError();
     DeleteFileA(copy);  // the empty file the name was taken with
     LogEvent("move \"%s\" out: the deletion of \"%s\" not recorded (error %lu)", path, copy,

@@ -11,6 +11,8 @@
 #include "../setup/setup.h"
 #include "../setup/text.h"
 #include "actions.h"
+#include "restart.h"
+#include "restart_list.h"
 
 // The software's paths: the package's placements in the installation's order, its staged files
 // in table order, and the driver directory itself. Slots the package does not fill stay empty.
@@ -209,13 +211,12 @@ static void AddUnknownOps(const int* marks, int secondList) {
     if (marks[i]) AddOp(i, OP_ANY, 1, secondList, "");
 }
 
-// One entry: a source and its destination ("!" first when it replaces; empty: a deletion).
-static int MatchEntry(const char* source, const char* dest, int secondList) {
+// One entry: a source and its destination (empty: a deletion).
+static int MatchEntry(const char* source, const char* dest, int replace, int secondList) {
   char from[PATH_BUFFER_SIZE], to[PATH_BUFFER_SIZE];
   int fromMarks[TARGET_COUNT], toMarks[TARGET_COUNT];
-  int replace = dest[0] == '!';
   int fromTarget = SideOf(source, from, fromMarks);
-  int toTarget = SideOf(dest + replace, to, toMarks);
+  int toTarget = SideOf(dest, to, toMarks);
   if (fromTarget == -1 && toTarget == -1) return 0;
   if (to[0])
     LogEvent("restart operation%s: move \"%s\" onto \"%s\"%s",
@@ -233,40 +234,19 @@ static int MatchEntry(const char* source, const char* dest, int secondList) {
   return 1;
 }
 
-// The form Windows writes: pairs of strings (a source, then its destination or an empty string
-// for a deletion), each ended by its NUL, then the empty string that ends the list and the
-// value. Anything else is read by Windows, and appended to, otherwise.
-static int IsCanonicalList(const char* data, unsigned long size) {
-  if (size == 0) return 1;
-  unsigned long at = 0;
-  int side = 0;  // 0: a source, or the final empty string; 1: a destination
-  while (at < size) {
-    const char* end = (const char*)memchr(data + at, 0, size - at);
-    if (!end) return 0;  // a string runs to the end of the value
-    int empty = end == data + at;
-    at = (unsigned long)(end - data) + 1;
-    if (side == 0 && empty) return at == size;
-    side ^= 1;
-  }
-  return 0;  // no final empty string, or a source without its destination at the end
-}
-
 // Returns 0 when the list is not in the form Windows writes.
 static int TakeRestartList(const char* data, unsigned long size, int secondList) {
-  if (!IsCanonicalList(data, size)) {
+  if (!IsCanonicalRestartList(data, size)) {
     LogEvent("restart operations%s: not in the form Windows writes (%lu bytes), taken as unknown",
              secondList ? " (second list)" : "", size);
     return 0;
   }
   unsigned long at = 0;
   int entries = 0, ours = 0;
-  while (at < size && data[at]) {
-    const char* source = data + at;
-    at += (unsigned long)strlen(source) + 1;
-    const char* dest = data + at;
-    at += (unsigned long)strlen(dest) + 1;
+  RestartListEntry entry;
+  while (NextRestartListEntry(data, size, &at, &entry)) {
     entries++;
-    ours += MatchEntry(source, dest, secondList);
+    ours += MatchEntry(entry.source, entry.dest, entry.replace, secondList);
   }
   LogEvent("restart operations%s: %d recorded, %d for the software's files",
            secondList ? " (second list)" : "", entries, ours);
@@ -359,29 +339,46 @@ int MayRecordForRestart(void) {
   return ListState == LIST_READ;
 }
 
-// The copies of ours that wait to be moved onto the path. An installation fills them with what
-// it placed (`placed`), so that the move carries that; a removal deletes them, and the move has
-// nothing to carry out (a copy that is not there any more counts as deleted). A copy is never
-// deleted by an installation: its recorded move would carry whatever later takes its name.
-static void DropOurCopies(int target, const PackageFile* placed) {
-  for (int i = 0; i < OpCount; i++) {
+// The copies of ours that wait to be moved onto the path, not filled again by this run nor
+// dropped: the first at or after entry `from`.
+static int WaitingCopy(int target, int from) {
+  for (int i = from < 0 ? 0 : from; i < OpCount; i++) {
+    const RestartOp* op = &Ops[i];
+    if (op->target == target && op->kind == OP_ONTO && !op->dropped && !op->refilled &&
+        op->source[0])
+      return i;
+  }
+  return -1;
+}
+
+// An installation fills the waiting copies with what it placed, so that the move carries that
+// (see the copy). A copy is never deleted by an installation: its recorded move would carry
+// whatever later takes its name.
+int RestartCopyWaiting(int target, int from, char* copyPath) {
+  copyPath[0] = '\0';
+  int entry = WaitingCopy(target, from);
+  if (entry >= 0) CopyText(copyPath, PATH_BUFFER_SIZE, Ops[entry].source);
+  return entry;
+}
+
+void NoteRestartCopyFilled(int entry, DWORD error) {
+  if (entry < 0 || entry >= OpCount) return;
+  RestartOp* op = &Ops[entry];
+  if (!error) {
+    LogEvent("restart operation kept: \"%s\", which waits to replace \"%s\", filled again",
+             op->source, Targets[op->target]);
+    op->refilled = 1;
+  } else {
+    LogEvent("restart operation kept: \"%s\" not filled again (error %lu)", op->source,
+             (unsigned long)error);
+  }
+}
+
+// A removal deletes them, and the move has nothing to carry out (a copy that is not there any
+// more counts as deleted).
+static void DropOurCopies(int target) {
+  for (int i = WaitingCopy(target, 0); i >= 0; i = WaitingCopy(target, i + 1)) {
     RestartOp* op = &Ops[i];
-    if (op->target != target || op->kind != OP_ONTO || op->dropped || op->refilled ||
-        !op->source[0])
-      continue;
-    if (placed) {
-      // Filled from the bytes this run checked and placed, never from a path again.
-      DWORD error = WritePackageCopy(placed, op->source);
-      if (!error) {
-        LogEvent("restart operation kept: \"%s\", which waits to replace \"%s\", filled again",
-                 op->source, Targets[target]);
-        op->refilled = 1;
-      } else {
-        LogEvent("restart operation kept: \"%s\" not filled again (error %lu)", op->source,
-                 (unsigned long)error);
-      }
-      continue;
-    }
     if (DeleteFileA(op->source)) {
       LogEvent("restart operation dropped: deleted \"%s\", which waited to replace \"%s\"",
                op->source, Targets[target]);
@@ -422,7 +419,7 @@ static int InSecondList(int target) {
   return 0;
 }
 
-static int FileTarget(const char* path) {
+int RestartFileTarget(const char* path) {
   if (!MayRecordForRestart() && ListState == LIST_NOT_READ) return -1;
   int target = TargetOf(path);
   return target == TARGET_DRIVER_DIR ? -1 : target;
@@ -430,7 +427,7 @@ static int FileTarget(const char* path) {
 
 // The checks that come before this run records the file's replacement: the lists can be
 // followed, and the second list (carried out after whatever this run records) leaves it alone.
-static int MayReplace(int target, const char* sourcePath, const char* destPath) {
+int MayReplaceAtRestart(int target, const char* sourcePath, const char* destPath) {
   const char* why = NULL;
   if (!MayRecordForRestart())
     why = "what is recorded for the restart is unknown";
@@ -443,36 +440,28 @@ static int MayReplace(int target, const char* sourcePath, const char* destPath) 
   return 0;
 }
 
-int PlaceInUseAtRestart(const PackageFile* file, const char* sourcePath, const char* destPath) {
-  int target = FileTarget(destPath);
-  if (!MayReplace(target, sourcePath, destPath)) return COPY_FAILED;
-  int result = ReplaceAtRestart(file, sourcePath, destPath);
-  if (result == COPY_PENDING_REBOOT && target >= 0) Settled[target] = 1;
-  return result;
+int RestartListsRead(void) { return ListState == LIST_READ; }
+
+int RestartSettled(int target) { return target >= 0 && target < TARGET_COUNT && Settled[target]; }
+
+int RestartLeavesPlaced(int target) {
+  if (target < 0 || LeftAfterRestart(target, 1) != LEFT_AS_RUN) return 0;
+  Settled[target] = 1;
+  return 1;
 }
 
-int KeepPlacedAcrossRestart(const PackageFile* file, const char* sourcePath,
-                            const char* destPath) {
-  int target = FileTarget(destPath);
-  if (ListState == LIST_READ && (target < 0 || Settled[target])) return COPY_OK;
-  if (target >= 0 && ListState == LIST_READ) {
-    DropOurCopies(target, file);
-    if (LeftAfterRestart(target, 1) == LEFT_AS_RUN) {
-      Settled[target] = 1;
-      return COPY_OK;
-    }
-  }
-  if (!MayReplace(target, sourcePath, destPath)) return COPY_FAILED;
-  int result = ReplaceAtRestart(file, sourcePath, destPath);
-  if (result == COPY_PENDING_REBOOT && target >= 0) {
-    Settled[target] = 1;
-    Replacements++;
-    LogEvent("copy \"%s\" to \"%s\": placed again through the restart, after what it has "
-             "recorded", sourcePath, destPath);
-  } else {
-    Refusals++;  // its replacement could not be recorded: the restart undoes the copy
-  }
-  return result;
+void NoteReplacedAtRestart(int target, int again) {
+  if (target < 0) return;
+  Settled[target] = 1;
+  if (again) Replacements++;
+}
+
+void NoteRestartRefusal(void) { Refusals++; }
+
+BOOL RecordRestartMove(const char* from, const char* to) {
+  return MoveFileExA(from, to,
+                     to ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT
+                        : MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 // Whether the copy beside a destination may take this name: a name recorded as the source of
@@ -491,16 +480,16 @@ int KeepRemovedAcrossRestart(const char* path) {
              "recorded after it", path);
     return REMOVE_FAILED;
   }
-  int target = FileTarget(path);
+  int target = RestartFileTarget(path);
   if (target < 0) return REMOVE_OK;
-  DropOurCopies(target, NULL);
+  DropOurCopies(target);
   if (LeftAfterRestart(target, 0) != LEFT_OTHER) return REMOVE_OK;
   if (InSecondList(target)) {
     LogEvent("delete \"%s\": the restart's second list puts a file there, and nothing can be "
              "recorded after that", path);
     return REMOVE_FAILED;
   }
-  if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+  if (RecordRestartMove(path, NULL)) {
     LogEvent("delete \"%s\": deleted at the restart too, after what it has recorded", path);
     return REMOVE_REBOOT;
   }

@@ -17,6 +17,7 @@
 #include "../setup/setup.h"
 #include "../setup/text.h"
 #include "actions.h"
+#include "restart.h"
 #include "release.h"
 
 #define THUMBPRINT_SIZE 32
@@ -270,7 +271,7 @@ static void DeleteFailedFile(const char* path) {
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   if (DeleteFileA(path))
     LogEvent("delete \"%s\": deleted, it failed the signature check", path);
-  else if (MayRecordForRestart() && MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+  else if (MayRecordForRestart() && RecordRestartMove(path, NULL))
     LogEvent("delete \"%s\": failed the signature check, deleted at the restart", path);
   else
     LogEvent("delete \"%s\": failed the signature check, not deleted (error %lu)", path,

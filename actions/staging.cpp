@@ -7,6 +7,7 @@
 #include "../setup/text.h"
 #include "../setup/security.h"
 #include "actions.h"
+#include "restart.h"
 
 int ReadSystemDir(char* systemDir) {
   systemDir[0] = '\0';

@@ -14,6 +14,7 @@
 #include "../setup/text.h"
 #include "../setup/version.h"
 #include "actions.h"
+#include "restart.h"
 #include "release.h"
 
 #define VERIFY_CHUNK 4096

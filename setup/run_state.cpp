@@ -1,5 +1,6 @@
 // The run state at its start values, for hosts that run the installer more than once.
 #include "../actions/actions.h"
+#include "../actions/restart.h"
 #include "../detect/detect.h"
 #include "lock.h"
 #include "log.h"

@@ -1,6 +1,7 @@
 // What earlier runs and other programs recorded for the restart: how a run reads the two lists,
 // what it does about the entries for the software's files, and what the restart then leaves.
 #include "actions/actions.h"
+#include "actions/restart.h"
 #include "catalogue.h"
 #include "sim_test.h"
 
