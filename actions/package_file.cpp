@@ -5,6 +5,7 @@
 // with, however the folder changes meanwhile.
 #include <string.h>
 
+#include "../platform/run_state.h"
 #include "../platform/win32.h"
 #include "../setup/log.h"
 #include "../setup/messages.h"
@@ -35,7 +36,7 @@ static int EndsInName(const char* finalPath, const char* name) {
   return CompareTextNoCase(finalPath + length - nameLength, name, nameLength) == 0;
 }
 
-int PackageFilesRefused = 0;
+RUN_STATE int PackageFilesRefused = 0;
 
 static int Refuse(PackageFile* file, const char* path, const char* why) {
   PackageFilesRefused++;

@@ -5,6 +5,7 @@
 // are only ever added (through MoveFileExA), never rewritten or dropped: other programs' stay.
 #include <string.h>
 
+#include "../platform/run_state.h"
 #include "../platform/win32.h"
 #include "../setup/log.h"
 #include "../setup/messages.h"
@@ -52,13 +53,13 @@ struct RestartOp {
   char source[PATH_BUFFER_SIZE];   // of a move onto the path, when it is a copy of ours
 };
 
-static RestartOp Ops[RESTART_OPS_MAX];
-static int OpCount = 0;
-static int ListState = LIST_NOT_READ;
-static char Targets[TARGET_COUNT][PATH_BUFFER_SIZE];
-static int Settled[TARGET_COUNT];  // this run's own replacement comes last
-static int Replacements = 0;
-static int Refusals = 0;  // files the restart would undo, or could not be kept from undoing
+RUN_STATE static RestartOp Ops[RESTART_OPS_MAX];
+RUN_STATE static int OpCount = 0;
+RUN_STATE static int ListState = LIST_NOT_READ;
+RUN_STATE static char Targets[TARGET_COUNT][PATH_BUFFER_SIZE];
+RUN_STATE static int Settled[TARGET_COUNT];  // this run's own replacement comes last
+RUN_STATE static int Replacements = 0;
+RUN_STATE static int Refusals = 0;  // files the restart would undo, or could not be kept from undoing
 
 void ForgetRestartOperations(void) {
   OpCount = 0;

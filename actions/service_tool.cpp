@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "../platform/console.h"
+#include "../platform/run_state.h"
 #include "../platform/win32.h"
 #include "../setup/log.h"
 #include "../setup/messages.h"
@@ -44,7 +45,7 @@ static void LogToolEnd(const char* commandLine, HANDLE process, int ended, DWORD
   }
 }
 
-static int ToolRefused = 0;
+RUN_STATE static int ToolRefused = 0;
 
 // Whether the program started from the system directory is the package's service tool, under
 // the name it is placed as there.

@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../platform/run_state.h"
 #include "../platform/win32.h"
 #include "../setup/libraries.h"
 #include "../setup/log.h"
@@ -31,17 +32,17 @@ typedef decltype(&CryptHashCertificate) HashCertificateProc;
 typedef LONG(WINAPI* SameFilesProc)(PVOID, PVOID);
 #define STATUS_NOT_SAME_DEVICE ((LONG)0xC00000D4)
 
-static int OwnSignature = SIGNATURE_UNSIGNED;
+RUN_STATE static int OwnSignature = SIGNATURE_UNSIGNED;
 // The running program's file, open for the run denying write and delete, once shown to be
 // the running image.
-static HANDLE OwnFile = INVALID_HANDLE_VALUE;
-static BYTE PinnedThumbprint[THUMBPRINT_SIZE];
+RUN_STATE static HANDLE OwnFile = INVALID_HANDLE_VALUE;
+RUN_STATE static BYTE PinnedThumbprint[THUMBPRINT_SIZE];
 
 // What staging found of each package file, as it was handed over (CHECK_NONE: the driver
 // directory's file is judged instead), and Windows' result of a check that could not be made;
 // by table index. ReadOwnSignature, which every signed run begins with, sets them to CHECK_NONE.
-static int StagedVerdicts[PACKAGE_FILES_LIMIT];
-static LONG StagedResults[PACKAGE_FILES_LIMIT];
+RUN_STATE static int StagedVerdicts[PACKAGE_FILES_LIMIT];
+RUN_STATE static LONG StagedResults[PACKAGE_FILES_LIMIT];
 
 HANDLE RunningProgramFile(void) { return OwnFile; }
 

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "../platform/run_state.h"
 #include "../platform/win32.h"
 #include "../setup/log.h"
 #include "../setup/messages.h"
@@ -29,8 +30,8 @@
 #define COMPARE_DIFFERENT 1
 #define COMPARE_UNREADABLE 2
 
-static char ChunkA[VERIFY_CHUNK];
-static char ChunkB[VERIFY_CHUNK];
+RUN_STATE static char ChunkA[VERIFY_CHUNK];
+RUN_STATE static char ChunkB[VERIFY_CHUNK];
 
 struct Checked {
   char path[PATH_BUFFER_SIZE];
@@ -41,9 +42,9 @@ struct Checked {
   int release;
 };
 
-static Checked Files[CHECKED_LIMIT];
-static int CheckedCount = 0;
-static int Findings = 0;
+RUN_STATE static Checked Files[CHECKED_LIMIT];
+RUN_STATE static int CheckedCount = 0;
+RUN_STATE static int Findings = 0;
 
 // Shared with other writers: the software may be in use while it is verified.
 static HANDLE OpenToRead(const char* path) {

@@ -2,16 +2,17 @@
 #include <string.h>
 
 #include "../platform/console.h"
+#include "../platform/run_state.h"
 #include "../platform/win32.h"
 #include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
 #include "detect.h"
 
-int SeenUsbId4001 = 0;
-int SeenUsbId4003 = 0;
-int SeenUsbId4004 = 0;
-int SeenPciId = 0;
+RUN_STATE int SeenUsbId4001 = 0;
+RUN_STATE int SeenUsbId4003 = 0;
+RUN_STATE int SeenUsbId4004 = 0;
+RUN_STATE int SeenPciId = 0;
 
 static const struct {
   int message;

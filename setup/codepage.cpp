@@ -1,4 +1,5 @@
 // Whether the command line reached the installer as it was typed.
+#include "../platform/run_state.h"
 #include "../platform/win32.h"
 #include "setup.h"
 
@@ -6,7 +7,7 @@
 // most two bytes.
 #define ANSI_COMMAND_LINE_SIZE 65536
 
-static char AnsiCommandLine[ANSI_COMMAND_LINE_SIZE];
+RUN_STATE static char AnsiCommandLine[ANSI_COMMAND_LINE_SIZE];
 
 // The C runtime reads the arguments in the ANSI code page. Where that page is not UTF-8 (a
 // system that ignores the manifest's code page), a character the page lacks arrives as '?',

@@ -11,13 +11,14 @@
 // System integrity label refuses write-type rights to an administrator's High-level process.
 #include "lock.h"
 
+#include "../platform/run_state.h"
 #include "../platform/win32.h"
 #include "log.h"
 #include "messages.h"
 #include "security.h"
 
-static HANDLE LockHandle = NULL;
-static int LockOwned = 0;
+RUN_STATE static HANDLE LockHandle = NULL;
+RUN_STATE static int LockOwned = 0;
 
 void LockForget(void) {
   LockHandle = NULL;

@@ -7,16 +7,17 @@
 #include <string.h>
 
 #include "../actions/actions.h"
+#include "../platform/run_state.h"
 #include "../platform/win32.h"
 #include "messages.h"
 #include "security.h"
 #include "setup.h"
 #include "text.h"
 
-static HANDLE LogFile = INVALID_HANDLE_VALUE;
-static int Holding = 0;
-static char Held[LOG_HELD_BYTES];
-static size_t HeldLength = 0;
+RUN_STATE static HANDLE LogFile = INVALID_HANDLE_VALUE;
+RUN_STATE static int Holding = 0;
+RUN_STATE static char Held[LOG_HELD_BYTES];
+RUN_STATE static size_t HeldLength = 0;
 
 int LogIsOn(void) { return LogFile != INVALID_HANDLE_VALUE; }
 

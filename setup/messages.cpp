@@ -4,10 +4,11 @@
 #include <stdarg.h>
 
 #include "../platform/console.h"
+#include "../platform/run_state.h"
 #include "setup.h"
 
-int ShowMessages = 1;
-unsigned short DebugTrace = 0;
+RUN_STATE int ShowMessages = 1;
+RUN_STATE unsigned short DebugTrace = 0;
 
 // Numbers are part of the catalogue's design; unlisted numbers are unused and empty.
 const char* const MessageTable[MESSAGE_COUNT] = {
@@ -89,7 +90,7 @@ const char* const MessageTable[MESSAGE_COUNT] = {
     /* 114 */ "%s is not this release's file.\n",
 };
 
-const char* const* ActiveMessages = 0;
+RUN_STATE const char* const* ActiveMessages = MessageTable;
 
 void PutMessageArgs(int n, ...) {
   if (ShowMessages != 1 || !ActiveMessages || n < 0 || n >= MESSAGE_COUNT) return;

@@ -2,12 +2,13 @@
 #include <string.h>
 
 #include "../platform/console.h"
+#include "../platform/run_state.h"
 #include "../platform/win32.h"
 #include "messages.h"
 #include "setup.h"
 #include "text.h"
 
-int KeyPending = 0;
+RUN_STATE int KeyPending = 0;
 
 static int IsModifierKey(WORD vk) {
   return vk == VK_SHIFT || vk == VK_CONTROL || vk == VK_MENU || vk == VK_LSHIFT ||

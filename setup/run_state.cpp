@@ -1,23 +1,27 @@
-// The run state at its start values, for hosts that run the installer more than once.
+// The run state at its start values, for hosts that run the installer more than once. Every
+// variable a run writes lies in the run-state section (platform/run_state.h): the reset copies
+// back the section's image as the process started with it, whatever files it comes from.
+#include <stdlib.h>
+#include <string.h>
+
 #include "../actions/actions.h"
-#include "../actions/restart.h"
-#include "../detect/detect.h"
-#include "lock.h"
-#include "log.h"
-#include "messages.h"
+#include "../platform/run_state.h"
 #include "setup.h"
 
+static size_t RunStateSize(void) { return (size_t)(RunStateEnd() - RunStateBegin()); }
+
+// A copy of the section as it stands before main() is entered: every marked variable has a
+// constant start value, in place before any of the program's code runs.
+static char* TakeStartImage(void) {
+  char* image = (char*)malloc(RunStateSize());
+  if (image) memcpy(image, RunStateBegin(), RunStateSize());
+  return image;
+}
+
+static char* const StartImage = TakeStartImage();
+
 void ResetRunState(void) {
-  Unattended = 0;
-  ShowMessages = 1;
-  DebugTrace = 0;
-  ForceCode = 0;
-  SourceDir[0] = '\0';
-  KeyPending = 0;
-  ActiveMessages = MessageTable;
-  SeenUsbId4001 = SeenUsbId4003 = SeenUsbId4004 = SeenPciId = 0;
-  LogForget();
-  LockForget();
-  ForgetRestartOperations();
-  ForgetOwnSignature();
+  // What holds a handle of its own is released before the handle is forgotten.
+  CloseRunningProgramFile();
+  if (StartImage) memcpy(RunStateBegin(), StartImage, RunStateSize());
 }

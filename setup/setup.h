@@ -27,9 +27,9 @@ int Main(int argc, char** argv);
 // 1 when the arguments are the command line as typed: the ANSI code page is UTF-8, or the
 // wide command line converts to it exactly. *codePage is the ANSI code page.
 int CommandLineReadable(unsigned* codePage);
-// Puts the run state, the output switches, the pending key, the device-seen flags, the run
-// log and the lock back to their start values, with the catalogue in use: as a fresh process
-// has them. For hosts that run Main more than once in one process (tests, sweeps, fuzzers).
+// Puts every variable a run writes (those marked RUN_STATE, platform/run_state.h) back to its
+// start value, as a fresh process has them, after closing the running program's file. For
+// hosts that run Main more than once in one process (tests, sweeps, fuzzers).
 void ResetRunState(void);
 
 #endif
