@@ -175,13 +175,13 @@ std::u16string CommandLineOf(const std::vector<std::string>& args) {
 }  // namespace sim
 
 UINT GetACP(void) {
-  SIM_RECORD("GetACP", {});
+  SIM_CALL({});
   return M().ansiCodePage;
 }
 
 // The line lives as long as the process: Windows hands out the same buffer on every call.
 LPWSTR GetCommandLineW(void) {
-  SIM_RECORD("GetCommandLineW", {});
+  SIM_CALL({});
   static std::vector<WCHAR> line;
   line.assign(M().commandLine.begin(), M().commandLine.end());
   line.push_back(0);
@@ -191,26 +191,18 @@ LPWSTR GetCommandLineW(void) {
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                         LPBOOL lpUsedDefaultChar) {
-  SIM_RECORD("WideCharToMultiByte",
-             {Dec(CodePage), Hex(dwFlags), Ptr(lpWideCharStr), Dec(cchWideChar),
-              Ptr(lpMultiByteStr), Dec(cbMultiByte), Ptr(lpDefaultChar),
-              Ptr(lpUsedDefaultChar)});
-  if (Faulted("WideCharToMultiByte")) return 0;
+  SIM_CALL({Dec(CodePage), Hex(dwFlags), Ptr(lpWideCharStr), Dec(cchWideChar), Ptr(lpMultiByteStr),
+            Dec(cbMultiByte), Ptr(lpDefaultChar), Ptr(lpUsedDefaultChar)});
+  if (call.Faulted()) return 0;
   Machine& m = M();
   UINT page = CodePage == CP_ACP ? m.ansiCodePage : CodePage;
   bool valid = lpWideCharStr && cchWideChar != 0 && cchWideChar >= -1 && cbMultiByte >= 0 &&
                (cbMultiByte == 0 || lpMultiByteStr) && (page == 1252 || page == CP_UTF8);
   // UTF-8 has no default character to report.
   if (valid && page == CP_UTF8) valid = !lpDefaultChar && !lpUsedDefaultChar;
-  if (!valid) {
-    m.lastError = ERROR_INVALID_PARAMETER;
-    return 0;
-  }
+  if (!valid) return Fail(ERROR_INVALID_PARAMETER);
   DWORD allowed = page == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  if (dwFlags & ~allowed) {
-    m.lastError = ERROR_INVALID_FLAGS;
-    return 0;
-  }
+  if (dwFlags & ~allowed) return Fail(ERROR_INVALID_FLAGS);
   std::u16string text;
   if (cchWideChar == -1) {
     size_t length = 0;
@@ -224,16 +216,10 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
   std::string out = Convert(text, page, (dwFlags & WC_NO_BEST_FIT_CHARS) != 0,
                             lpDefaultChar ? lpDefaultChar[0] : '?', &usedDefault, &lone);
   if (lpUsedDefaultChar) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
-  if (lone > 0 && (dwFlags & WC_ERR_INVALID_CHARS)) {
-    m.lastError = ERROR_NO_UNICODE_TRANSLATION;
-    return 0;
-  }
+  if (lone > 0 && (dwFlags & WC_ERR_INVALID_CHARS)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
   if (cbMultiByte == 0) return (int)out.size();
   // Windows fills what fits before it reports the shortage.
   memcpy(lpMultiByteStr, out.data(), out.size() < (size_t)cbMultiByte ? out.size() : (size_t)cbMultiByte);
-  if (out.size() > (size_t)cbMultiByte) {
-    m.lastError = ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
+  if (out.size() > (size_t)cbMultiByte) return Fail(ERROR_INSUFFICIENT_BUFFER);
   return (int)out.size();
 }

@@ -54,25 +54,19 @@ static bool IsConsoleName(LPCSTR name) {
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
-  SIM_RECORD("CreateFileA", {Str(lpFileName), Hex(dwDesiredAccess), Hex(dwShareMode),
-                         Ptr(lpSecurityAttributes), Dec(dwCreationDisposition),
-                         Hex(dwFlagsAndAttributes), Ptr(hTemplateFile)});
-  if (Faulted("CreateFileA", lpFileName ? lpFileName : "")) return INVALID_HANDLE_VALUE;
+  SIM_CALL({Str(lpFileName), Hex(dwDesiredAccess), Hex(dwShareMode), Ptr(lpSecurityAttributes),
+            Dec(dwCreationDisposition), Hex(dwFlagsAndAttributes), Ptr(hTemplateFile)});
+  if (call.Faulted(lpFileName ? lpFileName : "")) return INVALID_HANDLE_VALUE;
   if (IsConsoleName(lpFileName)) {
-    if (!M().console.hasConsole) {
-      M().lastError = ERROR_FILE_NOT_FOUND;
-      return INVALID_HANDLE_VALUE;
-    }
+    if (!M().console.hasConsole) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     return NewHandle(HandleKind::Console, 0, "CONIN$", dwDesiredAccess);
   }
   // Paths of the file system go to the files; device paths (\\?\...) to the HID interfaces.
   std::string full = lpFileName ? FullPath(lpFileName) : std::string();
   if (!full.empty()) {
     // The file functions' ANSI name limit (device paths, \\?\..., have none).
-    if (strlen(lpFileName) > MAX_PATH) {
-      M().lastError = ERROR_FILENAME_EXCED_RANGE;
-      return INVALID_HANDLE_VALUE;
-    }
+    if (strlen(lpFileName) > MAX_PATH)
+      return Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
     return OpenFilePath(full, dwDesiredAccess, dwShareMode, dwCreationDisposition,
                         dwFlagsAndAttributes, DescribeGrants(lpSecurityAttributes));
   }
@@ -80,23 +74,17 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 }
 
 BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
-  SIM_RECORD("GetConsoleMode", {Ptr(hConsoleHandle)});
-  if (!FindHandle(hConsoleHandle, HandleKind::Console)) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
-  if (Faulted("GetConsoleMode")) return FALSE;
+  SIM_CALL({Ptr(hConsoleHandle)});
+  if (!FindHandle(hConsoleHandle, HandleKind::Console)) return Fail(ERROR_INVALID_HANDLE);
+  if (call.Faulted()) return FALSE;
   *lpMode = M().console.mode;
   return TRUE;
 }
 
 BOOL SetConsoleMode(HANDLE hConsoleHandle, DWORD dwMode) {
-  SIM_RECORD("SetConsoleMode", {Ptr(hConsoleHandle), Hex(dwMode)});
-  if (!FindHandle(hConsoleHandle, HandleKind::Console)) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
-  if (Faulted("SetConsoleMode")) return FALSE;
+  SIM_CALL({Ptr(hConsoleHandle), Hex(dwMode)});
+  if (!FindHandle(hConsoleHandle, HandleKind::Console)) return Fail(ERROR_INVALID_HANDLE);
+  if (call.Faulted()) return FALSE;
   M().console.mode = dwMode;
   M().console.modesSet.push_back(dwMode);
   return TRUE;
@@ -104,19 +92,15 @@ BOOL SetConsoleMode(HANDLE hConsoleHandle, DWORD dwMode) {
 
 BOOL ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
                        LPDWORD lpNumberOfEventsRead) {
-  SIM_RECORD("ReadConsoleInputA", {Ptr(hConsoleInput), Dec(nLength)});
+  SIM_CALL({Ptr(hConsoleInput), Dec(nLength)});
   *lpNumberOfEventsRead = 0;
-  if (!FindHandle(hConsoleInput, HandleKind::Console)) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
-  if (Faulted("ReadConsoleInputA")) return FALSE;
+  if (!FindHandle(hConsoleInput, HandleKind::Console)) return Fail(ERROR_INVALID_HANDLE);
+  if (call.Faulted()) return FALSE;
   ConsoleModel& c = M().console;
   if (c.events.empty()) {
     // Windows would wait here for ever; the simulation reports it instead of hanging.
     c.blockedReads++;
-    M().lastError = ERROR_HANDLE_EOF;
-    return FALSE;
+    return Fail(ERROR_HANDLE_EOF);
   }
   DWORD n = 0;
   while (n < nLength && !c.events.empty()) {

@@ -87,18 +87,16 @@ static SimHidInterface* RecordInterface(SimDeviceSet* s, PSP_DEVICE_INTERFACE_DA
 }
 
 void HidD_GetHidGuid(LPGUID HidGuid) {
-  SIM_RECORD("HidD_GetHidGuid", {Ptr(HidGuid)});
+  SIM_CALL({Ptr(HidGuid)});
   *HidGuid = kHidGuid;
 }
 
 HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, LPCSTR Enumerator, HWND hwndParent,
                               DWORD Flags) {
-  SIM_RECORD("SetupDiGetClassDevsA", {GuidText(ClassGuid), Str(Enumerator), Ptr(hwndParent), Hex(Flags)});
-  if (Faulted("SetupDiGetClassDevsA")) return INVALID_HANDLE_VALUE;
-  if (!ClassGuid && !(Flags & DIGCF_ALLCLASSES)) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return INVALID_HANDLE_VALUE;
-  }
+  SIM_CALL({GuidText(ClassGuid), Str(Enumerator), Ptr(hwndParent), Hex(Flags)});
+  if (call.Faulted()) return INVALID_HANDLE_VALUE;
+  if (!ClassGuid && !(Flags & DIGCF_ALLCLASSES))
+    return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   DevicesModel& d = M().devices;
   SimDeviceSet s;
   s.flags = Flags;
@@ -121,27 +119,18 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, LPCSTR Enumerator, HWND hwn
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                  const GUID* InterfaceClassGuid, DWORD MemberIndex,
                                  PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
-  SIM_RECORD("SetupDiEnumDeviceInterfaces",
-         {Ptr(DeviceInfoSet), Ptr(DeviceInfoData), GuidText(InterfaceClassGuid), Dec(MemberIndex),
-          DeviceInterfaceData ? Dec(DeviceInterfaceData->cbSize) : "NULL"});
+  SIM_CALL({Ptr(DeviceInfoSet), Ptr(DeviceInfoData), GuidText(InterfaceClassGuid), Dec(MemberIndex),
+            DeviceInterfaceData ? Dec(DeviceInterfaceData->cbSize) : "NULL"});
   SimDeviceSet* s = FindSet(DeviceInfoSet);
-  if (!s) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
-  if (!DeviceInterfaceData || DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
-    M().lastError = ERROR_INVALID_USER_BUFFER;
-    return FALSE;
-  }
+  if (!s) return Fail(ERROR_INVALID_HANDLE);
+  if (!DeviceInterfaceData || DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
+    return Fail(ERROR_INVALID_USER_BUFFER);
   bool inRange = s->interfaces && SameGuid(InterfaceClassGuid, kHidGuid) &&
                  MemberIndex < s->members.size();
   std::string target = inRange ? M().devices.hidInterfaces[s->members[MemberIndex]].path : "";
   // Past the last member every enumeration ends, injected failure or not.
-  if (!inRange) {
-    M().lastError = ERROR_NO_MORE_ITEMS;
-    return FALSE;
-  }
-  if (Faulted("SetupDiEnumDeviceInterfaces", target)) return FALSE;
+  if (!inRange) return Fail(ERROR_NO_MORE_ITEMS);
+  if (call.Faulted(target)) return FALSE;
   DeviceInterfaceData->InterfaceClassGuid = kHidGuid;
   DeviceInterfaceData->Flags = 1;  // SPINT_ACTIVE
   DeviceInterfaceData->Reserved = MemberIndex;
@@ -153,41 +142,27 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
                                       DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
                                       PSP_DEVINFO_DATA DeviceInfoData) {
-  SIM_RECORD("SetupDiGetDeviceInterfaceDetailA",
-         {Ptr(DeviceInfoSet), Ptr(DeviceInterfaceData), Ptr(DeviceInterfaceDetailData),
-          Dec(DeviceInterfaceDetailDataSize), Ptr(RequiredSize), Ptr(DeviceInfoData),
-          DeviceInterfaceDetailData ? Dec(DeviceInterfaceDetailData->cbSize) : "NULL"});
+  SIM_CALL({Ptr(DeviceInfoSet), Ptr(DeviceInterfaceData), Ptr(DeviceInterfaceDetailData),
+            Dec(DeviceInterfaceDetailDataSize), Ptr(RequiredSize), Ptr(DeviceInfoData),
+            DeviceInterfaceDetailData ? Dec(DeviceInterfaceDetailData->cbSize) : "NULL"});
   SimDeviceSet* s = FindSet(DeviceInfoSet);
-  if (!s) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  if (!s) return Fail(ERROR_INVALID_HANDLE);
   SimHidInterface* i = RecordInterface(s, DeviceInterfaceData);
-  if (!i) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
+  if (!i) return Fail(ERROR_INVALID_PARAMETER);
   // Faults leave the size untouched, as a call that fails early does.
-  if (Faulted("SetupDiGetDeviceInterfaceDetailA", i->path)) return FALSE;
+  if (call.Faulted(i->path)) return FALSE;
   DWORD needed = (DWORD)(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + i->path.size() + 1);
   if (!DeviceInterfaceDetailData) {
-    if (DeviceInterfaceDetailDataSize != 0) {
-      M().lastError = ERROR_INVALID_USER_BUFFER;
-      return FALSE;
-    }
+    if (DeviceInterfaceDetailDataSize != 0) return Fail(ERROR_INVALID_USER_BUFFER);
     if (RequiredSize) *RequiredSize = needed;
-    M().lastError = ERROR_INSUFFICIENT_BUFFER;
-    return FALSE;
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
   }
   if (DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
-      DeviceInterfaceDetailDataSize < offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 1) {
-    M().lastError = ERROR_INVALID_USER_BUFFER;
-    return FALSE;
-  }
+      DeviceInterfaceDetailDataSize < offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 1)
+    return Fail(ERROR_INVALID_USER_BUFFER);
   if (DeviceInterfaceDetailDataSize < needed) {
     if (RequiredSize) *RequiredSize = needed;
-    M().lastError = ERROR_INSUFFICIENT_BUFFER;
-    return FALSE;
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
   }
   memcpy(DeviceInterfaceDetailData->DevicePath, i->path.c_str(), i->path.size() + 1);
   if (RequiredSize) *RequiredSize = needed;
@@ -199,42 +174,28 @@ HANDLE OpenHidPath(LPCSTR path, DWORD access, DWORD share, DWORD disposition) {
   SimHidInterface* found = nullptr;
   for (SimHidInterface& i : M().devices.hidInterfaces)
     if (path && i.present && EqualNoCase(i.path, path)) found = &i;
-  if (!found) {
-    M().lastError = ERROR_FILE_NOT_FOUND;
-    return INVALID_HANDLE_VALUE;
-  }
-  if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
-    M().lastError = ERROR_ACCESS_DENIED;
-    return INVALID_HANDLE_VALUE;
-  }
-  if (found->accessDenied) {
-    M().lastError = ERROR_ACCESS_DENIED;
-    return INVALID_HANDLE_VALUE;
-  }
+  if (!found) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+  if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS)
+    return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+  if (found->accessDenied) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   if (found->heldElsewhere) {
     // Both openers must allow what the other does.
     bool clash = ((access & GENERIC_READ) && !(found->heldShare & FILE_SHARE_READ)) ||
                  ((access & GENERIC_WRITE) && !(found->heldShare & FILE_SHARE_WRITE)) ||
                  ((found->heldAccess & GENERIC_READ) && !(share & FILE_SHARE_READ)) ||
                  ((found->heldAccess & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE));
-    if (clash) {
-      M().lastError = ERROR_SHARING_VIOLATION;
-      return INVALID_HANDLE_VALUE;
-    }
+    if (clash) return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
   }
   return NewHandle(HandleKind::HidDevice, found - &M().devices.hidInterfaces[0], found->path, access);
 }
 
 BOOL HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
-  SIM_RECORD("HidD_GetAttributes", {Ptr(HidDeviceObject), Attributes ? Dec(Attributes->Size) : "NULL"});
+  SIM_CALL({Ptr(HidDeviceObject), Attributes ? Dec(Attributes->Size) : "NULL"});
   HandleEntry* e = FindHandle(HidDeviceObject, HandleKind::HidDevice);
-  if (!e) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  if (!e) return Fail(ERROR_INVALID_HANDLE);
   const SimHidInterface& i = M().devices.hidInterfaces[(size_t)e->id];
   // A failed read leaves the record as it was, unless the interface is told to write it.
-  if (Faulted("HidD_GetAttributes", e->name)) {
+  if (call.Faulted(e->name)) {
     if (i.writesOnFault) {
       Attributes->VendorID = i.vendorId;
       Attributes->ProductID = i.productId;
@@ -250,25 +211,17 @@ BOOL HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes) {
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
                            PSP_DEVINFO_DATA DeviceInfoData) {
-  SIM_RECORD("SetupDiEnumDeviceInfo",
-         {Ptr(DeviceInfoSet), Dec(MemberIndex), DeviceInfoData ? Dec(DeviceInfoData->cbSize) : "NULL"});
+  SIM_CALL({Ptr(DeviceInfoSet), Dec(MemberIndex),
+            DeviceInfoData ? Dec(DeviceInfoData->cbSize) : "NULL"});
   SimDeviceSet* s = FindSet(DeviceInfoSet);
-  if (!s) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
-  if (!DeviceInfoData || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-    M().lastError = ERROR_INVALID_USER_BUFFER;
-    return FALSE;
-  }
+  if (!s) return Fail(ERROR_INVALID_HANDLE);
+  if (!DeviceInfoData || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
+    return Fail(ERROR_INVALID_USER_BUFFER);
   bool inRange = !s->interfaces && MemberIndex < s->members.size();
   std::string target = inRange ? M().devices.devices[s->members[MemberIndex]].instanceId : "";
   // Past the last member every enumeration ends, injected failure or not.
-  if (!inRange) {
-    M().lastError = ERROR_NO_MORE_ITEMS;
-    return FALSE;
-  }
-  if (Faulted("SetupDiEnumDeviceInfo", target)) return FALSE;
+  if (!inRange) return Fail(ERROR_NO_MORE_ITEMS);
+  if (call.Faulted(target)) return FALSE;
   memset(&DeviceInfoData->ClassGuid, 0, sizeof DeviceInfoData->ClassGuid);
   DeviceInfoData->DevInst = (DWORD)(s->members[MemberIndex] + 1);
   DeviceInfoData->Reserved = MemberIndex;
@@ -280,60 +233,42 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
                                        DWORD Property, PDWORD PropertyRegDataType,
                                        PBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                        PDWORD RequiredSize) {
-  SIM_RECORD("SetupDiGetDeviceRegistryPropertyA",
-         {Ptr(DeviceInfoSet), DeviceInfoData ? Dec(DeviceInfoData->cbSize) : "NULL", Hex(Property),
-          Ptr(PropertyRegDataType), Ptr(PropertyBuffer), Dec(PropertyBufferSize), Ptr(RequiredSize)});
+  SIM_CALL({Ptr(DeviceInfoSet), DeviceInfoData ? Dec(DeviceInfoData->cbSize) : "NULL",
+            Hex(Property), Ptr(PropertyRegDataType), Ptr(PropertyBuffer), Dec(PropertyBufferSize),
+            Ptr(RequiredSize)});
   SimDeviceSet* s = FindSet(DeviceInfoSet);
-  if (!s) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  if (!s) return Fail(ERROR_INVALID_HANDLE);
   SimDevice* dev = RecordDevice(s, DeviceInfoData);
-  if (!dev) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
-  if (Faulted("SetupDiGetDeviceRegistryPropertyA", dev->instanceId)) {
+  if (!dev) return Fail(ERROR_INVALID_PARAMETER);
+  if (call.Faulted(dev->instanceId)) {
     if (RequiredSize && dev->sizeOnFault) *RequiredSize = dev->sizeOnFault;
     return FALSE;
   }
-  if (PropertyBufferSize && !PropertyBuffer) {
-    M().lastError = ERROR_INVALID_DATA;
-    return FALSE;
-  }
-  if (Property != SPDRP_HARDWAREID || !dev->hasHardwareIds) {
-    M().lastError = ERROR_INVALID_DATA;
-    return FALSE;
-  }
+  if (PropertyBufferSize && !PropertyBuffer) return Fail(ERROR_INVALID_DATA);
+  if (Property != SPDRP_HARDWAREID || !dev->hasHardwareIds) return Fail(ERROR_INVALID_DATA);
   DWORD size = (DWORD)dev->hardwareIds.size();
   if (RequiredSize) *RequiredSize = size;
   // As on Wine, a query that offers no room fails even for an empty list.
-  if (PropertyBufferSize < size || PropertyBufferSize == 0) {
-    M().lastError = ERROR_INSUFFICIENT_BUFFER;
-    return FALSE;
-  }
+  if (PropertyBufferSize < size || PropertyBufferSize == 0) return Fail(ERROR_INSUFFICIENT_BUFFER);
   memcpy(PropertyBuffer, dev->hardwareIds.data(), size);
   if (PropertyRegDataType) *PropertyRegDataType = REG_MULTI_SZ;
   return TRUE;
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
-  SIM_RECORD("SetupDiDestroyDeviceInfoList", {Ptr(DeviceInfoSet)});
+  SIM_CALL({Ptr(DeviceInfoSet)});
   HandleEntry* e = FindHandle(DeviceInfoSet, HandleKind::DeviceSet);
-  if (!e) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  if (!e) return Fail(ERROR_INVALID_HANDLE);
   M().devices.sets.erase(e->id);
   ReleaseAnyHandle(DeviceInfoSet);
-  return !Faulted("SetupDiDestroyDeviceInfoList");
+  return !call.Faulted();
 }
 
 // Blocks are exactly the size asked for, so that the sanitizers catch any overrun; without
 // LMEM_ZEROINIT they are filled with junk, as reused heap memory would be.
 HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
-  SIM_RECORD("LocalAlloc", {Hex(uFlags), Dec((int64_t)uBytes)});
-  if (Faulted("LocalAlloc")) return nullptr;
+  SIM_CALL({Hex(uFlags), Dec((int64_t)uBytes)});
+  if (call.Faulted()) return nullptr;
   LocalBlock b;
   b.size = (size_t)uBytes;
   b.bytes.reset(new char[uBytes ? uBytes : 1]);
@@ -346,13 +281,10 @@ HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
 }
 
 HLOCAL LocalFree(HLOCAL hMem) {
-  SIM_RECORD("LocalFree", {Ptr(hMem)});
+  SIM_CALL({Ptr(hMem)});
   if (!hMem) return nullptr;
   auto it = M().devices.localBlocks.find(hMem);
-  if (it == M().devices.localBlocks.end()) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return hMem;
-  }
+  if (it == M().devices.localBlocks.end()) return Fail(ERROR_INVALID_HANDLE, hMem);
   M().devices.localBlocks.erase(it);
   TrackAllocation(-1);
   return nullptr;

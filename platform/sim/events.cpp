@@ -9,13 +9,11 @@
 using namespace sim;
 
 HANDLE RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName) {
-  SIM_RECORD("RegisterEventSourceA", {Str(lpUNCServerName), Str(lpSourceName)});
-  if (Faulted("RegisterEventSourceA", lpSourceName ? lpSourceName : "")) return NULL;
+  SIM_CALL({Str(lpUNCServerName), Str(lpSourceName)});
+  if (call.Faulted(lpSourceName ? lpSourceName : "")) return NULL;
   // Only the local machine's log is modelled.
-  if (lpUNCServerName || !lpSourceName || !lpSourceName[0]) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return NULL;
-  }
+  if (lpUNCServerName || !lpSourceName || !lpSourceName[0])
+    return Fail(ERROR_INVALID_PARAMETER, nullptr);
   return NewHandle(HandleKind::EventSource, 0, lpSourceName);
 }
 
@@ -26,31 +24,22 @@ BOOL ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
   std::vector<std::string> args = {Ptr(hEventLog), Dec(wType), Dec(wCategory), Dec(dwEventID),
                                    Ptr(lpUserSid), Dec(wNumStrings), Dec(dwDataSize)};
   args.insert(args.end(), strings.begin(), strings.end());
-  SIM_RECORD("ReportEventA", args);
+  SIM_CALL(args);
   HandleEntry* h = FindHandle(hEventLog, HandleKind::EventSource);
-  if (!h) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
-  if (Faulted("ReportEventA", h->name)) return FALSE;
+  if (!h) return Fail(ERROR_INVALID_HANDLE);
+  if (call.Faulted(h->name)) return FALSE;
   bool stringsOk = wNumStrings == 0 || lpStrings;
   for (WORD i = 0; stringsOk && i < wNumStrings; i++)
     stringsOk = lpStrings[i] && strlen(lpStrings[i]) <= SIM_EVENT_STRING_LIMIT;
-  if (!stringsOk || (dwDataSize && !lpRawData)) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
+  if (!stringsOk || (dwDataSize && !lpRawData)) return Fail(ERROR_INVALID_PARAMETER);
   M().events.reported.push_back(EventRecord{h->name, wType, wCategory, dwEventID, strings});
   return TRUE;
 }
 
 BOOL DeregisterEventSource(HANDLE hEventLog) {
-  SIM_RECORD("DeregisterEventSource", {Ptr(hEventLog)});
-  if (!FindHandle(hEventLog, HandleKind::EventSource)) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  SIM_CALL({Ptr(hEventLog)});
+  if (!FindHandle(hEventLog, HandleKind::EventSource)) return Fail(ERROR_INVALID_HANDLE);
   // As with every release call: a reported failure still leaves the handle closed.
   ReleaseAnyHandle(hEventLog);
-  return !Faulted("DeregisterEventSource");
+  return !call.Faulted();
 }

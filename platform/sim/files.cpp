@@ -100,6 +100,18 @@ static FileEntry* Lookup(const std::string& full) {
   return it == M().files.entries.end() ? nullptr : &it->second;
 }
 
+// The file an open handle names: the one place a handle finds its entry (null: none).
+static FileEntry* EntryOf(const HandleEntry& h) { return Lookup(h.name); }
+
+// How a call on an open file's handle begins: the handle, or null when the call fails already
+// (not a file handle: ERROR_INVALID_HANDLE; or an injected fault for the file it names).
+static HandleEntry* FileCall(const Call& call, HANDLE hFile) {
+  HandleEntry* h = FindHandle(hFile, HandleKind::File);
+  if (!h) return Fail(ERROR_INVALID_HANDLE, nullptr);
+  if (call.Faulted(h->name)) return nullptr;
+  return h;
+}
+
 static std::string LongForm(const std::string& full);
 static FileEntry* Find(const std::string& path) { return Lookup(LongForm(FullPath(path))); }
 
@@ -115,11 +127,6 @@ static DWORD CreateError(const std::string& full) {
   if (!parent || !parent->isDirectory) return ERROR_PATH_NOT_FOUND;
   if (parent->accessDenied) return ERROR_ACCESS_DENIED;
   return 0;
-}
-
-static bool Fail(DWORD error) {
-  M().lastError = error;
-  return false;
 }
 
 // Takes a name away: the other name of a hard-linked file is then its only one.
@@ -461,28 +468,19 @@ static bool Matches(const char* name, const char* pattern) {
 // characters or more (3; Wine can).
 static bool TooLong(const char* path, size_t limit, DWORD error) {
   if (!path || strlen(path) < limit) return false;
-  M().lastError = error;
-  return true;
+  return Fail(error, true);
 }
 
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-  SIM_RECORD("FindFirstFileA", {Str(lpFileName), Ptr(lpFindFileData)});
-  if (Faulted("FindFirstFileA", lpFileName ? lpFileName : "")) return INVALID_HANDLE_VALUE;
-  if (!lpFileName || !lpFindFileData) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return INVALID_HANDLE_VALUE;
-  }
+  SIM_CALL({Str(lpFileName), Ptr(lpFindFileData)});
+  if (call.Faulted(lpFileName ? lpFileName : "")) return INVALID_HANDLE_VALUE;
+  if (!lpFileName || !lpFindFileData) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   if (TooLong(lpFileName, MAX_PATH + 1, ERROR_FILENAME_EXCED_RANGE)) return INVALID_HANDLE_VALUE;
   std::string name = lpFileName;
-  if (name.empty() || name.back() == '\\' || name.back() == '/') {
-    M().lastError = ERROR_FILE_NOT_FOUND;
-    return INVALID_HANDLE_VALUE;
-  }
+  if (name.empty() || name.back() == '\\' || name.back() == '/')
+    return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
   std::string full = FullPath(name);
-  if (full.empty()) {
-    M().lastError = ERROR_PATH_NOT_FOUND;
-    return INVALID_HANDLE_VALUE;
-  }
+  if (full.empty()) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
   FileEntry* found = nullptr;
   std::string pattern = NameOf(full);
   if (pattern.find_first_of("*?") != std::string::npos) {
@@ -497,10 +495,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
   } else {
     found = Lookup(full);
   }
-  if (!found || found->path.size() <= 3) {
-    M().lastError = MissingError(full);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (!found || found->path.size() <= 3) return Fail(MissingError(full), INVALID_HANDLE_VALUE);
   memset(lpFindFileData, 0, sizeof *lpFindFileData);
   lpFindFileData->dwFileAttributes = found->attributes;
   lpFindFileData->ftCreationTime = ToFileTime(found->lastWriteTime);
@@ -513,23 +508,23 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
 }
 
 BOOL FindClose(HANDLE hFindFile) {
-  SIM_RECORD("FindClose", {Ptr(hFindFile)});
+  SIM_CALL({Ptr(hFindFile)});
   if (!FindHandle(hFindFile, HandleKind::Find)) return Fail(ERROR_INVALID_HANDLE);
   // A failure reported on closing a valid handle leaves no handle open: there is nothing
   // the caller could close again.
   ReleaseAnyHandle(hFindFile);
-  return !Faulted("FindClose");
+  return !call.Faulted();
 }
 
 LONG CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2) {
   uint64_t a = FromFileTime(lpFileTime1), b = FromFileTime(lpFileTime2);
-  SIM_RECORD("CompareFileTime", {Hex(a), Hex(b)});
+  SIM_CALL({Hex(a), Hex(b)});
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-  SIM_RECORD("SetFileAttributesA", {Str(lpFileName), Hex(dwFileAttributes)});
-  if (Faulted("SetFileAttributesA", lpFileName ? lpFileName : "")) return FALSE;
+  SIM_CALL({Str(lpFileName), Hex(dwFileAttributes)});
+  if (call.Faulted(lpFileName ? lpFileName : "")) return FALSE;
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
   if (TooLong(lpFileName, MAX_PATH + 1, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
   std::string full = FullPath(lpFileName);
@@ -550,8 +545,8 @@ bool ClashesWithOpenHandles(const std::string& full, DWORD access, DWORD share);
 }
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
-  SIM_RECORD("CopyFileA", {Str(lpExistingFileName), Str(lpNewFileName), Dec(bFailIfExists)});
-  if (Faulted("CopyFileA", lpNewFileName ? lpNewFileName : "")) return FALSE;
+  SIM_CALL({Str(lpExistingFileName), Str(lpNewFileName), Dec(bFailIfExists)});
+  if (call.Faulted(lpNewFileName ? lpNewFileName : "")) return FALSE;
   if (!lpExistingFileName || !lpNewFileName) return Fail(ERROR_INVALID_PARAMETER);
   if (TooLong(lpExistingFileName, MAX_PATH, ERROR_PATH_NOT_FOUND) ||
       TooLong(lpNewFileName, MAX_PATH, ERROR_PATH_NOT_FOUND))
@@ -605,8 +600,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
 }
 
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
-  SIM_RECORD("MoveFileExA", {Str(lpExistingFileName), Str(lpNewFileName), Hex(dwFlags)});
-  if (Faulted("MoveFileExA", lpExistingFileName ? lpExistingFileName : "")) return FALSE;
+  SIM_CALL({Str(lpExistingFileName), Str(lpNewFileName), Hex(dwFlags)});
+  if (call.Faulted(lpExistingFileName ? lpExistingFileName : "")) return FALSE;
   if (!lpExistingFileName) return Fail(ERROR_INVALID_PARAMETER);
   if (TooLong(lpExistingFileName, MAX_PATH, ERROR_PATH_NOT_FOUND) ||
       TooLong(lpNewFileName, MAX_PATH, ERROR_PATH_NOT_FOUND))
@@ -659,8 +654,8 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 }
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-  SIM_RECORD("CreateDirectoryA", {Str(lpPathName), Ptr(lpSecurityAttributes)});
-  if (Faulted("CreateDirectoryA", lpPathName ? lpPathName : "")) return FALSE;
+  SIM_CALL({Str(lpPathName), Ptr(lpSecurityAttributes)});
+  if (call.Faulted(lpPathName ? lpPathName : "")) return FALSE;
   if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
   // A new directory must leave room for an 8.3 name below it.
   if (TooLong(lpPathName, MAX_PATH - 12, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
@@ -702,11 +697,6 @@ bool UnarrangedImage(const std::string& full) {
   return M().modulePath.empty() && EqualNoCase(full, kUnarrangedImage);
 }
 
-HANDLE FailHandle(DWORD error) {
-  M().lastError = error;
-  return INVALID_HANDLE_VALUE;
-}
-
 }  // namespace
 
 // CreateFileA of a path in the file system (console.cpp dispatches here): files only, with the
@@ -715,9 +705,9 @@ HANDLE OpenFilePath(const std::string& asked, DWORD access, DWORD share, DWORD d
                     DWORD flags, const std::string& security) {
   std::string full;
   if (!Resolve(asked, !(flags & FILE_FLAG_OPEN_REPARSE_POINT), &full))
-    return FailHandle(ERROR_CANT_RESOLVE_FILENAME);
+    return Fail(ERROR_CANT_RESOLVE_FILENAME, INVALID_HANDLE_VALUE);
   FileEntry* e = Lookup(full);
-  if (e && e->isDirectory) return FailHandle(ERROR_ACCESS_DENIED);
+  if (e && e->isDirectory) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   if (!e && UnarrangedImage(full) && disposition == OPEN_EXISTING &&
       !(access & (WRITE_RIGHTS | DELETE))) {
     // The running program a test did not arrange has no bytes here, yet it can be opened.
@@ -727,8 +717,8 @@ HANDLE OpenFilePath(const std::string& asked, DWORD access, DWORD share, DWORD d
   }
   if (!e) {
     if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
-      return FailHandle(MissingError(full));
-    if (DWORD error = CreateError(full)) return FailHandle(error);
+      return Fail(MissingError(full), INVALID_HANDLE_VALUE);
+    if (DWORD error = CreateError(full)) return Fail(error, INVALID_HANDLE_VALUE);
     FileEntry created;
     created.path = full;
     created.lastWriteTime = 0;
@@ -737,15 +727,15 @@ HANDLE OpenFilePath(const std::string& asked, DWORD access, DWORD share, DWORD d
     e = Lookup(full);
     M().lastError = 0;
   } else {
-    if (disposition == CREATE_NEW) return FailHandle(ERROR_FILE_EXISTS);
-    if (e->accessDenied || e->deletePending) return FailHandle(ERROR_ACCESS_DENIED);
+    if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+    if (e->accessDenied || e->deletePending) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     if ((access & WRITE_RIGHTS) && (e->attributes & FILE_ATTRIBUTE_READONLY))
-      return FailHandle(ERROR_ACCESS_DENIED);
+      return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     bool readerClashes = e->hold == Hold::SharesReads &&
                          ((access & (WRITE_RIGHTS | DELETE)) || !(share & FILE_SHARE_READ));
     if (e->hold == Hold::NoSharing || readerClashes || ClashesWithOpenHandles(full, access, share) ||
         (e->runningImage && (access & (WRITE_RIGHTS | DELETE))))
-      return FailHandle(ERROR_SHARING_VIOLATION);
+      return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
     if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->contents.clear();
     // Opening an existing file where one may be created says so in the last error.
     M().lastError =
@@ -758,14 +748,13 @@ HANDLE OpenFilePath(const std::string& asked, DWORD access, DWORD share, DWORD d
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-  SIM_RECORD("WriteFile", {Ptr(hFile), Ptr(lpBuffer), Dec(nNumberOfBytesToWrite),
-                       Ptr(lpNumberOfBytesWritten), Ptr(lpOverlapped)});
+  SIM_CALL({Ptr(hFile), Ptr(lpBuffer), Dec(nNumberOfBytesToWrite), Ptr(lpNumberOfBytesWritten),
+            Ptr(lpOverlapped)});
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-  HandleEntry* h = FindHandle(hFile, HandleKind::File);
-  if (!h) return Fail(ERROR_INVALID_HANDLE);
-  if (Faulted("WriteFile", h->name)) return FALSE;
+  HandleEntry* h = FileCall(call, hFile);
+  if (!h) return FALSE;
   if (!(h->access & WRITE_RIGHTS)) return Fail(ERROR_ACCESS_DENIED);
-  FileEntry* e = Lookup(h->name);
+  FileEntry* e = EntryOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   if (e->hold == Hold::Locked) return Fail(ERROR_LOCK_VIOLATION);
   const char* bytes = (const char*)lpBuffer;
@@ -788,15 +777,14 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
 // range another program has locked cannot be read (33).
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-  SIM_RECORD("ReadFile", {Ptr(hFile), Ptr(lpBuffer), Dec(nNumberOfBytesToRead),
-                      Ptr(lpNumberOfBytesRead), Ptr(lpOverlapped)});
+  SIM_CALL({Ptr(hFile), Ptr(lpBuffer), Dec(nNumberOfBytesToRead), Ptr(lpNumberOfBytesRead),
+            Ptr(lpOverlapped)});
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-  HandleEntry* h = FindHandle(hFile, HandleKind::File);
-  if (!h) return Fail(ERROR_INVALID_HANDLE);
-  if (Faulted("ReadFile", h->name)) return FALSE;
+  HandleEntry* h = FileCall(call, hFile);
+  if (!h) return FALSE;
   if (!lpBuffer || !lpNumberOfBytesRead || lpOverlapped) return Fail(ERROR_INVALID_PARAMETER);
   if (!(h->access & READ_RIGHTS)) return Fail(ERROR_ACCESS_DENIED);
-  FileEntry* e = Lookup(h->name);
+  FileEntry* e = EntryOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   if (e->hold == Hold::Locked) return Fail(ERROR_LOCK_VIOLATION);
   uint64_t at = std::min<uint64_t>(h->position, e->contents.size());
@@ -814,12 +802,10 @@ static uint64_t Join64(DWORD high, DWORD low) { return ((uint64_t)high << 32) | 
 // by any handle, until it is unlocked or its handle closed.
 BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBytesToLockLow,
                 DWORD nNumberOfBytesToLockHigh, LPOVERLAPPED lpOverlapped) {
-  SIM_RECORD("LockFileEx", {Ptr(hFile), Hex(dwFlags), Dec(dwReserved),
-                        Dec(nNumberOfBytesToLockLow), Dec(nNumberOfBytesToLockHigh),
-                        Ptr(lpOverlapped)});
-  HandleEntry* h = FindHandle(hFile, HandleKind::File);
-  if (!h) return Fail(ERROR_INVALID_HANDLE);
-  if (Faulted("LockFileEx", h->name)) return FALSE;
+  SIM_CALL({Ptr(hFile), Hex(dwFlags), Dec(dwReserved), Dec(nNumberOfBytesToLockLow),
+            Dec(nNumberOfBytesToLockHigh), Ptr(lpOverlapped)});
+  HandleEntry* h = FileCall(call, hFile);
+  if (!h) return FALSE;
   if (!lpOverlapped || dwReserved != 0) return Fail(ERROR_INVALID_PARAMETER);
   if (!(h->access & (READ_RIGHTS | GENERIC_WRITE | FILE_WRITE_DATA)))
     return Fail(ERROR_ACCESS_DENIED);
@@ -844,11 +830,10 @@ BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBy
 
 BOOL UnlockFileEx(HANDLE hFile, DWORD dwReserved, DWORD nNumberOfBytesToUnlockLow,
                   DWORD nNumberOfBytesToUnlockHigh, LPOVERLAPPED lpOverlapped) {
-  SIM_RECORD("UnlockFileEx", {Ptr(hFile), Dec(dwReserved), Dec(nNumberOfBytesToUnlockLow),
-                          Dec(nNumberOfBytesToUnlockHigh), Ptr(lpOverlapped)});
-  HandleEntry* h = FindHandle(hFile, HandleKind::File);
-  if (!h) return Fail(ERROR_INVALID_HANDLE);
-  if (Faulted("UnlockFileEx", h->name)) return FALSE;
+  SIM_CALL({Ptr(hFile), Dec(dwReserved), Dec(nNumberOfBytesToUnlockLow),
+            Dec(nNumberOfBytesToUnlockHigh), Ptr(lpOverlapped)});
+  HandleEntry* h = FileCall(call, hFile);
+  if (!h) return FALSE;
   if (!lpOverlapped || dwReserved != 0) return Fail(ERROR_INVALID_PARAMETER);
   uint64_t start = Join64(lpOverlapped->OffsetHigh, lpOverlapped->Offset);
   uint64_t length = Join64(nNumberOfBytesToUnlockHigh, nNumberOfBytesToUnlockLow);
@@ -863,9 +848,8 @@ BOOL UnlockFileEx(HANDLE hFile, DWORD dwReserved, DWORD nNumberOfBytesToUnlockLo
 
 UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
                       LPSTR lpTempFileName) {
-  SIM_RECORD("GetTempFileNameA",
-         {Str(lpPathName), Str(lpPrefixString), Dec(uUnique), Ptr(lpTempFileName)});
-  if (Faulted("GetTempFileNameA", lpPathName ? lpPathName : "")) return 0;
+  SIM_CALL({Str(lpPathName), Str(lpPrefixString), Dec(uUnique), Ptr(lpTempFileName)});
+  if (call.Faulted(lpPathName ? lpPathName : "")) return 0;
   if (!lpPathName || !lpPrefixString || !lpTempFileName) return Fail(ERROR_INVALID_PARAMETER);
   // The name is the directory, three letters of the prefix, four hex digits and ".TMP",
   // written into a buffer of MAX_PATH.
@@ -898,8 +882,8 @@ UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
 }
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
-  SIM_RECORD("DeleteFileA", {Str(lpFileName)});
-  if (Faulted("DeleteFileA", lpFileName ? lpFileName : "")) return FALSE;
+  SIM_CALL({Str(lpFileName)});
+  if (call.Faulted(lpFileName ? lpFileName : "")) return FALSE;
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
   if (TooLong(lpFileName, MAX_PATH + 1, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
   std::string full = FullPath(lpFileName);
@@ -918,8 +902,8 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
 }
 
 BOOL RemoveDirectoryA(LPCSTR lpPathName) {
-  SIM_RECORD("RemoveDirectoryA", {Str(lpPathName)});
-  if (Faulted("RemoveDirectoryA", lpPathName ? lpPathName : "")) return FALSE;
+  SIM_CALL({Str(lpPathName)});
+  if (call.Faulted(lpPathName ? lpPathName : "")) return FALSE;
   if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
   if (TooLong(lpPathName, MAX_PATH + 1, ERROR_FILENAME_EXCED_RANGE)) return FALSE;
   std::string full = FullPath(lpPathName);
@@ -936,8 +920,8 @@ BOOL RemoveDirectoryA(LPCSTR lpPathName) {
 
 DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
                        LPSTR* lpFilePart) {
-  SIM_RECORD("GetFullPathNameA", {Str(lpFileName), Dec(nBufferLength), Ptr(lpBuffer)});
-  if (Faulted("GetFullPathNameA", lpFileName ? lpFileName : "")) return 0;
+  SIM_CALL({Str(lpFileName), Dec(nBufferLength), Ptr(lpBuffer)});
+  if (call.Faulted(lpFileName ? lpFileName : "")) return 0;
   if (!lpFileName || !lpFileName[0]) return Fail(ERROR_INVALID_NAME);
   if (TooLong(lpFileName, MAX_PATH + 1, ERROR_FILENAME_EXCED_RANGE)) return 0;
   std::string full = FullPath(lpFileName);
@@ -956,9 +940,9 @@ DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
 
 // Each short part spelled long, the other parts as given; the path must name an entry.
 DWORD GetLongPathNameA(LPCSTR lpszShortPath, LPSTR lpszLongPath, DWORD cchBuffer) {
-  SIM_RECORD("GetLongPathNameA", {Str(lpszShortPath), Ptr(lpszLongPath), Dec(cchBuffer)});
+  SIM_CALL({Str(lpszShortPath), Ptr(lpszLongPath), Dec(cchBuffer)});
   if (!lpszShortPath) return Fail(ERROR_INVALID_PARAMETER);
-  if (Faulted("GetLongPathNameA", lpszShortPath)) return 0;
+  if (call.Faulted(lpszShortPath)) return 0;
   std::string full = FullPath(lpszShortPath);
   if (full.empty() || !EqualNoCase(full, lpszShortPath)) return Fail(ERROR_INVALID_PARAMETER);
   std::string path = LongForm(lpszShortPath);
@@ -986,12 +970,11 @@ static std::string FinalSpelling(const std::string& full) {
 }
 
 BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
-  SIM_RECORD("GetFileInformationByHandle", {Ptr(hFile), Ptr(lpFileInformation)});
-  HandleEntry* h = FindHandle(hFile, HandleKind::File);
-  if (!h) return Fail(ERROR_INVALID_HANDLE);
-  if (Faulted("GetFileInformationByHandle", h->name)) return FALSE;
+  SIM_CALL({Ptr(hFile), Ptr(lpFileInformation)});
+  HandleEntry* h = FileCall(call, hFile);
+  if (!h) return FALSE;
   if (!lpFileInformation) return Fail(ERROR_INVALID_PARAMETER);
-  FileEntry* e = Lookup(h->name);
+  FileEntry* e = EntryOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   memset(lpFileInformation, 0, sizeof *lpFileInformation);
   lpFileInformation->dwFileAttributes = e->attributes;
@@ -1013,13 +996,11 @@ BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFil
 // Only the DOS form, with a drive letter, is modelled.
 DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath,
                                 DWORD dwFlags) {
-  SIM_RECORD("GetFinalPathNameByHandleA",
-             {Ptr(hFile), Ptr(lpszFilePath), Dec(cchFilePath), Hex(dwFlags)});
-  HandleEntry* h = FindHandle(hFile, HandleKind::File);
-  if (!h) return Fail(ERROR_INVALID_HANDLE);
-  if (Faulted("GetFinalPathNameByHandleA", h->name)) return 0;
+  SIM_CALL({Ptr(hFile), Ptr(lpszFilePath), Dec(cchFilePath), Hex(dwFlags)});
+  HandleEntry* h = FileCall(call, hFile);
+  if (!h) return 0;
   if (dwFlags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) return Fail(ERROR_INVALID_PARAMETER);
-  FileEntry* e = Lookup(h->name);
+  FileEntry* e = EntryOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   std::string path = e->finalPath.empty() ? FinalSpelling(e->path) : e->finalPath;
   // Too small a buffer: the size needed, with the terminating NUL.
@@ -1055,7 +1036,7 @@ BOOL RenameOpenFile(HandleEntry* h, const FILE_RENAME_INFO* rename, const std::s
   if (!(h->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
   if (rename->RootDirectory || name.empty() || name.find('?') != std::string::npos)
     return Fail(ERROR_INVALID_NAME);
-  FileEntry* e = Lookup(h->name);
+  FileEntry* e = EntryOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   if (e->hold != Hold::None) return Fail(ERROR_SHARING_VIOLATION);
   for (const HandleEntry& other : M().handles)
@@ -1100,22 +1081,19 @@ BOOL SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInfo
                                          dwBufferSize >= sizeof(FILE_BASIC_INFO)
                                      ? (const FILE_BASIC_INFO*)lpFileInformation
                                      : nullptr;
-  SIM_RECORD("SetFileInformationByHandle",
-             {Ptr(hFile), Dec(FileInformationClass),
-              renames ? name
-              : disposes
-                  ? Dec(((FILE_DISPOSITION_INFO*)lpFileInformation)->DeleteFile)
-              : basic ? Hex((uint64_t)basic->LastWriteTime.QuadPart) + " " + Hex(basic->FileAttributes)
-                      : Ptr(lpFileInformation),
-              Dec(dwBufferSize)});
-  HandleEntry* h = FindHandle(hFile, HandleKind::File);
-  if (!h) return Fail(ERROR_INVALID_HANDLE);
-  if (Faulted("SetFileInformationByHandle", h->name)) return FALSE;
+  SIM_CALL({Ptr(hFile), Dec(FileInformationClass),
+            renames    ? name
+            : disposes ? Dec(((FILE_DISPOSITION_INFO*)lpFileInformation)->DeleteFile)
+            : basic    ? Hex((uint64_t)basic->LastWriteTime.QuadPart) + " " + Hex(basic->FileAttributes)
+                       : Ptr(lpFileInformation),
+            Dec(dwBufferSize)});
+  HandleEntry* h = FileCall(call, hFile);
+  if (!h) return FALSE;
   if (renames) return RenameOpenFile(h, (const FILE_RENAME_INFO*)lpFileInformation, name);
   if (basic) {
     // The times and attributes a copy keeps; 0 leaves each as it is.
     if (!(h->access & (WRITE_RIGHTS | FILE_WRITE_ATTRIBUTES))) return Fail(ERROR_ACCESS_DENIED);
-    FileEntry* e = Lookup(h->name);
+    FileEntry* e = EntryOf(*h);
     if (!e) return Fail(ERROR_INVALID_HANDLE);
     if (basic->LastWriteTime.QuadPart) e->lastWriteTime = (uint64_t)basic->LastWriteTime.QuadPart;
     if (basic->FileAttributes) {
@@ -1126,7 +1104,7 @@ BOOL SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInfo
   }
   if (!disposes) return Fail(ERROR_INVALID_PARAMETER);
   if (!(h->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
-  FileEntry* e = Lookup(h->name);
+  FileEntry* e = EntryOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   if (e->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
   e->deletePending = ((FILE_DISPOSITION_INFO*)lpFileInformation)->DeleteFile != 0;
@@ -1136,11 +1114,6 @@ BOOL SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInfo
 namespace {
 
 const uintptr_t kViewBase = 0x7E0000000000ULL, kViewStride = 0x10000;
-
-std::nullptr_t FailMapping(DWORD error) {
-  M().lastError = error;
-  return nullptr;
-}
 
 MappedView* ViewAt(const void* address) {
   uintptr_t a = (uintptr_t)address;
@@ -1184,9 +1157,9 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 LONG NtAreMappedFilesTheSame(PVOID file1MappedAsAnImage, PVOID file2MappedAsFile) {
-  SIM_RECORD("NtAreMappedFilesTheSame", {Ptr(file1MappedAsAnImage), Ptr(file2MappedAsFile)});
+  SIM_CALL({Ptr(file1MappedAsAnImage), Ptr(file2MappedAsFile)});
   DWORD error = 0;
-  if (FaultCode("NtAreMappedFilesTheSame", "", &error)) return (LONG)error;  // a status
+  if (call.FaultCode("", &error)) return (LONG)error;  // a status
   bool running1 = false, running2 = false;
   std::string path1, path2;
   if (!MappedFileAt(file1MappedAsAnImage, &running1, &path1) ||
@@ -1201,12 +1174,10 @@ LONG NtAreMappedFilesTheSame(PVOID file1MappedAsAnImage, PVOID file2MappedAsFile
 // Moves the file pointer of an open file, as ReadFile and WriteFile use it.
 BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
                       PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod) {
-  SIM_RECORD("SetFilePointerEx",
-             {Ptr(hFile), Dec(liDistanceToMove.QuadPart), Ptr(lpNewFilePointer), Dec(dwMoveMethod)});
-  HandleEntry* h = FindHandle(hFile, HandleKind::File);
-  if (!h) return Fail(ERROR_INVALID_HANDLE);
-  if (Faulted("SetFilePointerEx", h->name)) return FALSE;
-  FileEntry* e = Lookup(h->name);
+  SIM_CALL({Ptr(hFile), Dec(liDistanceToMove.QuadPart), Ptr(lpNewFilePointer), Dec(dwMoveMethod)});
+  HandleEntry* h = FileCall(call, hFile);
+  if (!h) return FALSE;
+  FileEntry* e = EntryOf(*h);
   int64_t from = dwMoveMethod == FILE_BEGIN     ? 0
                  : dwMoveMethod == FILE_CURRENT ? (int64_t)h->position
                  : dwMoveMethod == FILE_END     ? (int64_t)(e ? e->contents.size() : 0)
@@ -1224,26 +1195,25 @@ BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
 HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes,
                           DWORD flProtect, DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow,
                           LPCSTR lpName) {
-  SIM_RECORD("CreateFileMappingA", {Ptr(hFile), Ptr(lpFileMappingAttributes), Hex(flProtect),
-                                    Dec(dwMaximumSizeHigh), Dec(dwMaximumSizeLow), Str(lpName)});
-  HandleEntry* h = FindHandle(hFile, HandleKind::File);
-  if (!h) return FailMapping(ERROR_INVALID_HANDLE);
-  if (Faulted("CreateFileMappingA", h->name)) return NULL;
+  SIM_CALL({Ptr(hFile), Ptr(lpFileMappingAttributes), Hex(flProtect), Dec(dwMaximumSizeHigh),
+            Dec(dwMaximumSizeLow), Str(lpName)});
+  HandleEntry* h = FileCall(call, hFile);
+  if (!h) return NULL;
   if ((flProtect & ~SEC_IMAGE) != PAGE_READONLY || dwMaximumSizeHigh || dwMaximumSizeLow || lpName)
-    return FailMapping(ERROR_INVALID_PARAMETER);
-  if (!(h->access & READ_RIGHTS)) return FailMapping(ERROR_ACCESS_DENIED);
+    return Fail(ERROR_INVALID_PARAMETER, nullptr);
+  if (!(h->access & READ_RIGHTS)) return Fail(ERROR_ACCESS_DENIED, nullptr);
   Section section;
   section.path = h->name;
   section.image = (flProtect & SEC_IMAGE) != 0;
-  if (FileEntry* e = Lookup(h->name)) {
+  if (FileEntry* e = EntryOf(*h)) {
     // Nothing to map; the running image maps whatever bytes a test gave it.
-    if (e->contents.empty() && !e->runningImage) return FailMapping(ERROR_FILE_INVALID);
+    if (e->contents.empty() && !e->runningImage) return Fail(ERROR_FILE_INVALID, nullptr);
     // With no running program arranged, the file at the program's path is the one running.
     section.runningImage = e->runningImage || UnarrangedImage(e->path);
   } else if (UnarrangedImage(h->name)) {
     section.runningImage = true;
   } else {
-    return FailMapping(ERROR_INVALID_HANDLE);
+    return Fail(ERROR_INVALID_HANDLE, nullptr);
   }
   M().files.sections.push_back(section);
   return NewHandle(HandleKind::Mapping, (int64_t)M().files.sections.size() - 1, h->name);
@@ -1251,23 +1221,22 @@ HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttri
 
 LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
                      DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap) {
-  SIM_RECORD("MapViewOfFile", {Ptr(hFileMappingObject), Hex(dwDesiredAccess),
-                               Dec(dwFileOffsetHigh), Dec(dwFileOffsetLow),
-                               Dec((int64_t)dwNumberOfBytesToMap)});
+  SIM_CALL({Ptr(hFileMappingObject), Hex(dwDesiredAccess), Dec(dwFileOffsetHigh),
+            Dec(dwFileOffsetLow), Dec((int64_t)dwNumberOfBytesToMap)});
   HandleEntry* h = FindHandle(hFileMappingObject, HandleKind::Mapping);
-  if (!h) return FailMapping(ERROR_INVALID_HANDLE);
-  if (Faulted("MapViewOfFile", h->name)) return NULL;
-  if (dwDesiredAccess != FILE_MAP_READ) return FailMapping(ERROR_ACCESS_DENIED);
+  if (!h) return Fail(ERROR_INVALID_HANDLE, nullptr);
+  if (call.Faulted(h->name)) return NULL;
+  if (dwDesiredAccess != FILE_MAP_READ) return Fail(ERROR_ACCESS_DENIED, nullptr);
   const Section& section = M().files.sections[(size_t)h->id];
   M().files.views.push_back(MappedView{section.path, section.runningImage, true});
   return (LPVOID)(kViewBase + (M().files.views.size() - 1) * kViewStride);
 }
 
 BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
-  SIM_RECORD("UnmapViewOfFile", {Ptr(lpBaseAddress)});
+  SIM_CALL({Ptr(lpBaseAddress)});
   MappedView* v = ViewAt(lpBaseAddress);
   if (!v) return Fail(ERROR_INVALID_ADDRESS);
   v->mapped = false;
   // As with every release call: a reported failure still leaves the view unmapped.
-  return !Faulted("UnmapViewOfFile");
+  return !call.Faulted();
 }

@@ -15,12 +15,9 @@ const DWORD kSearchFlags = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SE
 
 // kernel32 exports it only with the update; the installer finds it through GetProcAddress.
 BOOL SimSetDefaultDllDirectories(DWORD DirectoryFlags) {
-  SIM_RECORD("SetDefaultDllDirectories", {Hex(DirectoryFlags)});
-  if (Faulted("SetDefaultDllDirectories")) return FALSE;
-  if (DirectoryFlags == 0 || (DirectoryFlags & ~kSearchFlags)) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
+  SIM_CALL_AS("SetDefaultDllDirectories", {Hex(DirectoryFlags)});
+  if (call.Faulted()) return FALSE;
+  if (DirectoryFlags == 0 || (DirectoryFlags & ~kSearchFlags)) return Fail(ERROR_INVALID_PARAMETER);
   M().libraries.defaultDirs = DirectoryFlags;
   return TRUE;
 }
@@ -72,13 +69,11 @@ void WithoutLoaderUpdate() {
 }  // namespace sim
 
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
-  SIM_RECORD("LoadLibraryExA", {Str(lpLibFileName), Ptr(hFile), Hex(dwFlags)});
-  if (Faulted("LoadLibraryExA", Str(lpLibFileName))) return nullptr;
+  SIM_CALL({Str(lpLibFileName), Ptr(hFile), Hex(dwFlags)});
+  if (call.Faulted(Str(lpLibFileName))) return nullptr;
   LibrariesModel& l = M().libraries;
-  if (!lpLibFileName || hFile || ((dwFlags & kSearchFlags) && !l.searchFlagsKnown)) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return nullptr;
-  }
+  if (!lpLibFileName || hFile || ((dwFlags & kSearchFlags) && !l.searchFlagsKnown))
+    return Fail(ERROR_INVALID_PARAMETER, nullptr);
   std::string name = lpLibFileName;
   std::vector<std::string> candidates;
   if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos) {
@@ -105,12 +100,11 @@ HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
     l.loaded.push_back(path);
     return (HMODULE)NewHandle(HandleKind::Module, (int64_t)l.loaded.size() - 1, path);
   }
-  M().lastError = ERROR_MOD_NOT_FOUND;
-  return nullptr;
+  return Fail(ERROR_MOD_NOT_FOUND, nullptr);
 }
 
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-  SIM_RECORD("GetProcAddress", {ModuleName(hModule), Str(lpProcName)});
+  SIM_CALL({ModuleName(hModule), Str(lpProcName)});
   const std::map<std::string, FARPROC>* procs = nullptr;
   if (hModule == kKernel32Module || hModule == kNtdllModule) {
     procs = &M().libraries.system[hModule == kNtdllModule ? "ntdll.dll" : "kernel32.dll"];
@@ -122,47 +116,39 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     procs = SystemLibrary(e->name);
     if (!procs) procs = &none;
   } else {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return nullptr;
+    return Fail(ERROR_INVALID_HANDLE, nullptr);
   }
-  if (Faulted("GetProcAddress", Str(lpProcName))) return nullptr;
+  if (call.Faulted(Str(lpProcName))) return nullptr;
   auto it = lpProcName ? procs->find(lpProcName) : procs->end();
-  if (it == procs->end()) {
-    M().lastError = ERROR_PROC_NOT_FOUND;
-    return nullptr;
-  }
+  if (it == procs->end()) return Fail(ERROR_PROC_NOT_FOUND, nullptr);
   return it->second;
 }
 
 BOOL FreeLibrary(HMODULE hLibModule) {
-  SIM_RECORD("FreeLibrary", {ModuleName(hLibModule)});
+  SIM_CALL({ModuleName(hLibModule)});
   // Loaded for the life of the process.
   if (hLibModule == kKernel32Module || hLibModule == kNtdllModule) return TRUE;
-  if (!FindHandle((HANDLE)hLibModule, HandleKind::Module)) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  if (!FindHandle((HANDLE)hLibModule, HandleKind::Module)) return Fail(ERROR_INVALID_HANDLE);
   ReleaseAnyHandle((HANDLE)hLibModule);
   // As with every release call: a reported failure still leaves the library released.
-  return !Faulted("FreeLibrary");
+  return !call.Faulted();
 }
 
 HMODULE GetModuleHandleA(LPCSTR lpModuleName) {
-  SIM_RECORD("GetModuleHandleA", {Str(lpModuleName)});
-  if (Faulted("GetModuleHandleA", Str(lpModuleName))) return nullptr;
+  SIM_CALL({Str(lpModuleName)});
+  if (call.Faulted(Str(lpModuleName))) return nullptr;
   if (lpModuleName && (EqualNoCase(lpModuleName, "kernel32.dll") ||
                        EqualNoCase(lpModuleName, "kernel32")))
     return kKernel32Module;
   if (lpModuleName && (EqualNoCase(lpModuleName, "ntdll.dll") || EqualNoCase(lpModuleName, "ntdll")))
     return kNtdllModule;
   if (!lpModuleName) return kImageModule;  // the running program's image base
-  M().lastError = ERROR_MOD_NOT_FOUND;
-  return nullptr;
+  return Fail(ERROR_MOD_NOT_FOUND, nullptr);
 }
 
 BOOL SetDllDirectoryA(LPCSTR lpPathName) {
-  SIM_RECORD("SetDllDirectoryA", {Str(lpPathName)});
-  if (Faulted("SetDllDirectoryA")) return FALSE;
+  SIM_CALL({Str(lpPathName)});
+  if (call.Faulted()) return FALSE;
   LibrariesModel& l = M().libraries;
   l.dllDirectory = lpPathName ? lpPathName : "";
   l.currentDirSearched = lpPathName == nullptr;  // null restores the standard search

@@ -194,12 +194,40 @@ bool FaultCode(const char* op, const std::string& target, DWORD* error);
 bool Faulted(const char* op, const std::string& target = "");  // also sets the last error
 void Record(const char* op, std::vector<std::string> args);
 // Counts a call of `op`, applies the n-th-call fault and the cut, and answers whether the call
-// is to be recorded as text. Every simulated operation starts with SIM_RECORD.
+// is to be recorded as text.
 bool CountCall(const char* op);
-#define SIM_RECORD(op, ...) \
-  do {                       \
-    if (sim::CountCall(op)) sim::Record(op, __VA_ARGS__); \
-  } while (0)
+
+// One call of a simulated operation, named once: SIM_CALL at the start of the operation counts
+// it under the function's own name (SIM_CALL_AS under another, for a function that cannot bear
+// the Windows name), applies the n-th-call fault and the cut, and records the arguments when
+// the machine records calls as text; they are only built then. `call.Faulted(target)` then
+// answers whether an injected fault fails it (and sets the last error), under the same name.
+struct Call {
+  explicit Call(const char* name) : op(name), recorded(CountCall(name)) {}
+  bool Faulted(const std::string& target = "") const { return sim::Faulted(op, target); }
+  bool FaultCode(const std::string& target, DWORD* error) const {
+    return sim::FaultCode(op, target, error);
+  }
+  const char* op;
+  bool recorded;
+};
+#define SIM_CALL_AS(name, ...)    \
+  const sim::Call call(name);     \
+  if (call.recorded) sim::Record(call.op, __VA_ARGS__)
+#define SIM_CALL(...) SIM_CALL_AS(__func__, __VA_ARGS__)
+
+// Fails a call as Windows does: sets the last error and gives the call's answer for a failure
+// (FALSE or 0, or the one given: INVALID_HANDLE_VALUE, NULL, ...).
+inline bool Fail(DWORD error) {
+  M().lastError = error;
+  return false;
+}
+template <typename T>
+T Fail(DWORD error, T answer) {
+  M().lastError = error;
+  return answer;
+}
+
 // The restart after a power cut: handles and memory of the stopped run are gone, its
 // processes have ended (without their end effects), and the recorded moves are carried out.
 void PowerCutRestart();

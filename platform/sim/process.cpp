@@ -163,7 +163,7 @@ ProcessEntry* ProcessOf(HANDLE h) {
 }  // namespace
 
 void GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo) {
-  SIM_RECORD("GetStartupInfoA", {Ptr(lpStartupInfo)});
+  SIM_CALL({Ptr(lpStartupInfo)});
   *lpStartupInfo = M().process.own;
 }
 
@@ -172,17 +172,13 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
                     DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
                     LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
-  SIM_RECORD("CreateProcessA",
-         {Str(lpApplicationName), Str(lpCommandLine), Ptr(lpProcessAttributes),
-          Ptr(lpThreadAttributes), Dec(bInheritHandles), Hex(dwCreationFlags),
-          Ptr(lpEnvironment), Str(lpCurrentDirectory), Ptr(lpStartupInfo),
-          Ptr(lpProcessInformation)});
+  SIM_CALL({Str(lpApplicationName), Str(lpCommandLine), Ptr(lpProcessAttributes),
+            Ptr(lpThreadAttributes), Dec(bInheritHandles), Hex(dwCreationFlags), Ptr(lpEnvironment),
+            Str(lpCurrentDirectory), Ptr(lpStartupInfo), Ptr(lpProcessInformation)});
   SettleProcesses();
   if (!lpStartupInfo || !lpProcessInformation ||
-      (!lpApplicationName && !lpCommandLine)) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
+      (!lpApplicationName && !lpCommandLine))
+    return Fail(ERROR_INVALID_PARAMETER);
   std::string line = lpCommandLine ? lpCommandLine : "";
   std::string path;
   const Program* program = nullptr;
@@ -192,15 +188,10 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
   } else {
     program = ResolveCommandLine(line, &path);
   }
-  if (Faulted("CreateProcessA", path)) return FALSE;
-  if (!program) {
-    M().lastError = ERROR_FILE_NOT_FOUND;
-    return FALSE;
-  }
-  if (lpCurrentDirectory && !DirectoryExists(lpCurrentDirectory)) {
-    M().lastError = ERROR_DIRECTORY;  // a current directory that is not one
-    return FALSE;
-  }
+  if (call.Faulted(path)) return FALSE;
+  if (!program) return Fail(ERROR_FILE_NOT_FOUND);
+  if (lpCurrentDirectory && !DirectoryExists(lpCurrentDirectory))
+    return Fail(ERROR_DIRECTORY);  // a current directory that is not one
 
   ProcessEntry p;
   p.program = program->path;
@@ -226,13 +217,10 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 }
 
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
-  SIM_RECORD("GetExitCodeProcess", {Ptr(hProcess), Ptr(lpExitCode)});
-  if (Faulted("GetExitCodeProcess")) return FALSE;
+  SIM_CALL({Ptr(hProcess), Ptr(lpExitCode)});
+  if (call.Faulted()) return FALSE;
   ProcessEntry* p = ProcessOf(hProcess);
-  if (!p) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  if (!p) return Fail(ERROR_INVALID_HANDLE);
   SettleProcesses();
   p = ProcessOf(hProcess);
   *lpExitCode = p->ended ? p->exitCode : STILL_ACTIVE;
@@ -266,8 +254,7 @@ static DWORD WaitForMutex(MutexObject& x, DWORD ms) {
   }
   if (ms == INFINITE) {
     // Real Windows would never return; the test would hang, so say so instead.
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return WAIT_FAILED;
+    return Fail(ERROR_INVALID_PARAMETER, WAIT_FAILED);
   }
   M().clockMs += ms;
   SettleProcesses();
@@ -277,21 +264,17 @@ static DWORD WaitForMutex(MutexObject& x, DWORD ms) {
 // Waits on a process: returns as soon as it has ended, advancing the virtual clock to its end,
 // or after the time-out with the clock advanced by it. Waits on a mutex as above.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
-  SIM_RECORD("WaitForSingleObject", {Ptr(hHandle), Dec(dwMilliseconds)});
-  if (Faulted("WaitForSingleObject")) return WAIT_FAILED;
+  SIM_CALL({Ptr(hHandle), Dec(dwMilliseconds)});
+  if (call.Faulted()) return WAIT_FAILED;
   if (HandleEntry* mutex = FindHandle(hHandle, HandleKind::Mutex))
     return WaitForMutex(M().process.mutexes[(size_t)mutex->id], dwMilliseconds);
-  if (!ProcessOf(hHandle)) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return WAIT_FAILED;
-  }
+  if (!ProcessOf(hHandle)) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
   SettleProcesses();
   ProcessEntry* p = ProcessOf(hHandle);
   if (p->ended) return WAIT_OBJECT_0;
   if (dwMilliseconds == INFINITE && p->neverEnds) {
     // Real Windows would never return; the test would hang, so say so instead.
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return WAIT_FAILED;
+    return Fail(ERROR_INVALID_PARAMETER, WAIT_FAILED);
   }
   if (!p->neverEnds && (dwMilliseconds == INFINITE || p->endMs <= M().clockMs + dwMilliseconds)) {
     M().clockMs = p->endMs;
@@ -318,16 +301,13 @@ static bool MayOpen(const MutexObject& x, DWORD desired) {
 // rights asked for (else ERROR_ACCESS_DENIED), made otherwise with the descriptor's grants or
 // the installer's default. The faults stand for an object of another type under the name.
 static HANDLE OpenOrMakeMutex(LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCSTR lpName,
-                              DWORD desired, const char* op) {
+                              DWORD desired, const Call& call) {
   std::string name = lpName ? lpName : "";
-  if (Faulted(op, name)) return NULL;
+  if (call.Faulted(name)) return NULL;
   size_t index = 0;
   MutexObject* x = lpName ? LiveMutex(name, &index) : nullptr;
   DWORD error = ERROR_ALREADY_EXISTS;
-  if (x && !MayOpen(*x, desired)) {
-    M().lastError = ERROR_ACCESS_DENIED;
-    return NULL;
-  }
+  if (x && !MayOpen(*x, desired)) return Fail(ERROR_ACCESS_DENIED, nullptr);
   if (!x) {
     M().process.mutexes.push_back(MutexObject());
     index = M().process.mutexes.size() - 1;
@@ -349,37 +329,26 @@ static HANDLE OpenOrMakeMutex(LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCS
 
 // CreateMutexA asks for every right.
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
-  SIM_RECORD("CreateMutexA", {Ptr(lpMutexAttributes), Dec(bInitialOwner), Str(lpName)});
-  return OpenOrMakeMutex(lpMutexAttributes, bInitialOwner, lpName, MUTEX_ALL_ACCESS,
-                         "CreateMutexA");
+  SIM_CALL({Ptr(lpMutexAttributes), Dec(bInitialOwner), Str(lpName)});
+  return OpenOrMakeMutex(lpMutexAttributes, bInitialOwner, lpName, MUTEX_ALL_ACCESS, call);
 }
 
 HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES lpMutexAttributes, LPCSTR lpName, DWORD dwFlags,
                       DWORD dwDesiredAccess) {
-  SIM_RECORD("CreateMutexExA", {DescribeGrants(lpMutexAttributes), Str(lpName), Hex(dwFlags),
-                                Hex(dwDesiredAccess)});
-  if (dwFlags & ~CREATE_MUTEX_INITIAL_OWNER) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return NULL;
-  }
+  SIM_CALL({DescribeGrants(lpMutexAttributes), Str(lpName), Hex(dwFlags), Hex(dwDesiredAccess)});
+  if (dwFlags & ~CREATE_MUTEX_INITIAL_OWNER) return Fail(ERROR_INVALID_PARAMETER, nullptr);
   return OpenOrMakeMutex(lpMutexAttributes, (dwFlags & CREATE_MUTEX_INITIAL_OWNER) != 0, lpName,
-                         dwDesiredAccess, "CreateMutexExA");
+                         dwDesiredAccess, call);
 }
 
 // Only the owner releases; a reported failure of an owner's release still releases, as with
 // every release call.
 BOOL ReleaseMutex(HANDLE hMutex) {
-  SIM_RECORD("ReleaseMutex", {Ptr(hMutex)});
+  SIM_CALL({Ptr(hMutex)});
   HandleEntry* h = FindHandle(hMutex, HandleKind::Mutex);
-  if (!h) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  if (!h) return Fail(ERROR_INVALID_HANDLE);
   MutexObject& x = M().process.mutexes[(size_t)h->id];
-  if (x.owner != MutexOwner::Installer) {
-    M().lastError = ERROR_NOT_OWNER;
-    return FALSE;
-  }
+  if (x.owner != MutexOwner::Installer) return Fail(ERROR_NOT_OWNER);
   if (--x.recursion == 0) x.owner = MutexOwner::None;
-  return !Faulted("ReleaseMutex");
+  return !call.Faulted();
 }

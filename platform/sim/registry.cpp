@@ -341,7 +341,7 @@ int LiveSids() { return (int)R().sids.size(); }
 
 LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                       PHKEY phkResult) {
-  SIM_RECORD("RegOpenKeyExA", {HandleName(hKey), Str(lpSubKey), Hex(ulOptions), Hex(samDesired)});
+  SIM_CALL({HandleName(hKey), Str(lpSubKey), Hex(ulOptions), Hex(samDesired)});
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   int64_t parent;
@@ -349,7 +349,7 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDes
   LSTATUS status = Resolve(hKey, &parent, &parentAccess);
   if (status != ERROR_SUCCESS) return status;
   DWORD error;
-  if (FaultCode("RegOpenKeyExA", JoinPath(parent, lpSubKey), &error)) return (LSTATUS)error;
+  if (call.FaultCode(JoinPath(parent, lpSubKey), &error)) return (LSTATUS)error;
   int64_t id = Walk(parent, lpSubKey ? lpSubKey : "");
   if (id < 0) return ERROR_FILE_NOT_FOUND;
   if (R().keys[id].denied & samDesired) return ERROR_ACCESS_DENIED;
@@ -360,9 +360,8 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDes
 LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                       LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                       PFILETIME lpftLastWriteTime) {
-  SIM_RECORD("RegEnumKeyExA", {HandleName(hKey), Dec(dwIndex),
-                           lpcchName ? Dec(*lpcchName) : std::string("NULL"), Ptr(lpReserved),
-                           Ptr(lpClass), Ptr(lpcchClass), Ptr(lpftLastWriteTime)});
+  SIM_CALL({HandleName(hKey), Dec(dwIndex), lpcchName ? Dec(*lpcchName) : std::string("NULL"),
+            Ptr(lpReserved), Ptr(lpClass), Ptr(lpcchClass), Ptr(lpftLastWriteTime)});
   if (!lpName || !lpcchName || lpReserved) return ERROR_INVALID_PARAMETER;
   int64_t id;
   DWORD access;
@@ -373,7 +372,7 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
   std::vector<int64_t> children = Children(id);
   if (dwIndex >= children.size()) return ERROR_NO_MORE_ITEMS;
   DWORD error;
-  if (FaultCode("RegEnumKeyExA", PathOf(id), &error)) return (LSTATUS)error;
+  if (call.FaultCode(PathOf(id), &error)) return (LSTATUS)error;
   const std::string& name = R().keys[children[dwIndex]].name;
   // A name that does not fit leaves the buffer and the count as they were.
   if (name.size() >= *lpcchName) return ERROR_MORE_DATA;
@@ -392,7 +391,7 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
 }
 
 LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  SIM_RECORD("RegDeleteKeyA", {HandleName(hKey), Str(lpSubKey)});
+  SIM_CALL({HandleName(hKey), Str(lpSubKey)});
   if (!lpSubKey) return ERROR_INVALID_PARAMETER;
   int64_t parent;
   DWORD access;
@@ -400,7 +399,7 @@ LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   LSTATUS status = Resolve(hKey, &parent, &access);
   if (status != ERROR_SUCCESS) return status;
   DWORD error;
-  if (FaultCode("RegDeleteKeyA", JoinPath(parent, lpSubKey), &error)) return (LSTATUS)error;
+  if (call.FaultCode(JoinPath(parent, lpSubKey), &error)) return (LSTATUS)error;
   int64_t id = Walk(parent, lpSubKey);
   if (id < 0) return ERROR_FILE_NOT_FOUND;
   RegKey& k = R().keys[id];
@@ -416,9 +415,8 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClas
                         DWORD dwOptions, REGSAM samDesired,
                         LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                         LPDWORD lpdwDisposition) {
-  SIM_RECORD("RegCreateKeyExA", {HandleName(hKey), Str(lpSubKey), Dec(Reserved), Str(lpClass),
-                                 Hex(dwOptions), Hex(samDesired), Ptr(lpSecurityAttributes),
-                                 Ptr(phkResult), Ptr(lpdwDisposition)});
+  SIM_CALL({HandleName(hKey), Str(lpSubKey), Dec(Reserved), Str(lpClass), Hex(dwOptions),
+            Hex(samDesired), Ptr(lpSecurityAttributes), Ptr(phkResult), Ptr(lpdwDisposition)});
   if (!phkResult || !lpSubKey || Reserved) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   int64_t parent;
@@ -426,7 +424,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClas
   LSTATUS status = Resolve(hKey, &parent, &parentAccess);
   if (status != ERROR_SUCCESS) return status;
   DWORD error;
-  if (FaultCode("RegCreateKeyExA", JoinPath(parent, lpSubKey), &error)) return (LSTATUS)error;
+  if (call.FaultCode(JoinPath(parent, lpSubKey), &error)) return (LSTATUS)error;
   int64_t id = Walk(parent, lpSubKey);
   bool created = id < 0;
   if (created) {
@@ -448,13 +446,13 @@ namespace {
 
 // The key a value call acts on: resolved, opened with `right`, and the call's injected fault
 // matched against the key's path, a backslash and the value's name.
-LSTATUS ValueKey(const char* op, HKEY hKey, DWORD right, const std::string& name, int64_t* id) {
+LSTATUS ValueKey(const Call& call, HKEY hKey, DWORD right, const std::string& name, int64_t* id) {
   DWORD access;
   LSTATUS status = Resolve(hKey, id, &access);
   if (status != ERROR_SUCCESS) return status;
   if (!(access & right)) return ERROR_ACCESS_DENIED;
   DWORD error;
-  if (FaultCode(op, PathOf(*id) + "\\" + name, &error)) return (LSTATUS)error;
+  if (call.FaultCode(PathOf(*id) + "\\" + name, &error)) return (LSTATUS)error;
   return ERROR_SUCCESS;
 }
 
@@ -463,12 +461,11 @@ LSTATUS ValueKey(const char* op, HKEY hKey, DWORD right, const std::string& name
 LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                        const BYTE* lpData, DWORD cbData) {
   std::string shown = lpData ? std::string((const char*)lpData, cbData) : std::string("NULL");
-  SIM_RECORD("RegSetValueExA",
-             {HandleName(hKey), Str(lpValueName), Dec(Reserved), Dec(dwType), shown, Dec(cbData)});
+  SIM_CALL({HandleName(hKey), Str(lpValueName), Dec(Reserved), Dec(dwType), shown, Dec(cbData)});
   if (Reserved || (!lpData && cbData)) return ERROR_INVALID_PARAMETER;
   std::string name = lpValueName ? lpValueName : "";
   int64_t id;
-  LSTATUS status = ValueKey("RegSetValueExA", hKey, KEY_SET_VALUE, name, &id);
+  LSTATUS status = ValueKey(call, hKey, KEY_SET_VALUE, name, &id);
   if (status != ERROR_SUCCESS) return status;
   std::string data = lpData ? std::string((const char*)lpData, cbData) : std::string();
   R().keys[id].values[Upper(name)] = RegValue{name, dwType, data};
@@ -476,7 +473,7 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwTy
 }
 
 LSTATUS RegCloseKey(HKEY hKey) {
-  SIM_RECORD("RegCloseKey", {HandleName(hKey)});
+  SIM_CALL({HandleName(hKey)});
   if (hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
   if (!FindHandle((HANDLE)hKey, HandleKind::Key)) return ERROR_INVALID_HANDLE;
   ReleaseAnyHandle((HANDLE)hKey);
@@ -503,13 +500,12 @@ std::string MultiStringOf(const std::vector<PendingMove>& moves) {
 
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                          LPBYTE lpData, LPDWORD lpcbData) {
-  SIM_RECORD("RegQueryValueExA", {HandleName(hKey), Str(lpValueName), Ptr(lpReserved),
-                                  Ptr(lpType), Ptr(lpData),
-                                  lpcbData ? Dec(*lpcbData) : std::string("NULL")});
+  SIM_CALL({HandleName(hKey), Str(lpValueName), Ptr(lpReserved), Ptr(lpType), Ptr(lpData),
+            lpcbData ? Dec(*lpcbData) : std::string("NULL")});
   if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
   std::string name = lpValueName ? lpValueName : "";
   int64_t id;
-  LSTATUS status = ValueKey("RegQueryValueExA", hKey, KEY_QUERY_VALUE, name, &id);
+  LSTATUS status = ValueKey(call, hKey, KEY_QUERY_VALUE, name, &id);
   if (status != ERROR_SUCCESS) return status;
   // The restart's two lists are answered from the files model; other values are the key's own.
   std::string data;
@@ -546,10 +542,8 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
 LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                           PSECURITY_DESCRIPTOR pSecurityDescriptor,
                           LPDWORD lpcbSecurityDescriptor) {
-  SIM_RECORD("RegGetKeySecurity", {HandleName(hKey), Hex(SecurityInformation),
-                               Ptr(pSecurityDescriptor),
-                               lpcbSecurityDescriptor ? Dec(*lpcbSecurityDescriptor)
-                                                      : std::string("NULL")});
+  SIM_CALL({HandleName(hKey), Hex(SecurityInformation), Ptr(pSecurityDescriptor),
+            lpcbSecurityDescriptor ? Dec(*lpcbSecurityDescriptor) : std::string("NULL")});
   if (!lpcbSecurityDescriptor) return ERROR_INVALID_PARAMETER;
   int64_t id;
   DWORD access;
@@ -557,7 +551,7 @@ LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
   if (status != ERROR_SUCCESS) return status;
   if (!(access & READ_CONTROL)) return ERROR_ACCESS_DENIED;
   DWORD error;
-  if (FaultCode("RegGetKeySecurity", PathOf(id), &error)) return (LSTATUS)error;
+  if (call.FaultCode(PathOf(id), &error)) return (LSTATUS)error;
 
   // The self-relative form: the header, then owner, group and DACL as asked for.
   const RegKey& k = R().keys[id];
@@ -588,8 +582,7 @@ LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
 
 LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                           PSECURITY_DESCRIPTOR pSecurityDescriptor) {
-  SIM_RECORD("RegSetKeySecurity", {HandleName(hKey), Hex(SecurityInformation),
-                               Ptr(pSecurityDescriptor)});
+  SIM_CALL({HandleName(hKey), Hex(SecurityInformation), Ptr(pSecurityDescriptor)});
   if (!pSecurityDescriptor) return ERROR_INVALID_PARAMETER;
   int64_t id;
   DWORD access;
@@ -598,7 +591,7 @@ LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
   if ((SecurityInformation & DACL_SECURITY_INFORMATION) && !(access & WRITE_DAC))
     return ERROR_ACCESS_DENIED;
   DWORD error;
-  if (FaultCode("RegSetKeySecurity", PathOf(id), &error)) return (LSTATUS)error;
+  if (call.FaultCode(PathOf(id), &error)) return (LSTATUS)error;
 
   const BYTE* raw = (const BYTE*)pSecurityDescriptor;
   if (raw[0] != SECURITY_DESCRIPTOR_REVISION) return ERROR_INVALID_PARAMETER;
@@ -636,15 +629,12 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
   std::string authority;
   for (int i = 0; pIdentifierAuthority && i < 6; i++)
     authority += (i ? "," : "") + Dec(pIdentifierAuthority->Value[i]);
-  SIM_RECORD("AllocateAndInitializeSid",
-         {authority, Dec(nSubAuthorityCount), Dec(nSubAuthority0), Dec(nSubAuthority1),
-          Dec(nSubAuthority2), Dec(nSubAuthority3), Dec(nSubAuthority4), Dec(nSubAuthority5),
-          Dec(nSubAuthority6), Dec(nSubAuthority7), Ptr(pSid)});
-  if (!pIdentifierAuthority || !pSid || nSubAuthorityCount > 8) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
-  if (Faulted("AllocateAndInitializeSid")) return FALSE;
+  SIM_CALL({authority, Dec(nSubAuthorityCount), Dec(nSubAuthority0), Dec(nSubAuthority1),
+            Dec(nSubAuthority2), Dec(nSubAuthority3), Dec(nSubAuthority4), Dec(nSubAuthority5),
+            Dec(nSubAuthority6), Dec(nSubAuthority7), Ptr(pSid)});
+  if (!pIdentifierAuthority || !pSid || nSubAuthorityCount > 8)
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (call.Faulted()) return FALSE;
   DWORD subs[8] = {nSubAuthority0, nSubAuthority1, nSubAuthority2, nSubAuthority3,
                    nSubAuthority4, nSubAuthority5, nSubAuthority6, nSubAuthority7};
   std::vector<BYTE> sid =
@@ -658,12 +648,12 @@ BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
 }
 
 DWORD GetLengthSid(PSID pSid) {
-  SIM_RECORD("GetLengthSid", {Ptr(pSid)});
+  SIM_CALL({Ptr(pSid)});
   return SidLength((const BYTE*)pSid);
 }
 
 PVOID FreeSid(PSID pSid) {
-  SIM_RECORD("FreeSid", {Ptr(pSid)});
+  SIM_CALL({Ptr(pSid)});
   auto it = R().sids.find(pSid);
   if (it == R().sids.end()) return pSid;  // not a SID this machine allocated
   R().sids.erase(it);
@@ -672,16 +662,11 @@ PVOID FreeSid(PSID pSid) {
 }
 
 BOOL InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision) {
-  SIM_RECORD("InitializeAcl", {Ptr(pAcl), Dec(nAclLength), Dec(dwAclRevision)});
-  if (Faulted("InitializeAcl")) return FALSE;
-  if (dwAclRevision < 2 || dwAclRevision > 4 || nAclLength > 0xFFFF) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
-  if (nAclLength < sizeof(ACL)) {
-    M().lastError = ERROR_INSUFFICIENT_BUFFER;
-    return FALSE;
-  }
+  SIM_CALL({Ptr(pAcl), Dec(nAclLength), Dec(dwAclRevision)});
+  if (call.Faulted()) return FALSE;
+  if (dwAclRevision < 2 || dwAclRevision > 4 || nAclLength > 0xFFFF)
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (nAclLength < sizeof(ACL)) return Fail(ERROR_INSUFFICIENT_BUFFER);
   memset(pAcl, 0, sizeof(ACL));
   pAcl->AclRevision = (BYTE)dwAclRevision;
   pAcl->AclSize = (WORD)nAclLength;
@@ -691,18 +676,9 @@ BOOL InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision) {
 static BOOL AddAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD AccessMask,
                           PSID pSid) {
   BYTE* acl = (BYTE*)pAcl;
-  if (!acl || !ValidAcl(acl)) {
-    M().lastError = ERROR_INVALID_ACL;
-    return FALSE;
-  }
-  if (!ValidSid((const BYTE*)pSid)) {
-    M().lastError = ERROR_INVALID_SID;
-    return FALSE;
-  }
-  if (dwAceRevision < 2 || dwAceRevision > 4) {
-    M().lastError = ERROR_REVISION_MISMATCH;
-    return FALSE;
-  }
+  if (!acl || !ValidAcl(acl)) return Fail(ERROR_INVALID_ACL);
+  if (!ValidSid((const BYTE*)pSid)) return Fail(ERROR_INVALID_SID);
+  if (dwAceRevision < 2 || dwAceRevision > 4) return Fail(ERROR_REVISION_MISMATCH);
   size_t at = 8;
   for (WORD i = 0; i < pAcl->AceCount; i++) {
     WORD aceSize;
@@ -711,10 +687,7 @@ static BOOL AddAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD 
   }
   DWORD sidLength = SidLength((const BYTE*)pSid);
   WORD aceSize = (WORD)(8 + sidLength);
-  if (at + aceSize > pAcl->AclSize) {
-    M().lastError = ERROR_ALLOTTED_SPACE_EXCEEDED;
-    return FALSE;
-  }
+  if (at + aceSize > pAcl->AclSize) return Fail(ERROR_ALLOTTED_SPACE_EXCEEDED);
   acl[at] = ACCESS_ALLOWED_ACE_TYPE;
   acl[at + 1] = (BYTE)AceFlags;
   memcpy(acl + at + 2, &aceSize, 2);
@@ -726,30 +699,24 @@ static BOOL AddAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD 
 }
 
 BOOL AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid) {
-  SIM_RECORD("AddAccessAllowedAce", {Ptr(pAcl), Dec(dwAceRevision), Hex(AccessMask), Ptr(pSid)});
-  if (Faulted("AddAccessAllowedAce")) return FALSE;
+  SIM_CALL({Ptr(pAcl), Dec(dwAceRevision), Hex(AccessMask), Ptr(pSid)});
+  if (call.Faulted()) return FALSE;
   return AddAllowedAce(pAcl, dwAceRevision, 0, AccessMask, pSid);
 }
 
 BOOL AddAccessAllowedAceEx(PACL pAcl, DWORD dwAceRevision, DWORD AceFlags, DWORD AccessMask,
                            PSID pSid) {
-  SIM_RECORD("AddAccessAllowedAceEx",
-             {Ptr(pAcl), Dec(dwAceRevision), Hex(AceFlags), Hex(AccessMask), Ptr(pSid)});
-  if (Faulted("AddAccessAllowedAceEx")) return FALSE;
-  if (AceFlags & ~(DWORD)(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE | 0x04)) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
+  SIM_CALL({Ptr(pAcl), Dec(dwAceRevision), Hex(AceFlags), Hex(AccessMask), Ptr(pSid)});
+  if (call.Faulted()) return FALSE;
+  if (AceFlags & ~(DWORD)(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE | 0x04))
+    return Fail(ERROR_INVALID_PARAMETER);
   return AddAllowedAce(pAcl, dwAceRevision, AceFlags, AccessMask, pSid);
 }
 
 BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision) {
-  SIM_RECORD("InitializeSecurityDescriptor", {Ptr(pSecurityDescriptor), Dec(dwRevision)});
-  if (Faulted("InitializeSecurityDescriptor")) return FALSE;
-  if (dwRevision != SECURITY_DESCRIPTOR_REVISION) {
-    M().lastError = ERROR_UNKNOWN_REVISION;
-    return FALSE;
-  }
+  SIM_CALL({Ptr(pSecurityDescriptor), Dec(dwRevision)});
+  if (call.Faulted()) return FALSE;
+  if (dwRevision != SECURITY_DESCRIPTOR_REVISION) return Fail(ERROR_UNKNOWN_REVISION);
   memset(pSecurityDescriptor, 0, sizeof(SECURITY_DESCRIPTOR));
   ((SECURITY_DESCRIPTOR*)pSecurityDescriptor)->Revision = SECURITY_DESCRIPTOR_REVISION;
   return TRUE;
@@ -757,18 +724,11 @@ BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWOR
 
 BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent,
                                PACL pDacl, BOOL bDaclDefaulted) {
-  SIM_RECORD("SetSecurityDescriptorDacl", {Ptr(pSecurityDescriptor), Dec(bDaclPresent), Ptr(pDacl),
-                                       Dec(bDaclDefaulted)});
-  if (Faulted("SetSecurityDescriptorDacl")) return FALSE;
+  SIM_CALL({Ptr(pSecurityDescriptor), Dec(bDaclPresent), Ptr(pDacl), Dec(bDaclDefaulted)});
+  if (call.Faulted()) return FALSE;
   SECURITY_DESCRIPTOR* sd = (SECURITY_DESCRIPTOR*)pSecurityDescriptor;
-  if (sd->Revision != SECURITY_DESCRIPTOR_REVISION) {
-    M().lastError = ERROR_UNKNOWN_REVISION;
-    return FALSE;
-  }
-  if (sd->Control & SE_SELF_RELATIVE) {
-    M().lastError = ERROR_INVALID_SECURITY_DESCR;
-    return FALSE;
-  }
+  if (sd->Revision != SECURITY_DESCRIPTOR_REVISION) return Fail(ERROR_UNKNOWN_REVISION);
+  if (sd->Control & SE_SELF_RELATIVE) return Fail(ERROR_INVALID_SECURITY_DESCR);
   sd->Control &= (WORD) ~(SE_DACL_PRESENT | SE_DACL_DEFAULTED);
   sd->Dacl = nullptr;
   if (bDaclPresent) {
@@ -782,20 +742,14 @@ BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bD
 BOOL SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
                                   SECURITY_DESCRIPTOR_CONTROL ControlBitsOfInterest,
                                   SECURITY_DESCRIPTOR_CONTROL ControlBitsToSet) {
-  SIM_RECORD("SetSecurityDescriptorControl",
-             {Ptr(pSecurityDescriptor), Hex(ControlBitsOfInterest), Hex(ControlBitsToSet)});
-  if (Faulted("SetSecurityDescriptorControl")) return FALSE;
+  SIM_CALL({Ptr(pSecurityDescriptor), Hex(ControlBitsOfInterest), Hex(ControlBitsToSet)});
+  if (call.Faulted()) return FALSE;
   // Only the inheritance bits may be set this way.
   const WORD settable = 0x0100 | 0x0200 | 0x0400 | 0x0800 | SE_DACL_PROTECTED | 0x2000;
   SECURITY_DESCRIPTOR* sd = (SECURITY_DESCRIPTOR*)pSecurityDescriptor;
-  if ((ControlBitsOfInterest & ~settable) || (ControlBitsToSet & ~settable)) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
-  if (sd->Revision != SECURITY_DESCRIPTOR_REVISION) {
-    M().lastError = ERROR_UNKNOWN_REVISION;
-    return FALSE;
-  }
+  if ((ControlBitsOfInterest & ~settable) || (ControlBitsToSet & ~settable))
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (sd->Revision != SECURITY_DESCRIPTOR_REVISION) return Fail(ERROR_UNKNOWN_REVISION);
   sd->Control = (WORD)((sd->Control & ~ControlBitsOfInterest) |
                        (ControlBitsToSet & ControlBitsOfInterest));
   return TRUE;
@@ -805,14 +759,14 @@ BOOL SetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
 static HANDLE const kProcessHeap = (HANDLE)(uintptr_t)0x7FFE0000;
 
 HANDLE GetProcessHeap(void) {
-  SIM_RECORD("GetProcessHeap", {});
+  SIM_CALL({});
   return kProcessHeap;
 }
 
 LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
-  SIM_RECORD("HeapAlloc", {Ptr(hHeap), Hex(dwFlags), Dec((int64_t)dwBytes)});
+  SIM_CALL({Ptr(hHeap), Hex(dwFlags), Dec((int64_t)dwBytes)});
   if (hHeap != kProcessHeap) return nullptr;
-  if (Faulted("HeapAlloc")) return nullptr;
+  if (call.Faulted()) return nullptr;
   std::unique_ptr<BYTE[]> block(new BYTE[dwBytes ? dwBytes : 1]);
   // Memory not asked to be zeroed holds a pattern, so that reading it before writing shows.
   memset(block.get(), (dwFlags & HEAP_ZERO_MEMORY) ? 0 : 0xBA, dwBytes ? dwBytes : 1);
@@ -823,17 +777,11 @@ LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 }
 
 BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
-  SIM_RECORD("HeapFree", {Ptr(hHeap), Hex(dwFlags), Ptr(lpMem)});
-  if (hHeap != kProcessHeap) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  SIM_CALL({Ptr(hHeap), Hex(dwFlags), Ptr(lpMem)});
+  if (hHeap != kProcessHeap) return Fail(ERROR_INVALID_HANDLE);
   if (!lpMem) return TRUE;
   auto it = R().heapBlocks.find(lpMem);
-  if (it == R().heapBlocks.end()) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
+  if (it == R().heapBlocks.end()) return Fail(ERROR_INVALID_PARAMETER);
   R().heapBlocks.erase(it);
   TrackAllocation(-1);
   return TRUE;

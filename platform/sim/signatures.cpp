@@ -155,18 +155,14 @@ bool SignedBy(const std::string& contents, const std::string& signer) {
 }  // namespace sim
 
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
-  SIM_RECORD("GetModuleFileNameA", {Ptr((const void*)hModule), Dec(nSize)});
-  if (Faulted("GetModuleFileNameA")) return 0;
-  if (hModule || !lpFilename || nSize == 0) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return 0;
-  }
+  SIM_CALL({Ptr((const void*)hModule), Dec(nSize)});
+  if (call.Faulted()) return 0;
+  if (hModule || !lpFilename || nSize == 0) return Fail(ERROR_INVALID_PARAMETER);
   std::string path = M().modulePath.empty() ? kUnarrangedImage : M().modulePath;
   if (path.size() >= nSize) {  // cut, and terminated, as Windows Vista and later do
     memcpy(lpFilename, path.data(), nSize - 1);
     lpFilename[nSize - 1] = '\0';
-    M().lastError = ERROR_INSUFFICIENT_BUFFER;
-    return nSize;
+    return Fail(ERROR_INSUFFICIENT_BUFFER, nSize);
   }
   memcpy(lpFilename, path.c_str(), path.size() + 1);
   return (DWORD)path.size();
@@ -175,11 +171,10 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
 LONG WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData) {
   WINTRUST_DATA* data = (WINTRUST_DATA*)pWVTData;
   std::string path = data && data->pFile ? Narrow(data->pFile->pcwszFilePath) : "NULL";
-  SIM_RECORD("WinVerifyTrust",
-             {path, Ptr(hwnd), data ? Hex(data->dwStateAction) : "NULL",
-              data ? Hex(data->dwUIChoice) : "", data ? Hex(data->fdwRevocationChecks) : "",
-              data ? Hex(data->dwProvFlags) : "",
-              data && data->pFile ? Ptr(data->pFile->hFile) : "NULL"});
+  SIM_CALL({path, Ptr(hwnd), data ? Hex(data->dwStateAction) : "NULL",
+            data ? Hex(data->dwUIChoice) : "", data ? Hex(data->fdwRevocationChecks) : "",
+            data ? Hex(data->dwProvFlags) : "",
+            data && data->pFile ? Ptr(data->pFile->hFile) : "NULL"});
   if (!data || data->cbStruct != sizeof *data || !pgActionID)
     return Answer(ERROR_INVALID_PARAMETER);
   if (data->dwStateAction == WTD_STATEACTION_CLOSE) {
@@ -187,7 +182,7 @@ LONG WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData) {
     if (FindHandle(data->hWVTStateData, HandleKind::TrustState))
       ReleaseAnyHandle(data->hWVTStateData);
     data->hWVTStateData = NULL;
-    return Faulted("WinVerifyTrust", path) ? (LONG)M().lastError : 0;
+    return call.Faulted(path) ? (LONG)M().lastError : 0;
   }
   if (memcmp(pgActionID, &kGenericVerify, sizeof kGenericVerify) != 0)
     return Answer(TRUST_E_PROVIDER_UNKNOWN);
@@ -195,7 +190,7 @@ LONG WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData) {
   // The state is there whatever the answer, as under Wine: only the close releases it.
   TrustState state;
   DWORD error = 0;
-  LONG status = FaultCode("WinVerifyTrust", path, &error) ? Answer((LONG)error)
+  LONG status = call.FaultCode(path, &error) ? Answer((LONG)error)
                                                            : Verify(path, data->pFile->hFile, &state);
   if (data->dwStateAction == WTD_STATEACTION_VERIFY) {
     M().signatures.states.push_back(state);
@@ -215,8 +210,8 @@ LONG WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData) {
 }
 
 CRYPT_PROVIDER_DATA* WTHelperProvDataFromStateData(HANDLE hStateData) {
-  SIM_RECORD("WTHelperProvDataFromStateData", {Ptr(hStateData)});
-  if (Faulted("WTHelperProvDataFromStateData")) return nullptr;
+  SIM_CALL({Ptr(hStateData)});
+  if (call.Faulted()) return nullptr;
   TrustState* state = StateOf(hStateData);
   return state ? &state->data : nullptr;
 }
@@ -224,9 +219,8 @@ CRYPT_PROVIDER_DATA* WTHelperProvDataFromStateData(HANDLE hStateData) {
 CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvData,
                                                     DWORD idxSigner, BOOL fCounterSigner,
                                                     DWORD idxCounterSigner) {
-  SIM_RECORD("WTHelperGetProvSignerFromChain",
-             {Ptr(pProvData), Dec(idxSigner), Dec(fCounterSigner), Dec(idxCounterSigner)});
-  if (Faulted("WTHelperGetProvSignerFromChain")) return nullptr;
+  SIM_CALL({Ptr(pProvData), Dec(idxSigner), Dec(fCounterSigner), Dec(idxCounterSigner)});
+  if (call.Faulted()) return nullptr;
   if (!pProvData || fCounterSigner || idxSigner >= pProvData->csSigners) return nullptr;
   return &pProvData->pasSigners[idxSigner];
 }
@@ -234,19 +228,14 @@ CRYPT_PROVIDER_SGNR* WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvDa
 BOOL CryptHashCertificate(HCRYPTPROV_LEGACY hCryptProv, ALG_ID Algid, DWORD dwFlags,
                           const BYTE* pbEncoded, DWORD cbEncoded, BYTE* pbComputedHash,
                           DWORD* pcbComputedHash) {
-  SIM_RECORD("CryptHashCertificate",
-             {Hex(hCryptProv), Hex(Algid), Hex(dwFlags), Ptr(pbEncoded), Dec(cbEncoded)});
-  if (Faulted("CryptHashCertificate")) return FALSE;
-  if (Algid != CALG_SHA_256 || !pbEncoded || !pcbComputedHash) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return FALSE;
-  }
+  SIM_CALL({Hex(hCryptProv), Hex(Algid), Hex(dwFlags), Ptr(pbEncoded), Dec(cbEncoded)});
+  if (call.Faulted()) return FALSE;
+  if (Algid != CALG_SHA_256 || !pbEncoded || !pcbComputedHash) return Fail(ERROR_INVALID_PARAMETER);
   if (!pbComputedHash || *pcbComputedHash < 32) {
     bool asked = pbComputedHash == nullptr;
     *pcbComputedHash = 32;
     if (asked) return TRUE;
-    M().lastError = ERROR_MORE_DATA;
-    return FALSE;
+    return Fail(ERROR_MORE_DATA);
   }
   Thumb(std::string((const char*)pbEncoded, cbEncoded), pbComputedHash);
   *pcbComputedHash = 32;

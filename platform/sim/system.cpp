@@ -7,12 +7,10 @@
 using namespace sim;
 
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  SIM_RECORD("GetSystemDirectoryA", {Ptr(lpBuffer), Dec(uSize)});
+  SIM_CALL({Ptr(lpBuffer), Dec(uSize)});
   Machine& m = M();
-  if (m.systemDirFails || Faulted("GetSystemDirectoryA")) {
-    if (m.systemDirFails) m.lastError = ERROR_ACCESS_DENIED;
-    return 0;
-  }
+  if (m.systemDirFails) return Fail(ERROR_ACCESS_DENIED);
+  if (call.Faulted()) return 0;
   size_t len = m.systemDir.size();
   if (len + 1 > uSize) return (UINT)(len + 1);  // too small: the size needed, with the NUL
   memcpy(lpBuffer, m.systemDir.c_str(), len + 1);
@@ -26,26 +24,23 @@ DWORD GetLastError(void) { return M().lastError; }
 void SetLastError(DWORD dwErrCode) { M().lastError = dwErrCode; }
 
 BOOL CloseHandle(HANDLE hObject) {
-  SIM_RECORD("CloseHandle", {Ptr(hObject)});
+  SIM_CALL({Ptr(hObject)});
   HandleEntry* file = FindHandle(hObject, HandleKind::File);
   std::string fileName = file ? file->name : std::string();
-  if (!CloseKernelHandle(hObject)) {
-    M().lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  if (!CloseKernelHandle(hObject)) return Fail(ERROR_INVALID_HANDLE);
   if (file) FileHandleClosed(fileName);
   // As with every release call: a reported failure still leaves the handle closed.
-  return !Faulted("CloseHandle");
+  return !call.Faulted();
 }
 
 void Sleep(DWORD dwMilliseconds) {
-  SIM_RECORD("Sleep", {Dec(dwMilliseconds)});
+  SIM_CALL({Dec(dwMilliseconds)});
   M().clockMs += dwMilliseconds;
 }
 
 UINT GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  SIM_RECORD("GetSystemWindowsDirectoryA", {Ptr(lpBuffer), Dec(uSize)});
-  if (Faulted("GetSystemWindowsDirectoryA")) return 0;
+  SIM_CALL({Ptr(lpBuffer), Dec(uSize)});
+  if (call.Faulted()) return 0;
   const std::string& dir = M().windowsDir;
   if (dir.size() + 1 > uSize) return (UINT)(dir.size() + 1);
   memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
@@ -54,7 +49,7 @@ UINT GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
 
 // The start time moved on by the virtual clock, within the day and across days of the month.
 void GetLocalTime(LPSYSTEMTIME lpSystemTime) {
-  SIM_RECORD("GetLocalTime", {Ptr(lpSystemTime)});
+  SIM_CALL({Ptr(lpSystemTime)});
   const SYSTEMTIME& s = M().startTime;
   uint64_t ms = M().clockMs + s.wMilliseconds +
                 1000ull * (s.wSecond + 60ull * (s.wMinute + 60ull * s.wHour));
@@ -71,12 +66,12 @@ void GetLocalTime(LPSYSTEMTIME lpSystemTime) {
 }
 
 DWORD GetCurrentProcessId(void) {
-  SIM_RECORD("GetCurrentProcessId", {});
+  SIM_CALL({});
   return M().processId;
 }
 
 DWORD GetTickCount(void) {
-  SIM_RECORD("GetTickCount", {});
+  SIM_CALL({});
   return (DWORD)M().clockMs;  // wraps after 49.7 days, as on Windows
 }
 
@@ -84,16 +79,14 @@ DWORD GetTickCount(void) {
 // caller asks for that, and read as U+FFFD otherwise.
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar) {
-  SIM_RECORD("MultiByteToWideChar",
-             {Dec(CodePage), Hex(dwFlags), cbMultiByte == -1 ? Str(lpMultiByteStr) : Ptr(lpMultiByteStr),
-              Dec(cbMultiByte), Ptr(lpWideCharStr), Dec(cchWideChar)});
-  if (Faulted("MultiByteToWideChar", lpMultiByteStr && cbMultiByte == -1 ? lpMultiByteStr : ""))
+  SIM_CALL({Dec(CodePage), Hex(dwFlags),
+            cbMultiByte == -1 ? Str(lpMultiByteStr) : Ptr(lpMultiByteStr), Dec(cbMultiByte),
+            Ptr(lpWideCharStr), Dec(cchWideChar)});
+  if (call.Faulted(lpMultiByteStr && cbMultiByte == -1 ? lpMultiByteStr : ""))
     return 0;
   if (!lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
-      (cchWideChar > 0 && !lpWideCharStr)) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return 0;
-  }
+      (cchWideChar > 0 && !lpWideCharStr))
+    return Fail(ERROR_INVALID_PARAMETER);
   size_t count = cbMultiByte == -1 ? strlen(lpMultiByteStr) + 1 : (size_t)cbMultiByte;
   std::string bytes(lpMultiByteStr, count);
   std::u16string wide;
@@ -104,19 +97,14 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     bool malformed = false;
     for (char16_t c : wide) malformed |= c == 0xFFFD;
     if (malformed && bytes.find("\xEF\xBF\xBD") == std::string::npos &&
-        (dwFlags & MB_ERR_INVALID_CHARS)) {
-      M().lastError = ERROR_NO_UNICODE_TRANSLATION;
-      return 0;
-    }
+        (dwFlags & MB_ERR_INVALID_CHARS))
+      return Fail(ERROR_NO_UNICODE_TRANSLATION);
   } else {
     // Code page 1252 as the simulated machine holds it: each byte the character of that number.
     for (char c : bytes) wide += (char16_t)(unsigned char)c;
   }
   if (cchWideChar == 0) return (int)wide.size();
-  if ((size_t)cchWideChar < wide.size()) {
-    M().lastError = ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
+  if ((size_t)cchWideChar < wide.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
   for (size_t i = 0; i < wide.size(); i++) lpWideCharStr[i] = (WCHAR)wide[i];
   return (int)wide.size();
 }

@@ -516,22 +516,56 @@ static const char* const kTracePrefixes[] = {
     "DeleteFile error on file = >",
     "Press ENTER to continue"};
 
+// The texts a run may print, from the catalogue, which does not change: built once, as every
+// run of the sweeps is checked.
+static const std::vector<std::string>& KnownTexts() {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> t = {"Skipping hardware detection - forcing Vorrin.\n",
+                                  "Invalid force code!\n", ".", "\n", UsageText};
+    // Every message of the catalogue but the prompt keywords, the date warning (below) and the
+    // fixed names, which are never printed.
+    for (int n = 0; n < MESSAGE_COUNT; n++) {
+      bool printed = n > MSG_KEYWORD_CANCEL && n != MSG_OLDER_THAN && n != MSG_NOT_AS_SIGNED &&
+                     (n < MSG_ID_USB_4001 || n > MSG_FILE_SERVICE_TOOL);
+      if (printed && MessageTable[n][0] && !strchr(MessageTable[n], '%')) t.push_back(MessageTable[n]);
+    }
+    // The signature refusal, for each file of the package.
+    for (int i = 0; i < PackageFileCount; i++) {
+      char text[512];
+      snprintf(text, sizeof text, MessageTable[MSG_NOT_AS_SIGNED], PackageFileName(i));
+      t.push_back(text);
+    }
+    return t;
+  }();
+  return texts;
+}
+
+// The verification's lines: each %s any text within the line. `lead` is the text before the
+// first %s, which a match must begin with: the costly match is only tried where it does.
+struct Format {
+  std::string lead;
+  std::regex pattern;
+};
+
+static const std::vector<Format>& VerifyFormats() {
+  static const std::vector<Format> formats = [] {
+    std::vector<Format> v;
+    for (int n = MSG_VERIFY_WHOLE; n < MESSAGE_COUNT; n++) {
+      std::string pattern;
+      for (const char* f = MessageTable[n]; *f; f++)
+        pattern += f[0] == '%' && f[1] == 's' ? (f++, "[^\n]*")
+                   : std::string(strchr(".^$|()[]{}*+?\\", *f) ? "\\" : "") + *f;
+      const char* cut = strstr(MessageTable[n], "%s");
+      std::string lead = cut ? std::string(MessageTable[n], cut) : MessageTable[n];
+      v.push_back(Format{lead, std::regex(pattern)});
+    }
+    return v;
+  }();
+  return formats;
+}
+
 bool OutputIsKnownText(const std::string& out, std::string* rest) {
-  std::vector<std::string> texts = {"Skipping hardware detection - forcing Vorrin.\n",
-                                    "Invalid force code!\n", ".", "\n", UsageText};
-  // Every message of the catalogue but the prompt keywords, the date warning (below) and the
-  // fixed names, which are never printed.
-  for (int n = 0; n < MESSAGE_COUNT; n++) {
-    bool printed = n > MSG_KEYWORD_CANCEL && n != MSG_OLDER_THAN && n != MSG_NOT_AS_SIGNED &&
-                   (n < MSG_ID_USB_4001 || n > MSG_FILE_SERVICE_TOOL);
-    if (printed && MessageTable[n][0] && !strchr(MessageTable[n], '%')) texts.push_back(MessageTable[n]);
-  }
-  // The signature refusal, for each file of the package.
-  for (int i = 0; i < PackageFileCount; i++) {
-    char text[512];
-    snprintf(text, sizeof text, MessageTable[MSG_NOT_AS_SIGNED], PackageFileName(i));
-    texts.push_back(text);
-  }
+  const std::vector<std::string>& texts = KnownTexts();
   size_t pos = 0;
   while (pos < out.size()) {
     size_t taken = 0;
@@ -544,19 +578,11 @@ bool OutputIsKnownText(const std::string& out, std::string* rest) {
     if (line.size() > 2 && line.compare(line.size() - 2, 2, ".\n") == 0 &&
         line.find(" is older than ") != std::string::npos && lineLen > taken)
       taken = lineLen;
-    // The verification's lines: each %s any text within the line.
-    static std::vector<std::regex> formats;
-    for (int n = MSG_VERIFY_WHOLE; n < MESSAGE_COUNT && (int)formats.size() < MESSAGE_COUNT - MSG_VERIFY_WHOLE; n++) {
-      std::string pattern;
-      for (const char* f = MessageTable[n]; *f; f++)
-        pattern += f[0] == '%' && f[1] == 's' ? (f++, "[^\n]*")
-                   : std::string(strchr(".^$|()[]{}*+?\\", *f) ? "\\" : "") + *f;
-      formats.emplace_back(pattern);
-    }
     // Each from here on: a text of more than one line is matched whole.
-    for (const std::regex& format : formats) {
+    for (const Format& format : VerifyFormats()) {
+      if (out.compare(pos, format.lead.size(), format.lead) != 0) continue;
       std::smatch found;
-      if (std::regex_search(out.cbegin() + (long)pos, out.cend(), found, format,
+      if (std::regex_search(out.cbegin() + (long)pos, out.cend(), found, format.pattern,
                             std::regex_constants::match_continuous) &&
           (size_t)found.length(0) > taken)
         taken = (size_t)found.length(0);
