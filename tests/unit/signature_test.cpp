@@ -2,6 +2,8 @@
 // package's files are, or are not, as its signer signed them.
 #include <stdio.h>
 
+#include <map>
+
 #include "actions/actions.h"
 #include "catalogue.h"
 #include "sim_test.h"
@@ -39,6 +41,15 @@ std::string Line(const std::string& text, const char* first, const char* second 
   char line[512];
   snprintf(line, sizeof line, text.c_str(), first, second);
   return line;
+}
+
+// Another program of the signer in place of each package file the run holds open, before
+// each read.
+void SwapOpenFiles() {
+  sim::ActBefore("ReadFile", SwapOpenFiles);
+  for (const sim::HandleEntry& h : sim::M().handles)
+    if (h.open && h.kind == sim::HandleKind::File && h.name.compare(0, kPkg.size(), kPkg) == 0)
+      Replace(h.name, sim::Signed("other", "KTA"));
 }
 
 int ToolStarts() {
@@ -156,6 +167,20 @@ TEST_F(SimTest, SignedPackageOutcomes) {
          });
        },
        kInstall, 2, {"KTASPSVC.EXE"}, false, 0},
+      {"each package file replaced once the run has it open", [] { Lay(kPkg, "KTA");
+         sim::ActBefore("ReadFile", SwapOpenFiles); },
+       kInstall, 0, {}, true, 1},
+      {"another program's move waits to put its own tool over the placed one",
+       [] { Lay(kPkg, "KTA"), Replace("C:\\other.exe", sim::Signed("other", "KTA"));
+         sim::M().files.pendingMoves = {{"C:\\other.exe", kSys + "KTASPSVC.EXE", true}}; },
+       kInstall, 1, {}, true, 1},
+      {"an earlier run's copy waits to put an older tool over the placed one",
+       [] { Lay(kPkg, "KTA"), Replace(kSys + "tvx1.tmp", sim::Signed("older", "KTA"));
+         sim::M().files.pendingMoves = {{kSys + "tvx1.tmp", kSys + "KTASPSVC.EXE", true}}; },
+       kInstall, 0, {}, true, 1},
+      {"signed upgrade of an unsigned installation whose SETUP.EXE an older run holds",
+       [] { Lay(kPkg, "KTA"), Lay(kDriver, nullptr), sim::HoldSharingReads(kDriver + "SETUP.EXE"); },
+       kInstall, 0, {}, true, 1},
       {"from the driver directory, its tool by another signer",
        [] {
          Lay(kDriver, "KTA");
@@ -168,6 +193,8 @@ TEST_F(SimTest, SignedPackageOutcomes) {
     proof::SetManifest("");
     sim::AddFile(kSecret, "administrators only", 1);
     c.arrange();
+    std::map<std::string, std::string> release;
+    for (const char* name : kPackage) release[name] = sim::FileContents(kPkg + name);
     EXPECT_EQ(proof::RunInstaller(c.args).exitCode, c.exitCode) << c.name;
     std::string want = kForcing + kBanner;
     for (const char* name : c.refused) {
@@ -196,6 +223,13 @@ TEST_F(SimTest, SignedPackageOutcomes) {
     std::vector<sim::CallRecord> checks = sim::CallsTo("WinVerifyTrust");
     if (!checks.empty()) EXPECT_NE(checks[0].args[6], "NULL") << c.name;
     EXPECT_EQ(sim::Unreleased(), "") << c.name;
+    // After the restart an installation that succeeded holds the package as handed over.
+    sim::ApplyPendingMoves();
+    for (const char* name : kPackage)
+      if (&c.args == &kInstall && c.exitCode < 2)
+        EXPECT_EQ(sim::FileContents(kDriver + name), release[name]) << c.name << ": " << name;
+    if (&c.args == &kInstall && c.exitCode < 2)
+      EXPECT_EQ(sim::FileContents(kSys + "KTASPSVC.EXE"), release["KTASPSVC.EXE"]) << c.name;
   }
   // The last run's log names the file that is not the release's.
   EXPECT_NE(sim::FileContents("C:\\WINDOWS\\Logs\\TVX2\\setup.log").find(
