@@ -179,10 +179,12 @@ TEST_F(SimTest, SignedPackageOutcomes) {
          sim::M().files.pendingMoves = {{kSys + "tvx1.tmp", kSys + "KTASPSVC.EXE", true}}; },
        kInstall, 0, {}, true, 1},
       {"signed upgrade of an unsigned installation whose SETUP.EXE an older run holds",
-       [] { Lay(kPkg, "KTA"), Lay(kDriver, nullptr), sim::HoldSharingReads(kDriver + "SETUP.EXE"); },
+       [] { Lay(kPkg, "KTA"), Lay(kDriver, nullptr);
+         sim::HoldSharingReads(kDriver + "SETUP.EXE"); },
        kInstall, 0, {}, true, 1},
       {"a package library whose final path is another file's (a link as Wine opens one)",
-       [] { Lay(kPkg, "KTA"), sim::M().files.entries[sim::Lower(kPkg + "KTASPW.DLL")].finalPath = "\\\\?\\" + kSecret; },
+       [] { Lay(kPkg, "KTA");
+         sim::M().files.entries[sim::Lower(kPkg + "KTASPW.DLL")].finalPath = "\\\\?\\" + kSecret; },
        kInstall, 2, {}, false, 0, Line(kNotTaken, (kPkg + "\\KTASPW.DLL").c_str())},
       {"from the driver directory, an earlier run's unsigned copy waits to replace SETUP.EXE",
        [] { Lay(kDriver, "KTA"), Replace(kDriver + "tvx1.tmp", "unsigned build");
