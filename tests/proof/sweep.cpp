@@ -212,6 +212,7 @@ void FaultSweep() {
     Prepare(machine, false), machine.swap(), before = TakeSnapshot();
     for (size_t i = 0; i < ops.size(); i++, swapRuns++) {
       Prepare(machine, false);
+      sim::M().callLimit = limit;
       sim::ActBefore(ops[i], machine.swap, (int)std::count(ops.begin(), ops.begin() + i, ops[i]));
       Outcome o = Start(machine, false);
       std::string what = "package changed before call " + std::to_string(i + 1) + " " + ops[i];
