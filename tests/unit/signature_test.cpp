@@ -190,6 +190,10 @@ TEST_F(SimTest, SignedPackageOutcomes) {
        [] { Lay(kDriver, "KTA"), Replace(kDriver + "tvx1.tmp", "unsigned build");
          sim::M().files.pendingMoves = {{kDriver + "tvx1.tmp", kDriver + "SETUP.EXE", true}}; },
        {kDriver + "SETUP.EXE", "-FU", "-X"}, 2, {}, false, 0, Line(kNotAsSigned, "SETUP.EXE")},
+      {"another program of the signer put at SETUP.EXE's name once it runs",
+       [] { Lay(kPkg, "KTA"), sim::ActBefore("WinVerifyTrust", [] {
+              Replace(kPkg + "SETUP.EXE", sim::Signed("o", "KTA")); }); },
+       kInstall, 2, {"SETUP.EXE"}, false, 0},
       {"from the driver directory, its tool by another signer",
        [] {
          Lay(kDriver, "KTA");
