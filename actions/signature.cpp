@@ -284,8 +284,35 @@ static int IsInstaller(int name) {
   return i >= 0 && PackageFiles[i].kind == FILE_INSTALLER;
 }
 
-// Whether the bytes read are this release's: their digest is the one the manifest gives (SETUP.EXE
-// has none there and goes by its signature), and, `withSigner`, their signature, checked through
+// Whether the bytes read are the running program's, read again through the handle kept since it
+// was shown to be the running image: SETUP.EXE has no digest in the manifest, and another program
+// of the signer passes its signature. 1 when they are, 0 when not, -1 (and the last error) when
+// the running program cannot be read.
+static int SameAsRunningProgram(const PackageFile* file) {
+  static unsigned char chunk[4096];
+  BY_HANDLE_FILE_INFORMATION info;
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (OwnFile == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return -1;
+  }
+  if (!GetFileInformationByHandle(OwnFile, &info) ||
+      !SetFilePointerEx(OwnFile, start, NULL, FILE_BEGIN))
+    return -1;
+  if (info.nFileSizeHigh != 0 || info.nFileSizeLow != file->size) return 0;
+  for (DWORD at = 0; at < file->size;) {
+    DWORD got = 0, want = file->size - at < sizeof chunk ? file->size - at : sizeof chunk;
+    if (!ReadFile(OwnFile, chunk, want, &got, NULL)) return -1;
+    if (got == 0 || memcmp(chunk, file->bytes + at, got) != 0) return 0;
+    at += got;
+  }
+  return 1;
+}
+
+// Whether the bytes read are this release's: their digest is the one the manifest gives
+// (SETUP.EXE has none there: it must be the running program), and, `withSigner`, their
+// signature, checked through
 // the handle they were read from, is intact and by the pinned signer. With the release's bytes,
 // a signature that does not hold says more about the check than about the file.
 static int JudgePackageFile(PackageFile* file, const char* path, int withSigner) {
@@ -301,6 +328,14 @@ static int JudgePackageFile(PackageFile* file, const char* path, int withSigner)
       return CHECK_NOT_RELEASE;
     }
     if (!withSigner) return CHECK_PASSED;
+  } else {
+    int same = SameAsRunningProgram(file);
+    if (same < 0) file->checkResult = (LONG)GetLastError();
+    if (same <= 0) {
+      LogEvent("\"%s\": %s", path, same ? "the running program could not be read to compare"
+                                         : "not the running program");
+      return same ? CHECK_UNCHECKABLE : CHECK_NOT_RELEASE;
+    }
   }
   Verifier v;
   FileSignature found;

@@ -100,8 +100,31 @@ static FileEntry* Lookup(const std::string& full) {
   return it == M().files.entries.end() ? nullptr : &it->second;
 }
 
-// The file an open handle names: the one place a handle finds its entry (null: none).
-static FileEntry* EntryOf(const HandleEntry& h) { return Lookup(h.name); }
+// A handle is bound to the file it opened, not to its name: a rename takes its handles along
+// (MoveEntry), and a file put in its place, or a deletion, leaves them on the old file, kept in
+// `detached` while they hold it. Handles of no file (id 0) go by their name. Every call that
+// acts through a handle finds its file here.
+FileEntry* FileOf(const HandleEntry& h) {
+  FileEntry* e = Lookup(h.name);
+  if (h.id == 0 || (e && e->serial == (uint64_t)h.id)) return e;
+  auto it = M().files.detached.find((uint64_t)h.id);
+  return it == M().files.detached.end() ? nullptr : &it->second;
+}
+
+// Whether the open handle holds the file now at `full`.
+static bool Holds(const HandleEntry& h, const std::string& full) {
+  return h.open && h.kind == HandleKind::File && EqualNoCase(h.name, full) &&
+         FileOf(h) == Lookup(full);
+}
+
+// Before a file loses its path: the handles that hold it keep it.
+static void KeepForHandles(const FileEntry& e) {
+  for (const HandleEntry& h : M().handles)
+    if (e.serial && (uint64_t)h.id == e.serial && Holds(h, e.path)) {
+      M().files.detached[e.serial] = e;
+      return;
+    }
+}
 
 // How a call on an open file's handle begins: the handle, or null when the call fails already
 // (not a file handle: ERROR_INVALID_HANDLE; or an injected fault for the file it names).
@@ -133,6 +156,7 @@ static DWORD CreateError(const std::string& full) {
 static void EraseEntry(const std::string& full) {
   auto it = M().files.entries.find(Lower(full));
   if (it == M().files.entries.end()) return;
+  KeepForHandles(it->second);
   if (!it->second.linkedName.empty()) {
     if (FileEntry* other = Lookup(it->second.linkedName)) {
       other->links = other->links > 1 ? other->links - 1 : 1;
@@ -202,6 +226,8 @@ static void MoveEntry(const std::string fromFull, const std::string toFull) {
     if (key == fromKey || below) {
       FileEntry e = it->second;
       e.path = toFull + e.path.substr(fromFull.size());
+      for (HandleEntry& h : M().handles)  // its handles follow it
+        if (Holds(h, it->second.path)) h.name = e.path;
       moved.emplace_back(Lower(e.path), e);
       it = entries.erase(it);
     } else {
@@ -257,6 +283,7 @@ void AddFile(const std::string& path, const std::string& contents, uint64_t last
   e.contents = contents;
   e.attributes = attributes;
   e.lastWriteTime = lastWriteTime;
+  if (FileEntry* old = Lookup(full)) KeepForHandles(*old);
   M().files.entries[Lower(full)] = e;
 }
 
@@ -331,10 +358,17 @@ void AddJunction(const std::string& path, const std::string& target) {
 
 // A file marked for deletion goes once no handle has it open any more.
 void FileHandleClosed(const std::string& name) {
+  std::map<uint64_t, FileEntry>& detached = M().files.detached;
+  for (auto it = detached.begin(); it != detached.end();) {
+    bool held = false;
+    for (const HandleEntry& h : M().handles)
+      held |= h.open && h.kind == HandleKind::File && (uint64_t)h.id == it->first;
+    it = held ? std::next(it) : detached.erase(it);
+  }
   FileEntry* e = Lookup(name);
   if (!e || !e->deletePending) return;
   for (const HandleEntry& h : M().handles)
-    if (h.open && h.kind == HandleKind::File && EqualNoCase(h.name, name)) return;
+    if (Holds(h, name)) return;
   EraseEntry(name);
 }
 
@@ -585,6 +619,7 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
   copy.finalPath.clear();
   copy.deletePending = false;
   copy.index = 0;  // another file
+  copy.serial = 0;
   copy.security.clear();
   copy.shortName.clear();
   if (dest) EraseEntry(destFull);
@@ -681,7 +716,7 @@ const DWORD WRITE_RIGHTS = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_
 // open handles on the same file: each must let the other do what it does.
 bool ClashesWithOpenHandles(const std::string& full, DWORD access, DWORD share) {
   for (const HandleEntry& h : M().handles) {
-    if (!h.open || h.kind != HandleKind::File || !EqualNoCase(h.name, full)) continue;
+    if (!Holds(h, full)) continue;
     if (((access & READ_RIGHTS) && !(h.share & FILE_SHARE_READ)) ||
         ((access & WRITE_RIGHTS) && !(h.share & FILE_SHARE_WRITE)) ||
         ((access & DELETE) && !(h.share & FILE_SHARE_DELETE)) ||
@@ -741,7 +776,8 @@ HANDLE OpenFilePath(const std::string& asked, DWORD access, DWORD share, DWORD d
     M().lastError =
         (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
   }
-  HANDLE h = NewHandle(HandleKind::File, 0, e->path, access);
+  if (!e->serial) e->serial = ++M().files.lastSerial;
+  HANDLE h = NewHandle(HandleKind::File, (int64_t)e->serial, e->path, access);
   FindHandle(h, HandleKind::File)->share = share;
   return h;
 }
@@ -754,7 +790,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
   HandleEntry* h = FileCall(call, hFile);
   if (!h) return FALSE;
   if (!(h->access & WRITE_RIGHTS)) return Fail(ERROR_ACCESS_DENIED);
-  FileEntry* e = EntryOf(*h);
+  FileEntry* e = FileOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   if (e->hold == Hold::Locked) return Fail(ERROR_LOCK_VIOLATION);
   const char* bytes = (const char*)lpBuffer;
@@ -784,7 +820,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
   if (!h) return FALSE;
   if (!lpBuffer || !lpNumberOfBytesRead || lpOverlapped) return Fail(ERROR_INVALID_PARAMETER);
   if (!(h->access & READ_RIGHTS)) return Fail(ERROR_ACCESS_DENIED);
-  FileEntry* e = EntryOf(*h);
+  FileEntry* e = FileOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   if (e->hold == Hold::Locked) return Fail(ERROR_LOCK_VIOLATION);
   uint64_t at = std::min<uint64_t>(h->position, e->contents.size());
@@ -812,9 +848,9 @@ BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBy
   uint64_t start = Join64(lpOverlapped->OffsetHigh, lpOverlapped->Offset);
   uint64_t length = Join64(nNumberOfBytesToLockHigh, nNumberOfBytesToLockLow);
   bool exclusive = (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) != 0;
-  std::string owner = h->name;
+  FileEntry* owner = FileOf(*h);
   for (const HandleEntry& other : M().handles) {
-    if (!other.open || other.kind != HandleKind::File || !EqualNoCase(other.name, owner)) continue;
+    if (!other.open || other.kind != HandleKind::File || FileOf(other) != owner) continue;
     for (const FileLock& l : other.locks) {
       bool overlaps = start < l.start + l.length && l.start < start + length;
       if (overlaps && (exclusive || l.exclusive)) {
@@ -974,7 +1010,7 @@ BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFil
   HandleEntry* h = FileCall(call, hFile);
   if (!h) return FALSE;
   if (!lpFileInformation) return Fail(ERROR_INVALID_PARAMETER);
-  FileEntry* e = EntryOf(*h);
+  FileEntry* e = FileOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   memset(lpFileInformation, 0, sizeof *lpFileInformation);
   lpFileInformation->dwFileAttributes = e->attributes;
@@ -1000,7 +1036,7 @@ DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFileP
   HandleEntry* h = FileCall(call, hFile);
   if (!h) return 0;
   if (dwFlags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) return Fail(ERROR_INVALID_PARAMETER);
-  FileEntry* e = EntryOf(*h);
+  FileEntry* e = FileOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   std::string path = e->finalPath.empty() ? FinalSpelling(e->path) : e->finalPath;
   // Too small a buffer: the size needed, with the terminating NUL.
@@ -1036,12 +1072,12 @@ BOOL RenameOpenFile(HandleEntry* h, const FILE_RENAME_INFO* rename, const std::s
   if (!(h->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
   if (rename->RootDirectory || name.empty() || name.find('?') != std::string::npos)
     return Fail(ERROR_INVALID_NAME);
-  FileEntry* e = EntryOf(*h);
+  FileEntry* e = FileOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
+  if (e != Lookup(h->name)) return Fail(ERROR_ACCESS_DENIED);  // its path went to another file
   if (e->hold != Hold::None) return Fail(ERROR_SHARING_VIOLATION);
   for (const HandleEntry& other : M().handles)
-    if (other.open && other.kind == HandleKind::File && &other != h &&
-        EqualNoCase(other.name, h->name) && !(other.share & FILE_SHARE_DELETE))
+    if (&other != h && Holds(other, h->name) && !(other.share & FILE_SHARE_DELETE))
       return Fail(ERROR_SHARING_VIOLATION);
   std::string destFull;
   // Folders on the way lead where their junctions do; a link at the new name is replaced.
@@ -1057,14 +1093,11 @@ BOOL RenameOpenFile(HandleEntry* h, const FILE_RENAME_INFO* rename, const std::s
       return Fail(ERROR_ACCESS_DENIED);
     bool open = dest->hold != Hold::None;
     for (const HandleEntry& other : M().handles)
-      open |= other.open && other.kind == HandleKind::File && EqualNoCase(other.name, dest->path);
+      open |= Holds(other, dest->path);
     if (open) return Fail(ERROR_ACCESS_DENIED);
     EraseEntry(destFull);
   }
-  std::string from = h->name;
-  MoveEntry(from, destFull);
-  for (HandleEntry& other : M().handles)
-    if (other.kind == HandleKind::File && EqualNoCase(other.name, from)) other.name = destFull;
+  MoveEntry(e->path, destFull);
   return TRUE;
 }
 
@@ -1093,7 +1126,7 @@ BOOL SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInfo
   if (basic) {
     // The times and attributes a copy keeps; 0 leaves each as it is.
     if (!(h->access & (WRITE_RIGHTS | FILE_WRITE_ATTRIBUTES))) return Fail(ERROR_ACCESS_DENIED);
-    FileEntry* e = EntryOf(*h);
+    FileEntry* e = FileOf(*h);
     if (!e) return Fail(ERROR_INVALID_HANDLE);
     if (basic->LastWriteTime.QuadPart) e->lastWriteTime = (uint64_t)basic->LastWriteTime.QuadPart;
     if (basic->FileAttributes) {
@@ -1104,7 +1137,7 @@ BOOL SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInfo
   }
   if (!disposes) return Fail(ERROR_INVALID_PARAMETER);
   if (!(h->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
-  FileEntry* e = EntryOf(*h);
+  FileEntry* e = FileOf(*h);
   if (!e) return Fail(ERROR_INVALID_HANDLE);
   if (e->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
   e->deletePending = ((FILE_DISPOSITION_INFO*)lpFileInformation)->DeleteFile != 0;
@@ -1151,8 +1184,6 @@ bool RenameFile(const std::string& from, const std::string& to) {
     return false;
   std::string spelled = Lookup(fromFull)->path;
   MoveEntry(spelled, toFull);
-  for (HandleEntry& h : M().handles)  // a handle follows its file
-    if (h.kind == HandleKind::File && EqualNoCase(h.name, spelled)) h.name = toFull;
   return true;
 }
 
@@ -1177,7 +1208,7 @@ BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
   SIM_CALL({Ptr(hFile), Dec(liDistanceToMove.QuadPart), Ptr(lpNewFilePointer), Dec(dwMoveMethod)});
   HandleEntry* h = FileCall(call, hFile);
   if (!h) return FALSE;
-  FileEntry* e = EntryOf(*h);
+  FileEntry* e = FileOf(*h);
   int64_t from = dwMoveMethod == FILE_BEGIN     ? 0
                  : dwMoveMethod == FILE_CURRENT ? (int64_t)h->position
                  : dwMoveMethod == FILE_END     ? (int64_t)(e ? e->contents.size() : 0)
@@ -1205,7 +1236,7 @@ HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttri
   Section section;
   section.path = h->name;
   section.image = (flProtect & SEC_IMAGE) != 0;
-  if (FileEntry* e = EntryOf(*h)) {
+  if (FileEntry* e = FileOf(*h)) {
     // Nothing to map; the running image maps whatever bytes a test gave it.
     if (e->contents.empty() && !e->runningImage) return Fail(ERROR_FILE_INVALID, nullptr);
     // With no running program arranged, the file at the program's path is the one running.

@@ -253,6 +253,8 @@ std::string Lower(const std::string& s);
 void TrackAllocation(int delta);
 // CloseHandle of a file handle tells the files (a file marked for deletion may go now).
 void FileHandleClosed(const std::string& name);
+// The file an open file handle holds, wherever its path now leads; null when none.
+FileEntry* FileOf(const HandleEntry& h);
 
 }  // namespace sim
 

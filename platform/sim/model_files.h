@@ -46,6 +46,9 @@ struct FileEntry {
   std::string finalPath;
   bool deletePending = false;  // marked for deletion: it goes when its last handle closes
   uint64_t index = 0;          // the file index GetFileInformationByHandle gives; 0: none yet
+  // Which file this is to the handles that hold it: given when first opened, kept by a rename,
+  // new for a copy or for a file put in its place.
+  uint64_t serial = 0;
 };
 
 // One entry of the list that Windows keeps for the next restart: at the restart `source` is
@@ -86,6 +89,10 @@ struct FilesModel {
   bool refuseDelayedMoves = false;           // MoveFileExA cannot record a delayed move (5)
   int64_t nextFindId = 1;
   uint64_t lastIndex = 0;  // the last file index given out
+  uint64_t lastSerial = 0;
+  // Files that lost their path (replaced or deleted) while a handle held them, by serial: they
+  // live on, as on Windows, until their last handle closes.
+  std::map<uint64_t, FileEntry> detached;
   std::vector<Section> sections;
   std::vector<MappedView> views;  // at kViewBase + index * kViewStride
 };

@@ -65,11 +65,10 @@ LONG Verify(const std::string& path, HANDLE file, TrustState* state) {
     if (!h) return Answer(ERROR_INVALID_HANDLE);
     if (!(h->access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)))
       return Answer(ERROR_ACCESS_DENIED);
-    auto it = M().files.entries.find(Lower(h->name));
-    if (it == M().files.entries.end())
+    entry = FileOf(*h);
+    if (!entry)
       return Answer(M().modulePath.empty() && EqualNoCase(h->name, kUnarrangedImage)
                         ? TRUST_E_NOSIGNATURE : ERROR_INVALID_HANDLE);
-    entry = &it->second;
   } else {
     std::string full = FullPath(path);
     auto it = M().files.entries.find(Lower(full));

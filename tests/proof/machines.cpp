@@ -178,6 +178,11 @@ void SignPackage(const char* signer) {
   proof::SetManifest(kPkg);  // the release is what was signed
 }
 void SignedUpgrade() { Upgrade(), SignPackage("KTA"); }
+void SignedInstallation() { AddPackage(), SignPackage("KTA"); }
+void OtherProgramsOfTheSigner() {
+  for (const char* name : kPackage)
+    sim::AddFile(kPkg + name, sim::Signed("other " + Bytes(name), "KTA"), kPackageTime);
+}
 void SignedPackageWithAnotherTool() {
   AddPackage(), SignPackage("KTA");
   sim::AddFile(kPkg + "KTASPSVC.EXE", Bytes("KTASPSVC.EXE"), kPackageTime);
@@ -240,6 +245,9 @@ const std::vector<MachineCase>& Machines() {
       {"signed package, its service tool replaced", SignedPackageWithAnotherTool,
        {"D:\\pkg\\setup.exe", "-FU", "-X"}, {"D:\\pkg\\setup.exe", "-FU", "-X"}, true, 2,
        u"", 0, nullptr, "KTA"},
+      {"signed installation, its package swapped", SignedInstallation,
+       {"D:\\pkg\\setup.exe", "-FU", "-X"}, {"D:\\pkg\\setup.exe", "-FU", "-X"}, true, 0,
+       u"", 0, nullptr, "KTA", OtherProgramsOfTheSigner},
   };
   return machines;
 }

@@ -23,6 +23,7 @@ struct MachineCase {
   // What another program writes again at every start of the machine (its restart lists).
   void (*rewrite)() = nullptr;
   const char* signer = nullptr;    // the package is signed by this signer
+  void (*swap)() = nullptr;  // changes the package: the fault sweep does it before each call
 };
 
 // Starts the machine's run (or, with `rerun`, its run after a cut) as its row says.

@@ -243,18 +243,21 @@ std::vector<std::string> CheckRun(const RunRules& rules, const Snapshot& before,
     v.push_back("exit code " + std::to_string(code));
   std::string open = sim::Unreleased();
   if (!open.empty()) v.push_back("left open: " + open);
-  // A signed package: the tool started, and a placement changed, only as its signer signed it.
+  // A signed package: the tool started, and a placement changed, only as the release holds it.
   if (!rules.signer.empty()) {
+    auto release = rules.sources.find(rules.placements[2]);
     for (const sim::ProcessEntry& p : m.process.processes)
-      if (sim::EqualNoCase(p.program, rules.placements[2]) && !sim::SignedBy(p.image, rules.signer))
-        v.push_back("started " + Shown(p.program) + " not signed by the package's signer");
+      if (sim::EqualNoCase(p.program, rules.placements[2]) &&
+          (release == rules.sources.end() || p.image != release->second))
+        v.push_back("started " + Shown(p.program) + " not the release's");
     for (const std::string& path : rules.placements) {
       auto was = before.files.find(path);
       std::string now = sim::FileContents(path);
       bool changed = was == before.files.end() ? sim::FileExists(path)
                                                : was->second.contents != now;
-      if (!outcome.cut && changed && !sim::SignedBy(now, rules.signer))
-        v.push_back("placed " + Shown(path) + " not signed by the package's signer");
+      auto bytes = rules.sources.find(path);
+      if (!outcome.cut && changed && (bytes == rules.sources.end() || now != bytes->second))
+        v.push_back("placed " + Shown(path) + " not the release's");
     }
   }
 

@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -173,7 +174,7 @@ std::vector<std::string> OpsOf(const std::vector<sim::CallRecord>& calls) {
 }
 
 void FaultSweep() {
-  long calls = 0, faultRuns = 0;
+  long calls = 0, faultRuns = 0, swapRuns = 0;
   for (const MachineCase& machine : Machines()) {
     RunRules rules = Rules(machine);
     Outcome outcome;
@@ -206,9 +207,21 @@ void FaultSweep() {
         sim::Reset();  // what the run left open is freed here, after the check saw it
       }
     }
+    if (!machine.swap) continue;
+    // The package changes before each call in turn; the files it reads as they are after.
+    Prepare(machine, false), machine.swap(), before = TakeSnapshot();
+    for (size_t i = 0; i < ops.size(); i++, swapRuns++) {
+      Prepare(machine, false);
+      sim::M().callLimit = limit;
+      sim::ActBefore(ops[i], machine.swap, (int)std::count(ops.begin(), ops.begin() + i, ops[i]));
+      Outcome o = Start(machine, false);
+      std::string what = "package changed before call " + std::to_string(i + 1) + " " + ops[i];
+      Report(machine, what, CheckRun(rules, before, o));
+      Report(machine, what + ", after the restart", CheckAfterRestart(rules, o));
+    }
   }
-  printf("fault sweep: %zu machines, %ld calls swept, %ld fault runs, %d violations\n",
-         Machines().size(), calls, faultRuns, violations);
+  printf("fault sweep: %zu machines, %ld calls swept, %ld fault runs, %ld package swaps, "
+         "%d violations\n", Machines().size(), calls, faultRuns, swapRuns, violations);
 }
 
 // The machine after the restart that follows a run, and after the unattended run that an

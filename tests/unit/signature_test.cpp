@@ -2,6 +2,8 @@
 // package's files are, or are not, as its signer signed them.
 #include <stdio.h>
 
+#include <map>
+
 #include "actions/actions.h"
 #include "catalogue.h"
 #include "sim_test.h"
@@ -39,6 +41,15 @@ std::string Line(const std::string& text, const char* first, const char* second 
   char line[512];
   snprintf(line, sizeof line, text.c_str(), first, second);
   return line;
+}
+
+// Another program of the signer in place of each package file the run holds open, before
+// each read.
+void SwapOpenFiles() {
+  sim::ActBefore("ReadFile", SwapOpenFiles);
+  for (const sim::HandleEntry& h : sim::M().handles)
+    if (h.open && h.kind == sim::HandleKind::File && h.name.compare(0, kPkg.size(), kPkg) == 0)
+      Replace(h.name, sim::Signed("other", "KTA"));
 }
 
 int ToolStarts() {
@@ -156,6 +167,33 @@ TEST_F(SimTest, SignedPackageOutcomes) {
          });
        },
        kInstall, 2, {"KTASPSVC.EXE"}, false, 0},
+      {"each package file replaced once the run has it open", [] { Lay(kPkg, "KTA");
+         sim::ActBefore("ReadFile", SwapOpenFiles); },
+       kInstall, 0, {}, true, 1},
+      {"another program's move waits to put its own tool over the placed one",
+       [] { Lay(kPkg, "KTA"), Replace("C:\\other.exe", sim::Signed("other", "KTA"));
+         sim::M().files.pendingMoves = {{"C:\\other.exe", kSys + "KTASPSVC.EXE", true}}; },
+       kInstall, 1, {}, true, 1},
+      {"an earlier run's copy waits to put an older tool over the placed one",
+       [] { Lay(kPkg, "KTA"), Replace(kSys + "tvx1.tmp", sim::Signed("older", "KTA"));
+         sim::M().files.pendingMoves = {{kSys + "tvx1.tmp", kSys + "KTASPSVC.EXE", true}}; },
+       kInstall, 0, {}, true, 1},
+      {"signed upgrade of an unsigned installation whose SETUP.EXE an older run holds",
+       [] { Lay(kPkg, "KTA"), Lay(kDriver, nullptr);
+         sim::HoldSharingReads(kDriver + "SETUP.EXE"); },
+       kInstall, 0, {}, true, 1},
+      {"a package library whose final path is another file's (a link as Wine opens one)",
+       [] { Lay(kPkg, "KTA");
+         sim::M().files.entries[sim::Lower(kPkg + "KTASPW.DLL")].finalPath = "\\\\?\\" + kSecret; },
+       kInstall, 2, {}, false, 0, Line(kNotTaken, (kPkg + "\\KTASPW.DLL").c_str())},
+      {"from the driver directory, an earlier run's unsigned copy waits to replace SETUP.EXE",
+       [] { Lay(kDriver, "KTA"), Replace(kDriver + "tvx1.tmp", "unsigned build");
+         sim::M().files.pendingMoves = {{kDriver + "tvx1.tmp", kDriver + "SETUP.EXE", true}}; },
+       {kDriver + "SETUP.EXE", "-FU", "-X"}, 2, {}, false, 0, Line(kNotAsSigned, "SETUP.EXE")},
+      {"another program of the signer put at SETUP.EXE's name once it runs",
+       [] { Lay(kPkg, "KTA"), sim::ActBefore("WinVerifyTrust", [] {
+              Replace(kPkg + "SETUP.EXE", sim::Signed("o", "KTA")); }); },
+       kInstall, 2, {"SETUP.EXE"}, false, 0},
       {"from the driver directory, its tool by another signer",
        [] {
          Lay(kDriver, "KTA");
@@ -168,6 +206,8 @@ TEST_F(SimTest, SignedPackageOutcomes) {
     proof::SetManifest("");
     sim::AddFile(kSecret, "administrators only", 1);
     c.arrange();
+    std::map<std::string, std::string> release;
+    for (const char* name : kPackage) release[name] = sim::FileContents(kPkg + name);
     EXPECT_EQ(proof::RunInstaller(c.args).exitCode, c.exitCode) << c.name;
     std::string want = kForcing + kBanner;
     for (const char* name : c.refused) {
@@ -196,6 +236,13 @@ TEST_F(SimTest, SignedPackageOutcomes) {
     std::vector<sim::CallRecord> checks = sim::CallsTo("WinVerifyTrust");
     if (!checks.empty()) EXPECT_NE(checks[0].args[6], "NULL") << c.name;
     EXPECT_EQ(sim::Unreleased(), "") << c.name;
+    // After the restart an installation that succeeded holds the package as handed over.
+    sim::ApplyPendingMoves();
+    for (const char* name : kPackage)
+      if (&c.args == &kInstall && c.exitCode < 2)
+        EXPECT_EQ(sim::FileContents(kDriver + name), release[name]) << c.name << ": " << name;
+    if (&c.args == &kInstall && c.exitCode < 2)
+      EXPECT_EQ(sim::FileContents(kSys + "KTASPSVC.EXE"), release["KTASPSVC.EXE"]) << c.name;
   }
   // The last run's log names the file that is not the release's.
   EXPECT_NE(sim::FileContents("C:\\WINDOWS\\Logs\\TVX2\\setup.log").find(
