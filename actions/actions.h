@@ -66,12 +66,6 @@ DWORD WriteNewPackageCopy(const PackageFile* file, const char* copyPath);
 // of PATH_BUFFER_SIZE bytes, from the system directory as GetSystemDirectoryA gives it.
 // The package's files that the installation places into the system directory, in order.
 extern const int SystemDirFiles[3];
-// Reads the system directory into a buffer of PATH_BUFFER_SIZE bytes. Main has checked it at
-// start-up; should it be unusable later, every path built from it would start at the root of
-// the current drive, so callers then copy and start nothing. Returns 1 when usable.
-int ReadSystemDir(char* systemDir);
-// The same for the Windows directory (the system's, not a user's).
-int ReadWindowsDir(char* windowsDir);
 void BuildDriverDir(char* out, const char* systemDir);
 void BuildDriverDirCompare(char* out, const char* systemDir);
 void BuildSystemDirWithSeparator(char* out, const char* systemDir);

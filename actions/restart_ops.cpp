@@ -6,10 +6,11 @@
 #include <string.h>
 
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
+#include "../support/log.h"
+#include "../support/system_dirs.h"
+#include "../support/text.h"
 #include "actions.h"
 
 // The software's paths: the three placements in the system directory, the WOW64 library, the

@@ -11,11 +11,11 @@
 #include <string.h>
 
 #include "../platform/win32.h"
-#include "../setup/libraries.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
+#include "../support/libraries.h"
+#include "../support/log.h"
+#include "../support/text.h"
 #include "actions.h"
 #include "release.h"
 

@@ -1,11 +1,12 @@
 // The package file set, the directory strings built from the system directory, staging of
 // the package into the driver directory and the refresh of the two service tools.
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
-#include "../setup/security.h"
+#include "../support/log.h"
+#include "../support/security.h"
+#include "../support/system_dirs.h"
+#include "../support/text.h"
 #include "actions.h"
 
 const int SystemDirFiles[3] = {MSG_FILE_LIBRARY, MSG_FILE_REMOTE_TOOL, MSG_FILE_SERVICE_TOOL};
@@ -29,18 +30,6 @@ void BuildSystemDirWithSeparator(char* out, const char* systemDir) {
 
 void BuildWow64Dir(char* out, const char* systemDir) {
   JoinDir(out, systemDir, MessageTable[MSG_WOW64_DIR]);
-}
-
-int ReadSystemDir(char* systemDir) {
-  systemDir[0] = '\0';
-  UINT length = GetSystemDirectoryA(systemDir, PATH_BUFFER_SIZE);
-  return length > 0 && length < SYSTEM_DIR_LIMIT;
-}
-
-int ReadWindowsDir(char* windowsDir) {
-  windowsDir[0] = '\0';
-  UINT length = GetSystemWindowsDirectoryA(windowsDir, PATH_BUFFER_SIZE);
-  return length > 0 && length < SYSTEM_DIR_LIMIT;
 }
 
 int StageDriverPackage(void) {

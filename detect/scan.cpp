@@ -3,9 +3,9 @@
 
 #include "../platform/console.h"
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
+#include "../support/log.h"
 #include "detect.h"
 
 int SeenUsbId4001 = 0;

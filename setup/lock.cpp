@@ -12,9 +12,9 @@
 #include "lock.h"
 
 #include "../platform/win32.h"
-#include "log.h"
+#include "../support/log.h"
+#include "../support/security.h"
 #include "messages.h"
-#include "security.h"
 
 static HANDLE LockHandle = NULL;
 static int LockOwned = 0;

@@ -6,19 +6,16 @@
 #include "../actions/actions.h"
 #include "../platform/console.h"
 #include "../platform/win32.h"
+#include "../support/log.h"
+#include "../support/text.h"
+#include "../support/version.h"
 #include "decision.h"
 #include "events.h"
 #include "lock.h"
-#include "log.h"
 #include "messages.h"
+#include "run_log.h"
 #include "setup.h"
-#include "text.h"
 #include "usage.h"
-#include "version.h"
-
-int Unattended = 0;
-char ForceCode = 0;
-char SourceDir[SOURCE_DIR_SIZE] = "";
 
 static int IsOption(const char* arg, const char* letter) {
   return (arg[0] == '/' || arg[0] == '-') && strcmp(arg + 1, letter) == 0;
@@ -190,9 +187,9 @@ int Main(int argc, char** argv) {
   // from an unreadable command line is not trusted either: that run's lines go to the default
   // log, where its refusal is looked for.
   if (!readable)
-    LogOpen(0);
+    OpenRunLog(0);
   else if (logNameFits)
-    LogOpen(logNamed ? logPath : 0);
+    OpenRunLog(logNamed ? logPath : 0);
   char options[OPTIONS_TEXT_SIZE];
   snprintf(options, sizeof options, "%s%s%s%s%s%s%s%s", Unattended ? " unattended" : "",
            ShowMessages ? "" : " no-messages", DebugTrace ? " debug" : "",

@@ -3,9 +3,9 @@
 
 #include "../platform/console.h"
 #include "../platform/win32.h"
+#include "../support/text.h"
 #include "messages.h"
 #include "setup.h"
-#include "text.h"
 
 int KeyPending = 0;
 

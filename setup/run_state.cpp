@@ -1,8 +1,8 @@
 // The run state at its start values, for hosts that run the installer more than once.
 #include "../actions/actions.h"
 #include "../detect/detect.h"
+#include "../support/log.h"
 #include "lock.h"
-#include "log.h"
 #include "messages.h"
 #include "setup.h"
 
