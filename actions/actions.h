@@ -59,13 +59,7 @@ DWORD WritePackageCopy(const PackageFile* file, const char* destPath);
 DWORD WriteNewPackageCopy(const PackageFile* file, const char* copyPath);
 
 // Package staging and tool refresh (staging.cpp); the package's directories are built by
-// package.h's functions.
-// Reads the system directory into a buffer of PATH_BUFFER_SIZE bytes. Main has checked it at
-// start-up; should it be unusable later, every path built from it would start at the root of
-// the current drive, so callers then copy and start nothing. Returns 1 when usable.
-int ReadSystemDir(char* systemDir);
-// The same for the Windows directory (the system's, not a user's).
-int ReadWindowsDir(char* windowsDir);
+// package.h's functions, the system directory read by support/system_dirs.h's.
 // Returns COPY_FAILED when the restart would undo a staged file (see RestartRefusals), else
 // COPY_OK: its other failures show as failed copies later.
 int StageDriverPackage(void);

@@ -6,10 +6,10 @@
 
 #include "../platform/console.h"
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
+#include "../support/log.h"
+#include "../support/text.h"
 #include "actions.h"
 #include "restart.h"
 

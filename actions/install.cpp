@@ -4,6 +4,7 @@
 #include "../platform/win32.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
+#include "../support/system_dirs.h"
 #include "actions.h"
 #include "restart.h"
 

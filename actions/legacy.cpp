@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "../platform/win32.h"
-#include "../setup/log.h"
+#include "../support/log.h"
 #include "actions.h"
 
 #define SERVICES_KEY "SYSTEM\\CurrentControlSet\\Services\\"

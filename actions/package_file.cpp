@@ -7,10 +7,10 @@
 
 #include "../platform/run_state.h"
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
+#include "../support/log.h"
+#include "../support/text.h"
 #include "actions.h"
 #include "restart.h"
 

@@ -4,11 +4,12 @@
 // directory that still holds them, stay.
 #include "../platform/console.h"
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
-#include "../setup/security.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
+#include "../support/log.h"
+#include "../support/security.h"
+#include "../support/system_dirs.h"
+#include "../support/text.h"
 #include "actions.h"
 #include "restart.h"
 

@@ -7,10 +7,11 @@
 
 #include "../platform/run_state.h"
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
+#include "../support/log.h"
+#include "../support/system_dirs.h"
+#include "../support/text.h"
 #include "actions.h"
 #include "restart.h"
 #include "restart_list.h"

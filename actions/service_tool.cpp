@@ -4,10 +4,11 @@
 #include "../platform/console.h"
 #include "../platform/run_state.h"
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
+#include "../support/log.h"
+#include "../support/system_dirs.h"
+#include "../support/text.h"
 #include "actions.h"
 
 // Whether the tool has ended. Judged by its process having ended, not by its exit code: a

@@ -1,25 +1,14 @@
 // Reading the system's directories, staging of the package into the driver directory and the
 // refresh of the tools that an old tool's remove run takes away.
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
-#include "../setup/security.h"
+#include "../support/log.h"
+#include "../support/security.h"
+#include "../support/system_dirs.h"
+#include "../support/text.h"
 #include "actions.h"
 #include "restart.h"
-
-int ReadSystemDir(char* systemDir) {
-  systemDir[0] = '\0';
-  UINT length = GetSystemDirectoryA(systemDir, PATH_BUFFER_SIZE);
-  return length > 0 && length < SYSTEM_DIR_LIMIT;
-}
-
-int ReadWindowsDir(char* windowsDir) {
-  windowsDir[0] = '\0';
-  UINT length = GetSystemWindowsDirectoryA(windowsDir, PATH_BUFFER_SIZE);
-  return length > 0 && length < SYSTEM_DIR_LIMIT;
-}
 
 int StageDriverPackage(void) {
   char systemDir[PATH_BUFFER_SIZE];

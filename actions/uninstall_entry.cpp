@@ -5,11 +5,12 @@
 #include <string.h>
 
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
-#include "../setup/version.h"
+#include "../support/log.h"
+#include "../support/system_dirs.h"
+#include "../support/text.h"
+#include "../support/version.h"
 #include "actions.h"
 
 // The size of a file of the package in a directory; 0 when it is not there.

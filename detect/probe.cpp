@@ -2,9 +2,9 @@
 #include <stddef.h>
 
 #include "../platform/win32.h"
-#include "../setup/libraries.h"
-#include "../setup/log.h"
 #include "../setup/setup.h"
+#include "../support/libraries.h"
+#include "../support/log.h"
 #include "detect.h"
 
 // hid.dll is loaded from the system directory when the probe runs, never at start-up: it is

@@ -4,9 +4,9 @@
 #include "../platform/console.h"
 #include "../platform/run_state.h"
 #include "../platform/win32.h"
-#include "../setup/log.h"
 #include "../setup/messages.h"
 #include "../setup/setup.h"
+#include "../support/log.h"
 #include "detect.h"
 
 RUN_STATE int SeenUsbId4001 = 0;

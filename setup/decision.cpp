@@ -3,13 +3,13 @@
 #include <string.h>
 
 #include "../actions/actions.h"
-#include "../platform/win32.h"
 #include "../detect/detect.h"
+#include "../platform/win32.h"
+#include "../support/log.h"
+#include "../support/text.h"
 #include "decision.h"
-#include "log.h"
 #include "messages.h"
 #include "setup.h"
-#include "text.h"
 
 // Whole strings compared without case, one trailing backslash on dir not counting.
 static int IsDriverDir(const char* dir, const char* driverDir) {

@@ -2,7 +2,7 @@
 // later library loads are restricted to the system directory. (The C runtime's start-up loads
 // no library of its own: SETUP.EXE's import table, all of it libraries that Windows takes
 // from the system directory, is all that is loaded before this.)
-#include "libraries.h"
+#include "../support/libraries.h"
 #include "setup.h"
 
 int main(int argc, char** argv) {

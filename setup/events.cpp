@@ -8,10 +8,11 @@
 
 #include "../actions/actions.h"
 #include "../platform/win32.h"
-#include "log.h"
+#include "../support/log.h"
+#include "../support/system_dirs.h"
+#include "../support/text.h"
+#include "../support/version.h"
 #include "setup.h"
-#include "text.h"
-#include "version.h"
 
 #define EVENT_TEXT_SIZE (LOG_LINE_SIZE + 2 * PATH_BUFFER_SIZE)  // room for every part whole
 

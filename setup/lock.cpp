@@ -13,9 +13,9 @@
 
 #include "../platform/run_state.h"
 #include "../platform/win32.h"
-#include "log.h"
+#include "../support/log.h"
+#include "../support/security.h"
 #include "messages.h"
-#include "security.h"
 
 RUN_STATE static HANDLE LockHandle = NULL;
 RUN_STATE static int LockOwned = 0;

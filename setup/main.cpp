@@ -5,14 +5,16 @@
 #include "../actions/actions.h"
 #include "../platform/console.h"
 #include "../platform/win32.h"
+#include "../support/log.h"
+#include "../support/text.h"
+#include "../support/version.h"
 #include "decision.h"
 #include "events.h"
 #include "lock.h"
-#include "log.h"
 #include "messages.h"
 #include "options.h"
+#include "run_log.h"
 #include "setup.h"
-#include "version.h"
 
 // What Main finds before the run proper, each of which may stop it.
 struct RunChecks {
@@ -70,9 +72,9 @@ static void StartRunLog(const RunOptions* run, const RunChecks* checks, const ch
   // from an unreadable command line is not trusted either: that run's lines go to the default
   // log, where its refusal is looked for.
   if (!checks->readable)
-    LogOpen(0);
+    OpenRunLog(0);
   else if (run->logNameFits)
-    LogOpen(run->logNamed ? run->logPath : 0);
+    OpenRunLog(run->logNamed ? run->logPath : 0);
   // A verification that finds all whole leaves one line, not the run's every step: hourly
   // checks would otherwise push the installation's own lines out through the rotation.
   if (run->verify && !run->detectOnly) LogHold();

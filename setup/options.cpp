@@ -6,14 +6,10 @@
 #include <string.h>
 
 #include "../platform/console.h"
-#include "../platform/run_state.h"
 #include "../platform/win32.h"
-#include "text.h"
+#include "../support/text.h"
+#include "setup.h"
 #include "usage.h"
-
-RUN_STATE int Unattended = 0;
-RUN_STATE char ForceCode = 0;
-RUN_STATE char SourceDir[SOURCE_DIR_SIZE] = "";
 
 static int IsOption(const char* arg, const char* letter) {
   return (arg[0] == '/' || arg[0] == '-') && strcmp(arg + 1, letter) == 0;

@@ -6,7 +6,7 @@
 
 #include <stddef.h>
 
-#include "log.h"
+#include "../support/log.h"
 #include "setup.h"
 
 struct RunOptions {

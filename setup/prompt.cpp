@@ -4,9 +4,9 @@
 #include "../platform/console.h"
 #include "../platform/run_state.h"
 #include "../platform/win32.h"
+#include "../support/text.h"
 #include "messages.h"
 #include "setup.h"
-#include "text.h"
 
 RUN_STATE int KeyPending = 0;
 

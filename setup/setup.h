@@ -2,6 +2,9 @@
 #ifndef SETUP_SETUP_H
 #define SETUP_SETUP_H
 
+// PATH_BUFFER_SIZE and SYSTEM_DIR_LIMIT, which every part's paths are sized by.
+#include "../support/system_dirs.h"
+
 #define EXIT_INSTALLED 0
 #define EXIT_REBOOT_REQUIRED 1
 #define EXIT_FAILED 2
@@ -12,9 +15,6 @@
 #define EXIT_INSTALL_IN_PROGRESS 1618
 
 #define SOURCE_DIR_SIZE 256
-#define PATH_BUFFER_SIZE 520
-// The system directory is usable only when shorter than this.
-#define SYSTEM_DIR_LIMIT 260
 
 // Set once from the command line by Main, read by the rest of the installer.
 extern int Unattended;

@@ -1,8 +1,8 @@
 // The usage text: every option, the exit codes and where the run log goes. It is printed
 // before anything else happens, so it stands on its own rather than in the catalogue.
 #include "../platform/console.h"
+#include "../support/version.h"
 #include "usage.h"
-#include "version.h"
 
 const char UsageText[] =
     "KTA Talvexa 2 software installation, version " SETUP_VERSION "\n"

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "actions/actions.h"
-#include "setup/log.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
+#include "support/log.h"
 
 static const unsigned kToolMs = 100;
 

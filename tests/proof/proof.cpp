@@ -10,10 +10,10 @@
 #include "actions/package.h"
 #include "actions/release.h"
 #include "setup/events.h"
-#include "setup/libraries.h"
 #include "setup/messages.h"
 #include "setup/setup.h"
 #include "setup/usage.h"
+#include "support/libraries.h"
 
 namespace proof {
 

@@ -4,8 +4,8 @@
 #include <map>
 
 #include "catalogue.h"
-#include "setup/text.h"
 #include "sim_test.h"
+#include "support/text.h"
 
 using ConsoleTest = SimTest;
 

@@ -1,7 +1,7 @@
 // The entry point's restriction of library loading, on Windows with and without the update
 // that brought SetDefaultDllDirectories: the calls it makes, with their arguments.
-#include "setup/libraries.h"
 #include "sim_test.h"
+#include "support/libraries.h"
 
 namespace {
 

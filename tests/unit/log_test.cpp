@@ -7,8 +7,8 @@
 
 #include "catalogue.h"
 #include "platform/win32.h"
-#include "setup/log.h"
 #include "sim_test.h"
+#include "support/log.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The usage text: which arguments print it, and that printing it is all the run does.
 #include "catalogue.h"
 #include "setup/usage.h"
-#include "setup/version.h"
 #include "sim_test.h"
+#include "support/version.h"
 
 using UsageTest = SimTest;
 

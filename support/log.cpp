@@ -6,18 +6,24 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../actions/actions.h"
 #include "../platform/run_state.h"
 #include "../platform/win32.h"
-#include "messages.h"
 #include "security.h"
-#include "setup.h"
+#include "system_dirs.h"
 #include "text.h"
 
 RUN_STATE static HANDLE LogFile = INVALID_HANDLE_VALUE;
 RUN_STATE static int Holding = 0;
 RUN_STATE static char Held[LOG_HELD_BYTES];
 RUN_STATE static size_t HeldLength = 0;
+// The names no log may have, wherever it lies: the caller's, which outlive the run.
+RUN_STATE static const char* const* RefusedNames = 0;
+RUN_STATE static int RefusedCount = 0;
+
+void LogRefuseNames(const char* const* names, int count) {
+  RefusedNames = names;
+  RefusedCount = names ? count : 0;
+}
 
 int LogIsOn(void) { return LogFile != INVALID_HANDLE_VALUE; }
 
@@ -32,6 +38,8 @@ void LogForget(void) {
   LogFile = INVALID_HANDLE_VALUE;
   Holding = 0;
   HeldLength = 0;
+  RefusedNames = 0;
+  RefusedCount = 0;
 }
 
 // The default log: below the Windows directory (the one the system uses, not a per-user one).
@@ -189,14 +197,14 @@ static int RenameToOlder(const BY_HANDLE_FILE_INFORMATION* info, const char* ful
   return renamed;
 }
 
-static int IsPackageFileName(const char* path) {
+static int IsRefusedName(const char* path) {
   const char* name = path;
   for (const char* p = path; *p; p++)
     if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  for (int i = 0; i < PackageFileCount; i++) {
-    const char* packageName = MessageTable[PackageFiles[i].name];
-    size_t length = strlen(packageName);
-    if (strlen(name) == length && CompareTextNoCase(name, packageName, length) == 0) return 1;
+  for (int i = 0; i < RefusedCount; i++) {
+    const char* refused = RefusedNames[i];
+    size_t length = strlen(refused);
+    if (strlen(name) == length && CompareTextNoCase(name, refused, length) == 0) return 1;
   }
   return 0;
 }
@@ -217,9 +225,9 @@ void LogOpen(const char* path) {
   char full[PATH_BUFFER_SIZE];
   DWORD length = GetFullPathNameA(file, sizeof full, full, NULL);
   if (length == 0 || length >= sizeof full) return;
-  // Nor may the log be one of the package's files, wherever: it would be rotated away or
-  // written into, and then staged or placed as the package's own.
-  if (IsPackageFileName(full)) return;
+  // Nor may the log have one of the refused names (the package's files), wherever: it would be
+  // rotated away or written into, and then staged or placed as the package's own.
+  if (IsRefusedName(full)) return;
   // Without its descriptor, a log and its folders get the security they inherit.
   AdminsOnly security;
   SECURITY_ATTRIBUTES* attributes =

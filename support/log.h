@@ -1,8 +1,8 @@
 // The run log: one line for each event of a run, appended to a file that outlives the run, so
 // that an unattended run leaves more behind than its exit code. Writing it never prints and
 // never changes a result: a log that cannot be opened or written is skipped.
-#ifndef SETUP_LOG_H
-#define SETUP_LOG_H
+#ifndef SUPPORT_LOG_H
+#define SUPPORT_LOG_H
 
 #include <stddef.h>
 
@@ -20,6 +20,10 @@
 // Opens the log for this run: the file named, or with a null or empty path the default one
 // below the Windows directory; missing folders are created. LOG_NONE (any case) opens none.
 void LogOpen(const char* path);
+// The file names (without folder, compared without case) that LogOpen refuses to write to,
+// wherever they lie: the package's files, which a log there would be rotated away or staged
+// as. The array is the caller's and must outlive the runs; none until this is called.
+void LogRefuseNames(const char* const* names, int count);
 void LogClose(void);
 // No log open, as in a fresh process; a handle left by a run that was stopped short is
 // forgotten, not closed (see ResetRunState).

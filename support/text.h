@@ -1,6 +1,6 @@
 // Bounded string helpers: every copy and join is limited by its destination buffer.
-#ifndef SETUP_TEXT_H
-#define SETUP_TEXT_H
+#ifndef SUPPORT_TEXT_H
+#define SUPPORT_TEXT_H
 
 #include <stddef.h>
 

@@ -1,9 +1,7 @@
 // Library loading restricted to the system directory.
 #include "libraries.h"
 
-#include "../actions/actions.h"
-
-#include "setup.h"
+#include "system_dirs.h"
 #include "text.h"
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);

@@ -1,8 +1,8 @@
 // Where the installer's libraries come from: the system directory, and nowhere else. It runs
 // elevated from folders that others can write (downloads, extracted archives, shares), and a
 // library with a system name left there or in the current directory must never be loaded.
-#ifndef SETUP_LIBRARIES_H
-#define SETUP_LIBRARIES_H
+#ifndef SUPPORT_LIBRARIES_H
+#define SUPPORT_LIBRARIES_H
 
 #include "../platform/win32.h"
 

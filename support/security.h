@@ -1,8 +1,8 @@
 // Security descriptors that let only SYSTEM and the Administrators group at what the elevated
 // run makes: the lock, the log and its folder, the folder that the removal's own program
 // leaves into.
-#ifndef SETUP_SECURITY_H
-#define SETUP_SECURITY_H
+#ifndef SUPPORT_SECURITY_H
+#define SUPPORT_SECURITY_H
 
 #include "../platform/win32.h"
 

@@ -1,6 +1,6 @@
 // The version of the package: SETUP.EXE, the libraries and the tools carry the same.
-#ifndef SETUP_VERSION_H
-#define SETUP_VERSION_H
+#ifndef SUPPORT_VERSION_H
+#define SUPPORT_VERSION_H
 
 #define SETUP_VERSION_MAJOR 2
 #define SETUP_VERSION_MINOR 1
