@@ -3,7 +3,7 @@
 
 #include "../setup/messages.h"
 #include "../setup/setup.h"
-#include "../setup/text.h"
+#include "../support/text.h"
 #include "release.h"
 
 // constexpr, so that the build can count its rows (the declaration in package.h gives it its

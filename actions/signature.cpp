@@ -289,7 +289,7 @@ static int IsInstaller(int name) {
 // of the signer passes its signature. 1 when they are, 0 when not, -1 (and the last error) when
 // the running program cannot be read.
 static int SameAsRunningProgram(const PackageFile* file) {
-  static unsigned char chunk[4096];
+  unsigned char chunk[4096];
   BY_HANDLE_FILE_INFORMATION info;
   LARGE_INTEGER start;
   start.QuadPart = 0;
