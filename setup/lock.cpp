@@ -20,7 +20,7 @@
 RUN_STATE static HANDLE LockHandle = NULL;
 RUN_STATE static int LockOwned = 0;
 
-void LockForget(void) {
+static void LockForget(void) {
   LockHandle = NULL;
   LockOwned = 0;
 }

@@ -16,7 +16,5 @@
 int AcquireSetupLock(void);
 // Releases the lock and closes its handle; does nothing when none is open.
 void ReleaseSetupLock(void);
-// No lock open, as in a fresh process: a handle left by a run stopped short is forgotten.
-void LockForget(void);
 
 #endif

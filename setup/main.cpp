@@ -186,8 +186,7 @@ int Main(int argc, char** argv) {
 
   ActiveMessages = MessageTable;
   PutMessage(MSG_BANNER);
-  UINT systemDirLen = GetSystemDirectoryA(checks.systemDir, sizeof checks.systemDir);
-  checks.systemDirUsable = systemDirLen > 0 && systemDirLen < SYSTEM_DIR_LIMIT;
+  checks.systemDirUsable = ReadSystemDir(checks.systemDir);
 
   char options[OPTIONS_TEXT_SIZE];
   DescribeOptions(&run, options, sizeof options);

@@ -34,14 +34,6 @@ void LogClose(void) {
   LogFile = INVALID_HANDLE_VALUE;
 }
 
-void LogForget(void) {
-  LogFile = INVALID_HANDLE_VALUE;
-  Holding = 0;
-  HeldLength = 0;
-  RefusedNames = 0;
-  RefusedCount = 0;
-}
-
 // The default log: below the Windows directory (the one the system uses, not a per-user one).
 static int DefaultLogPath(char* path) {
   return ReadWindowsDir(path) && AppendText(path, PATH_BUFFER_SIZE, LOG_DEFAULT_TAIL);

@@ -25,9 +25,6 @@ void LogOpen(const char* path);
 // as. The array is the caller's and must outlive the runs; none until this is called.
 void LogRefuseNames(const char* const* names, int count);
 void LogClose(void);
-// No log open, as in a fresh process; a handle left by a run that was stopped short is
-// forgotten, not closed (see ResetRunState).
-void LogForget(void);
 // 1 while a log is open: callers that need extra platform calls for an event ask first.
 int LogIsOn(void);
 // Writes one event, printf-style, as one line: the local time to the millisecond and the
