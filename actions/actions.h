@@ -54,6 +54,10 @@ struct PackageFile {
 // How many package files were refused as links or other names, in this process.
 extern int PackageFilesRefused;
 int OpenPackageFile(const char* path, const char* name, PackageFile* file);
+// A driver-directory file as the restart will leave it: when a checked copy of ours waits to
+// be moved onto it, that copy is opened instead and `path` (PATH_BUFFER_SIZE bytes) names it;
+// `after` is what the restart lists say of the path (AFTER_RESTART_...).
+int OpenPackageFileAfterRestart(char* path, const char* name, PackageFile* file, int* after);
 void ClosePackageFile(PackageFile* file);
 DWORD WritePackageCopy(const PackageFile* file, const char* destPath);
 DWORD WriteNewPackageCopy(const PackageFile* file, const char* copyPath);
@@ -123,6 +127,8 @@ int VerifyInstallation(int* installedFound);
 // another file put at its name, or it is gone): nothing may be changed (message 110).
 #define SIGNATURE_NOT_RUNNING 3
 int ReadOwnSignature(void);
+// 1 when the running program is signed: its package is checked.
+int SignedRun(void);
 // The running program's file, open denying write and delete since ReadOwnSignature showed it
 // to be the running image (INVALID_HANDLE_VALUE when none); closed by CloseRunningProgramFile
 // and ForgetOwnSignature.

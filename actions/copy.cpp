@@ -201,7 +201,13 @@ int CopyPackageFile(const char* sourceDir, const char* destDir, const char* sour
 
   TracePaths(sourcePath, destPath);
   PackageFile file;
-  int opened = OpenPackageFile(sourcePath, sourceName, &file);
+  int after, opened;
+  // A signed run copies out of the driver directory what the restart will leave there, as its
+  // check judged it: a checked copy of ours waiting to replace a file in use, not that file.
+  if (!staging && SignedRun())
+    opened = OpenPackageFileAfterRestart(sourcePath, sourceName, &file, &after);
+  else
+    opened = OpenPackageFile(sourcePath, sourceName, &file);
   if (opened == PACKAGE_MISSING) {
     LogCopy(sourcePath, destPath, "failed, no source", file.error);
     TracePaths(sourcePath, destPath);

@@ -97,6 +97,20 @@ int OpenPackageFile(const char* path, const char* name, PackageFile* file) {
   return PACKAGE_OPEN;
 }
 
+int OpenPackageFileAfterRestart(char* path, const char* name, PackageFile* file, int* after) {
+  int opened = OpenPackageFile(path, name, file);
+  char copy[PATH_BUFFER_SIZE];
+  *after = PathAfterRestart(path, opened != PACKAGE_MISSING, copy);
+  if (*after != AFTER_RESTART_OUR_COPY) return opened;
+  ClosePackageFile(file);
+  const char* copyName = strrchr(copy, '\\');
+  opened = OpenPackageFile(copy, copyName ? copyName + 1 : copy, file);
+  // The copy holds the package file's bytes under a name of its own.
+  file->name = PackageNameOf(name);
+  CopyText(path, PATH_BUFFER_SIZE, copy);
+  return opened;
+}
+
 void ClosePackageFile(PackageFile* file) {
   if (file->bytes) HeapFree(GetProcessHeap(), 0, file->bytes);
   file->bytes = NULL;

@@ -398,19 +398,14 @@ void NoteStagedOpenFailure(int name, int opened, DWORD error) {
 // What the driver directory's file will be after the restart, judged as staging judges the
 // package: its own bytes, or those of the copy of ours that the restart moves onto it.
 static int JudgeDriverDirFile(const char* path, int i, LONG* result, int* deletable) {
-  const char* name = PackageFileName(i);
   PackageFile file;
-  int opened = OpenPackageFile(path, name, &file);
-  char copy[PATH_BUFFER_SIZE];
-  int after = PathAfterRestart(path, opened != PACKAGE_MISSING, copy);
+  char judged[PATH_BUFFER_SIZE];
+  CopyText(judged, sizeof judged, path);
+  int after;
+  int opened = OpenPackageFileAfterRestart(judged, PackageFileName(i), &file, &after);
+  path = judged;
   *result = 0;
   *deletable = 0;
-  if (after == AFTER_RESTART_OUR_COPY) {
-    ClosePackageFile(&file);
-    const char* copyName = strrchr(copy, '\\');
-    opened = OpenPackageFile(copy, copyName ? copyName + 1 : copy, &file);
-    path = copy;
-  }
   // Lists that cannot be read whole: the file is judged as it is now, and nothing is recorded
   // for the restart after them (see DeleteFailedFile).
   if (after == AFTER_RESTART_UNKNOWN) after = AFTER_RESTART_AS_NOW;
@@ -426,7 +421,6 @@ static int JudgeDriverDirFile(const char* path, int i, LONG* result, int* deleta
     verdict = CHECK_UNCHECKABLE;
     *result = (LONG)file.error;
   } else if (opened == PACKAGE_OPEN) {
-    file.name = PackageFiles[i].name;
     verdict = JudgePackageFile(&file, path, 1);
     *result = file.checkResult;
     *deletable = verdict == CHECK_NOT_RELEASE && after == AFTER_RESTART_AS_NOW;
@@ -434,6 +428,8 @@ static int JudgeDriverDirFile(const char* path, int i, LONG* result, int* deleta
   ClosePackageFile(&file);
   return verdict;
 }
+
+int SignedRun(void) { return OwnSignature != SIGNATURE_UNSIGNED; }
 
 int CheckPackageSignatures(const char* systemDir) {
   if (OwnSignature == SIGNATURE_UNSIGNED) return 1;

@@ -194,6 +194,11 @@ TEST_F(SimTest, SignedPackageOutcomes) {
        [] { Lay(kPkg, "KTA"), sim::ActBefore("WinVerifyTrust", [] {
               Replace(kPkg + "SETUP.EXE", sim::Signed("o", "KTA")); }); },
        kInstall, 2, {"SETUP.EXE"}, false, 0},
+      {"from the driver directory, a library a reader holds, an earlier run's checked copy waits for it",
+       [] { Lay(kDriver, "KTA"), Replace(kDriver + "tvx1.tmp", sim::FileContents(kDriver + "KTASPW.DLL"));
+         Replace(kDriver + "KTASPW.DLL", sim::Signed("older", "KTA")), sim::HoldSharingReads(kDriver + "KTASPW.DLL");
+         sim::M().files.pendingMoves = {{kDriver + "tvx1.tmp", kDriver + "KTASPW.DLL", true}}; },
+       {kDriver + "SETUP.EXE", "-FU", "-X"}, 0, {}, true, 1},
       {"from the driver directory, its tool by another signer",
        [] {
          Lay(kDriver, "KTA");
